@@ -1,0 +1,15 @@
+#pragma once
+// Text helpers with the program's rules: trimming drops characters with codes up to 32,
+// case-insensitive comparison folds only ASCII letters.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+std::string Trim(std::string_view Text);
+std::string AsciiLower(std::string_view Text);
+// Equal ignoring the case of A-Z; texts of different lengths are never equal.
+bool SameTextAscii(std::string_view A, std::string_view B);
+// Starts with Prefix, ignoring the case of A-Z.
+bool StartsWithAscii(std::string_view Text, std::string_view Prefix);
+// The longest prefix of Text of at most MaxBytes bytes that does not split a UTF-8 character.
+std::string_view CutUtf8(std::string_view Text, std::size_t MaxBytes);

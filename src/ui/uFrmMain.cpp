@@ -1,0 +1,236 @@
+#include "ui/uFrmMain.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QToolButton>
+#include <QHeaderView>
+
+#include "filelist/TFileListView.h"
+#include "ui/FileDialogs.h"
+#include "ui/TAnchorLayout.h"
+
+namespace {
+QFont WindowFont() {
+  // SimSun as designed; the CJK fonts of this platform where it is missing.
+  QFont Font;
+  Font.setFamilies({"SimSun", "宋体", "NSimSun", "WenQuanYi Zen Hei", "Noto Sans CJK SC", "Noto Sans CJK"});
+  Font.setPixelSize(12);
+  return Font;
+}
+
+QString Utf8(const char* Text) { return QString::fromUtf8(Text); }
+
+QComboBox* HistoryBox(QWidget* Parent, const char* Name, int Tag) {
+  auto* Box = new QComboBox(Parent);
+  Box->setObjectName(Name);
+  Box->setEditable(true);
+  Box->setInsertPolicy(QComboBox::NoInsert);
+  Box->setProperty("Tag", Tag);
+  return Box;
+}
+
+QLabel* Label(QWidget* Parent, const char* Name, const char* Caption, QPoint At) {
+  auto* Result = new QLabel(Utf8(Caption), Parent);
+  Result->setObjectName(Name);
+  Result->adjustSize();
+  Result->move(At);
+  return Result;
+}
+
+QPushButton* Button(QWidget* Parent, const char* Name, const char* Caption) {
+  auto* Result = new QPushButton(Utf8(Caption), Parent);
+  Result->setObjectName(Name);
+  return Result;
+}
+
+std::string ConfigFilePath() {
+  const QString ProgramDir = QCoreApplication::applicationDirPath();
+  if (QFileInfo(ProgramDir).isWritable()) return QDir(ProgramDir).filePath("config.ini").toStdString();
+  const QString UserDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  return QDir(UserDir).filePath("config.ini").toStdString();
+}
+}  // namespace
+
+int HistoryTag(const QComboBox* Box) { return Box->property("Tag").toInt(); }
+
+TFrmMain::TFrmMain(QWidget* Parent) : QWidget(Parent) {
+  setObjectName("FrmMain");
+  setWindowTitle("Quillory");
+  setWindowIcon(QIcon(":/res/quillory.png"));
+  setFont(WindowFont());
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  QPalette Face = palette();
+  Face.setColor(QPalette::Window, Face.color(QPalette::Button));
+  setPalette(Face);
+  setAutoFillBackground(true);
+  resize(DesignWidth, DesignHeight);
+  if (const QScreen* Screen = screen()) move(Screen->availableGeometry().center() - rect().center());
+
+  CreateControls();
+  SetTabOrder();
+  ConnectHandlers();
+  FormCreate();
+}
+
+TFrmMain::~TFrmMain() = default;
+
+void TFrmMain::CreateControls() {
+  auto* Anchors = new TAnchorLayout(this, QSize(DesignWidth, DesignHeight));
+
+  btnAddSign = Button(this, "btnAddSign", "开始签名(&S)");
+  Anchors->Place(btnAddSign, QRect(394, 447, 89, 27), akRight | akBottom);
+
+  gbInfo = new QGroupBox(Utf8("签名信息设置"), this);
+  gbInfo->setObjectName("gbInfo");
+  Anchors->Place(gbInfo, QRect(21, 72, 657, 139), akLeft | akTop | akRight);
+  CreateInfoGroup();
+
+  gbFiles = new QGroupBox(Utf8(" 待签名文件列表（可直接把文件拖动列表中；双击可查看文件属性） "), this);
+  gbFiles->setObjectName("gbFiles");
+  Anchors->Place(gbFiles, QRect(21, 221, 657, 219), akLeft | akTop | akRight | akBottom);
+  CreateFilesGroup();
+
+  btnDelSign = Button(this, "btnDelSign", "删除签名(&D)");
+  Anchors->Place(btnDelSign, QRect(296, 447, 89, 27), akRight | akBottom);
+
+  btnExit = Button(this, "btnExit", "退出程序(&X)");
+  Anchors->Place(btnExit, QRect(592, 447, 89, 27), akRight | akBottom);
+
+  pnlAD = new QWidget(this);
+  pnlAD->setObjectName("pnlAD");
+  Anchors->AlignTop(pnlAD, 60);
+
+  Button1 = Button(this, "Button1", "访问官网(&W)");
+  Anchors->Place(Button1, QRect(493, 447, 89, 27), akRight | akBottom);
+
+  Timer = new QTimer(this);
+  Timer->setObjectName("Timer");
+  Timer->setInterval(6000);
+  Timer->start();
+
+  CreatePopupMenu();
+}
+
+void TFrmMain::CreateInfoGroup() {
+  auto* Anchors = new TAnchorLayout(gbInfo, QSize(657, 139));
+
+  Label6 = Label(gbInfo, "Label6", "证书文件：", {17, 29});
+  cbFile = HistoryBox(gbInfo, "cbFile", 1);
+  Anchors->Place(cbFile, QRect(78, 25, 329, 20), akLeft | akTop | akRight);
+
+  Label2 = Label(gbInfo, "Label2", "签名密码：", {469, 29});
+  Anchors->Place(Label2, Label2->geometry(), akTop | akRight);
+  edtPwd = new QLineEdit(gbInfo);
+  edtPwd->setObjectName("edtPwd");
+  edtPwd->setEchoMode(QLineEdit::Password);
+  edtPwd->setStyleSheet("lineedit-password-character: 42");  // "*"
+  Anchors->Place(edtPwd, QRect(527, 24, 113, 22), akTop | akRight);
+
+  Label4 = Label(gbInfo, "Label4", "时间戳：", {29, 56});
+  cbTimeStamp = HistoryBox(gbInfo, "cbTimeStamp", 3);
+  Anchors->Place(cbTimeStamp, QRect(78, 52, 562, 20), akLeft | akTop | akRight);
+
+  lblDescription = Label(gbInfo, "lblDescription", "签名描述：", {17, 83});
+  cbDescription = HistoryBox(gbInfo, "cbDescription", 0);
+  Anchors->Place(cbDescription, QRect(78, 79, 562, 20), akLeft | akTop | akRight);
+
+  Label3 = Label(gbInfo, "Label3", "软件网址：", {17, 111});
+  cbURL = HistoryBox(gbInfo, "cbURL", 2);
+  Anchors->Place(cbURL, QRect(78, 107, 562, 20), akLeft | akTop | akRight);
+
+  btnSignFile = new QToolButton(gbInfo);
+  btnSignFile->setObjectName("btnSignFile");
+  QIcon Magnifier;
+  Magnifier.addFile(":/res/magnifier.png", {}, QIcon::Normal);
+  Magnifier.addFile(":/res/magnifier-disabled.png", {}, QIcon::Disabled);
+  btnSignFile->setIcon(Magnifier);
+  btnSignFile->setIconSize(QSize(20, 18));
+  Anchors->Place(btnSignFile, QRect(414, 24, 24, 22), akTop | akRight);
+}
+
+void TFrmMain::CreateFilesGroup() {
+  auto* Anchors = new TAnchorLayout(gbFiles, QSize(657, 219));
+  vstFiles = new TFileListView(gbFiles);
+  vstFiles->setObjectName("vstFiles");
+  QFont ListFont = WindowFont();
+  vstFiles->setFont(ListFont);
+  QPalette Black = vstFiles->palette();
+  Black.setColor(QPalette::Text, Qt::black);
+  vstFiles->setPalette(Black);
+  Anchors->Place(vstFiles, QRect(17, 26, 622, 179), akLeft | akTop | akRight | akBottom);
+}
+
+void TFrmMain::CreatePopupMenu() {
+  PopupMenu = new QMenu(this);
+  PopupMenu->setObjectName("PopupMenu");
+  pmiDelete = PopupMenu->addAction(Utf8("删除选中(&D)"));
+  pmiDelete->setObjectName("pmiDelete");
+  N2 = PopupMenu->addSeparator();
+  N2->setObjectName("N2");
+  pmiSelAll = PopupMenu->addAction(Utf8("全部选中(&A)"));
+  pmiSelAll->setObjectName("pmiSelAll");
+  pmiUnSelAll = PopupMenu->addAction(Utf8("全部不选(&C)"));
+  pmiUnSelAll->setObjectName("pmiUnSelAll");
+  N5 = PopupMenu->addAction(Utf8("反向选择(&U)"));
+  N5->setObjectName("N5");
+}
+
+void TFrmMain::SetTabOrder() {
+  const QList<QWidget*> Order = {btnAddSign, cbFile, edtPwd, cbTimeStamp, cbDescription, cbURL,
+                                 btnSignFile, vstFiles, btnDelSign, btnExit, pnlAD, Button1};
+  for (int I = 1; I < Order.size(); ++I) setTabOrder(Order[I - 1], Order[I]);
+}
+
+void TFrmMain::ConnectHandlers() {
+  connect(btnAddSign, &QPushButton::clicked, this, &TFrmMain::btnAddSignClick);
+  connect(btnDelSign, &QPushButton::clicked, this, &TFrmMain::btnDelSignClick);
+  connect(btnExit, &QPushButton::clicked, this, &TFrmMain::btnExitClick);
+  connect(Button1, &QPushButton::clicked, this, &TFrmMain::Button1Click);
+  connect(btnSignFile, &QToolButton::clicked, this, &TFrmMain::btnSignFileClick);
+  connect(Timer, &QTimer::timeout, this, &TFrmMain::TimerTimer);
+  for (QComboBox* Box : {cbDescription, cbFile, cbURL, cbTimeStamp})
+    connect(Box, &QComboBox::activated, this, [this, Box] { cbDescriptionCloseUp(Box); });
+  connect(vstFiles, &TFileListView::DragOver, this, &TFrmMain::vstFilesDragOver);
+  connect(vstFiles, &TFileListView::Dropped, this, &TFrmMain::vstFilesDragDrop);
+  connect(vstFiles, &QAbstractItemView::doubleClicked, this, &TFrmMain::vstFilesDblClick);
+  connect(vstFiles, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& At) { PopupMenu->popup(vstFiles->viewport()->mapToGlobal(At)); });
+  connect(pmiDelete, &QAction::triggered, this, &TFrmMain::pmiDeleteClick);
+  connect(pmiSelAll, &QAction::triggered, this, &TFrmMain::pmiSelAllClick);
+  connect(pmiUnSelAll, &QAction::triggered, this, &TFrmMain::pmiUnSelAllClick);
+  connect(N5, &QAction::triggered, this, &TFrmMain::N5Click);
+}
+
+void TFrmMain::FormCreate() {
+  // The message filter that lets a lower-privileged file manager drop files exists only on
+  // Windows; here there is nothing to open and the step is skipped.
+  FConfigFile = ConfigFilePath();
+  LoadHistory();
+  // Each row's record is a TFileItem, 513 bytes, fixed at compile time.
+}
+
+void TFrmMain::showEvent(QShowEvent* Event) {
+  QWidget::showEvent(Event);
+  FormShow();
+}
+
+void TFrmMain::FormShow() {}
+
+void TFrmMain::btnExitClick() { close(); }
+
+void TFrmMain::btnSignFileClick() {
+  if (const auto Chosen = AskOpenFileName(this, Utf8("证书文件(*.pfx)")))
+    cbFile->setEditText(QDir::toNativeSeparators(QFileInfo(*Chosen).absoluteFilePath()));
+}

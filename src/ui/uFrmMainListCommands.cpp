@@ -1,0 +1,10 @@
+// The list's pop-up menu and double-click.
+#include "filelist/TFileListView.h"
+#include "ui/uFrmMain.h"
+
+void TFrmMain::pmiDeleteClick() { vstFiles->DeleteSelected(); }
+void TFrmMain::pmiSelAllClick() { vstFiles->SelectAllRows(); }
+void TFrmMain::pmiUnSelAllClick() { vstFiles->ClearSelection(); }
+void TFrmMain::N5Click() { vstFiles->InvertSelection(); }
+
+void TFrmMain::vstFilesDblClick() {}

@@ -1,0 +1,4 @@
+// Remove: the removal batch.
+#include "ui/uFrmMain.h"
+
+void TFrmMain::btnDelSignClick() {}
