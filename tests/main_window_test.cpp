@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "filelist/TFileListView.h"
+#include "support/PromptRecorder.h"
+#include "support/QtPrinters.h"
+#include "ui/FileDialogs.h"
+#include "ui/uFrmMain.h"
+
+namespace {
+struct TExpectedPlace {
+  const char* Name;
+  QRect AtDesignSize;
+  QRect Widened;   // after the window grew 100 wider
+  QRect Taller;    // after the window grew 50 taller
+};
+
+QWidget* Find(TFrmMain& Form, const char* Name) {
+  auto* Widget = Form.findChild<QWidget*>(Name);
+  EXPECT_NE(Widget, nullptr) << Name;
+  return Widget;
+}
+
+class MainWindow : public ::testing::Test {
+ protected:
+  PromptRecorder Prompts;
+  TFrmMain Form;
+};
+}  // namespace
+
+TEST_F(MainWindow, ClientAreaCaptionAndFont) {
+  EXPECT_EQ(Form.size(), QSize(699, 482));
+  EXPECT_EQ(Form.windowTitle(), "Quillory");
+  EXPECT_EQ(Form.font().pixelSize(), 12);
+  EXPECT_EQ(Form.font().families().front(), "SimSun");
+}
+
+TEST_F(MainWindow, ControlsFollowTheirAnchors) {
+  Form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form));
+  const TExpectedPlace Places[] = {
+      {"btnAddSign", {394, 447, 89, 27}, {494, 447, 89, 27}, {394, 497, 89, 27}},
+      {"gbInfo", {21, 72, 657, 139}, {21, 72, 757, 139}, {21, 72, 657, 139}},
+      {"gbFiles", {21, 221, 657, 219}, {21, 221, 757, 219}, {21, 221, 657, 269}},
+      {"btnDelSign", {296, 447, 89, 27}, {396, 447, 89, 27}, {296, 497, 89, 27}},
+      {"btnExit", {592, 447, 89, 27}, {692, 447, 89, 27}, {592, 497, 89, 27}},
+      {"pnlAD", {0, 0, 699, 60}, {0, 0, 799, 60}, {0, 0, 699, 60}},
+      {"Button1", {493, 447, 89, 27}, {593, 447, 89, 27}, {493, 497, 89, 27}},
+      {"cbFile", {78, 25, 329, 20}, {78, 25, 429, 20}, {78, 25, 329, 20}},
+      {"edtPwd", {527, 24, 113, 22}, {627, 24, 113, 22}, {527, 24, 113, 22}},
+      {"cbTimeStamp", {78, 52, 562, 20}, {78, 52, 662, 20}, {78, 52, 562, 20}},
+      {"cbDescription", {78, 79, 562, 20}, {78, 79, 662, 20}, {78, 79, 562, 20}},
+      {"cbURL", {78, 107, 562, 20}, {78, 107, 662, 20}, {78, 107, 562, 20}},
+      {"btnSignFile", {414, 24, 24, 22}, {514, 24, 24, 22}, {414, 24, 24, 22}},
+      {"vstFiles", {17, 26, 622, 179}, {17, 26, 722, 179}, {17, 26, 622, 229}},
+  };
+  for (const auto& Place : Places) EXPECT_EQ(Find(Form, Place.Name)->geometry(), Place.AtDesignSize) << Place.Name;
+  Form.resize(799, 482);
+  for (const auto& Place : Places) EXPECT_EQ(Find(Form, Place.Name)->geometry(), Place.Widened) << Place.Name;
+  Form.resize(699, 532);
+  for (const auto& Place : Places) EXPECT_EQ(Find(Form, Place.Name)->geometry(), Place.Taller) << Place.Name;
+  EXPECT_EQ(Form.Label2->x(), 469 + 0);
+  Form.resize(799, 482);
+  EXPECT_EQ(Form.Label2->x(), 469 + 100) << "the password label follows the right edge";
+  EXPECT_EQ(Form.Label6->x(), 17);
+}
+
+TEST_F(MainWindow, CaptionsAndTags) {
+  EXPECT_EQ(Form.btnAddSign->text(), "开始签名(&S)");
+  EXPECT_EQ(Form.btnDelSign->text(), "删除签名(&D)");
+  EXPECT_EQ(Form.btnExit->text(), "退出程序(&X)");
+  EXPECT_EQ(Form.Button1->text(), "访问官网(&W)");
+  EXPECT_EQ(Form.gbInfo->title(), "签名信息设置");
+  EXPECT_EQ(Form.gbFiles->title(), " 待签名文件列表（可直接把文件拖动列表中；双击可查看文件属性） ");
+  const std::pair<QLabel*, const char*> Labels[] = {{Form.Label6, "证书文件："}, {Form.Label2, "签名密码："},
+                                                    {Form.Label4, "时间戳："}, {Form.lblDescription, "签名描述："},
+                                                    {Form.Label3, "软件网址："}};
+  const std::pair<QLabel*, QPoint> LabelPlaces[] = {{Form.Label6, {17, 29}}, {Form.Label2, {469, 29}},
+                                                    {Form.Label4, {29, 56}}, {Form.lblDescription, {17, 83}},
+                                                    {Form.Label3, {17, 111}}};
+  for (const auto& [Label, Text] : Labels) EXPECT_EQ(Label->text(), Text);
+  for (const auto& [Label, At] : LabelPlaces) EXPECT_EQ(Label->pos(), At) << Label->objectName().toStdString();
+  EXPECT_EQ(HistoryTag(Form.cbDescription), 0);
+  EXPECT_EQ(HistoryTag(Form.cbFile), 1);
+  EXPECT_EQ(HistoryTag(Form.cbURL), 2);
+  EXPECT_EQ(HistoryTag(Form.cbTimeStamp), 3);
+  EXPECT_EQ(Form.edtPwd->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(Form.Timer->interval(), 6000);
+  EXPECT_TRUE(Form.Timer->isActive());
+}
+
+TEST_F(MainWindow, TabOrderFollowsTheDesign) {
+  const QList<QWidget*> Expected = {Form.btnAddSign, Form.cbFile, Form.edtPwd, Form.cbTimeStamp,
+                                    Form.cbDescription, Form.cbURL, Form.btnSignFile, Form.vstFiles,
+                                    Form.btnDelSign, Form.btnExit};
+  for (int I = 1; I < Expected.size(); ++I) {
+    QWidget* Next = Expected[I - 1]->nextInFocusChain();
+    while (Next != nullptr && Next->focusPolicy() == Qt::NoFocus && !Expected.contains(Next)) Next = Next->nextInFocusChain();
+    EXPECT_EQ(Next, Expected[I]) << "after " << Expected[I - 1]->objectName().toStdString();
+  }
+}
+
+TEST_F(MainWindow, PopupMenuItemsInOrder) {
+  const QList<QAction*> Items = Form.PopupMenu->actions();
+  ASSERT_EQ(Items.size(), 5);
+  EXPECT_EQ(Items[0]->text(), "删除选中(&D)");
+  EXPECT_TRUE(Items[1]->isSeparator());
+  EXPECT_EQ(Items[2]->text(), "全部选中(&A)");
+  EXPECT_EQ(Items[3]->text(), "全部不选(&C)");
+  EXPECT_EQ(Items[4]->text(), "反向选择(&U)");
+  for (QAction* Item : Items) EXPECT_TRUE(Item->isEnabled());
+}
+
+TEST_F(MainWindow, CertificateButtonFillsTheBoxUnlessCancelled) {
+  QString AskedFilter;
+  SetOpenFileHandler([&AskedFilter](const QString& Filter) -> std::optional<QString> {
+    AskedFilter = Filter;
+    return QString("/certs/company.pfx");
+  });
+  QTest::mouseClick(Form.btnSignFile, Qt::LeftButton);
+  EXPECT_EQ(Form.cbFile->currentText(), "/certs/company.pfx");
+  EXPECT_EQ(AskedFilter, "证书文件(*.pfx)");
+
+  SetOpenFileHandler([](const QString&) { return std::optional<QString>(); });
+  QTest::mouseClick(Form.btnSignFile, Qt::LeftButton);
+  EXPECT_EQ(Form.cbFile->currentText(), "/certs/company.pfx");
+  SetOpenFileHandler({});
+}
+
+TEST_F(MainWindow, ExitClosesTheWindowWithoutAPrompt) {
+  Form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form));
+  QTest::mouseClick(Form.btnExit, Qt::LeftButton);
+  EXPECT_FALSE(Form.isVisible());
+  EXPECT_TRUE(Prompts.Shown().empty());
+}
+
+TEST_F(MainWindow, ConfigFileLivesBesideTheProgramWhenWritable) {
+  const std::string Expected = (QCoreApplication::applicationDirPath() + "/config.ini").toStdString();
+  EXPECT_EQ(Form.FConfigFile, Expected);
+}
