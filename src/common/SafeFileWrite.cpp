@@ -1,0 +1,110 @@
+#include "common/SafeFileWrite.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+[[noreturn]] void ThrowSystemError(int Error) { throw std::runtime_error(std::strerror(Error)); }
+
+std::string FolderOf(const std::string& Path) {
+  const std::size_t Slash = Path.rfind('/');
+  if (Slash == std::string::npos) return ".";
+  return Slash == 0 ? "/" : Path.substr(0, Slash);
+}
+
+mode_t CurrentUmask() {
+  // Reading the mask from /proc avoids changing it, which would race with other threads.
+  std::ifstream Status("/proc/self/status");
+  std::string Line;
+  while (std::getline(Status, Line))
+    if (Line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(Line.c_str() + 6, nullptr, 8));
+  return 022;
+}
+
+// A link is followed so that its target gets the new content and the link stays.
+std::string ResolvedTarget(const std::string& Path) {
+  struct stat Info {};
+  if (::lstat(Path.c_str(), &Info) != 0 || !S_ISLNK(Info.st_mode)) return Path;
+  char* Resolved = ::realpath(Path.c_str(), nullptr);
+  if (Resolved == nullptr) return Path;
+  std::string Target(Resolved);
+  std::free(Resolved);
+  return Target;
+}
+
+// Owns the temporary file until it has been renamed into place.
+class TTemporaryFile {
+ public:
+  explicit TTemporaryFile(const std::string& Folder) : Name(Folder + "/.quillory-XXXXXX") {
+    std::vector<char> Template(Name.begin(), Name.end());
+    Template.push_back('\0');
+    Descriptor = ::mkstemp(Template.data());
+    if (Descriptor < 0) ThrowSystemError(errno);
+    Name = Template.data();
+  }
+  ~TTemporaryFile() {
+    if (Descriptor >= 0) ::close(Descriptor);
+    if (!Renamed) ::unlink(Name.c_str());
+  }
+  TTemporaryFile(const TTemporaryFile&) = delete;
+  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+
+  void Write(std::span<const std::uint8_t> Bytes) {
+    std::size_t Done = 0;
+    while (Done < Bytes.size()) {
+      const ssize_t Written = ::write(Descriptor, Bytes.data() + Done, Bytes.size() - Done);
+      if (Written < 0) {
+        if (errno == EINTR) continue;
+        ThrowSystemError(errno);
+      }
+      Done += static_cast<std::size_t>(Written);
+    }
+  }
+  // Takes over the original's permission bits and, where allowed, its owner.
+  void TakeOverAttributes(const std::string& Original) {
+    struct stat Info {};
+    if (::stat(Original.c_str(), &Info) != 0) {
+      if (::fchmod(Descriptor, 0644 & ~CurrentUmask()) != 0) ThrowSystemError(errno);
+      return;
+    }
+    if (Info.st_uid != ::geteuid() || Info.st_gid != ::getegid())
+      (void)!::fchown(Descriptor, Info.st_uid, Info.st_gid);
+    if (::fchmod(Descriptor, Info.st_mode & 07777) != 0) ThrowSystemError(errno);
+  }
+  void Close() {
+    const bool Synced = ::fsync(Descriptor) == 0;
+    const int SyncError = errno;
+    const bool Closed = ::close(Descriptor) == 0;
+    const int CloseError = errno;
+    Descriptor = -1;
+    if (!Synced) ThrowSystemError(SyncError);
+    if (!Closed) ThrowSystemError(CloseError);
+  }
+  void RenameTo(const std::string& Path) {
+    if (::rename(Name.c_str(), Path.c_str()) != 0) ThrowSystemError(errno);
+    Renamed = true;
+  }
+
+ private:
+  std::string Name;
+  int Descriptor = -1;
+  bool Renamed = false;
+};
+}  // namespace
+
+void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes) {
+  const std::string Target = ResolvedTarget(Path);
+  TTemporaryFile Temporary(FolderOf(Target));
+  Temporary.Write(Bytes);
+  Temporary.TakeOverAttributes(Target);
+  Temporary.Close();
+  Temporary.RenameTo(Target);
+}

@@ -1,0 +1,11 @@
+#pragma once
+// Replacing a file's content so that a failure never leaves it half-written.
+#include <cstdint>
+#include <span>
+#include <string>
+
+// Writes Bytes to a temporary file in Path's folder, flushes it to disk and renames it over Path.
+// The original's permission bits are kept (a new file gets 0644 less the umask). On failure the
+// temporary file is removed, Path is left as it was, and std::runtime_error carries the system's
+// error text.
+void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes);

@@ -1,0 +1,21 @@
+#pragma once
+// A throw-away PKI for signing tests, made once per process with the openssl command line in a
+// temporary folder that lives until the process ends. Keys are unencrypted PEM.
+#include <string>
+
+struct TTestPki {
+  std::string Folder;
+  std::string CaCertPath;                     // root CA (PEM) that issued the signer
+  std::string SignerCertPath, SignerKeyPath;  // code-signing cert (EKU codeSigning), PEM
+  std::string SignerCommonName;               // e.g. "Quillory Test Signer"
+  std::string PfxPath, PfxPassword;           // password-protected PKCS#12 with key + cert + CA
+  std::string TsaCaCertPath;                  // CA that issued the TSA certificate
+  std::string TsaCertPath, TsaKeyPath;        // TSA cert with critical EKU timeStamping, PEM
+};
+
+// Throws std::runtime_error when openssl fails.
+const TTestPki& TestPki();
+
+// Another PFX of the same signer under a different password (blanks, quotes... allowed; no line
+// breaks). Each call writes a new file in the PKI's folder.
+std::string PfxWithPassword(const std::string& Password);
