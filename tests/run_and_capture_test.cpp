@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "common/WindowsCommandLine.h"
+#include "common/uPubFunc.h"
+
+namespace {
+// A command line that runs Script with sh, found on PATH like any other program.
+std::string Shell(const std::string& Script) { return "sh -c " + QuoteArgument(Script); }
+
+std::string Numbers(int Count) {
+  std::string Text;
+  for (int I = 0; I < Count; ++I) {
+    char Item[8];
+    std::snprintf(Item, sizeof(Item), "%04d,", I);
+    Text += Item;
+  }
+  return Text;
+}
+
+void WriteScript(const std::string& Path, const std::string& Body, mode_t Mode = 0755) {
+  std::ofstream(Path) << "#!/bin/sh\n" << Body << "\n";
+  ::chmod(Path.c_str(), Mode);
+}
+
+int OpenDescriptorCount() {
+  int Count = 0;
+  for ([[maybe_unused]] const auto& Entry : std::filesystem::directory_iterator("/proc/self/fd")) ++Count;
+  return Count;
+}
+
+// Sets the current folder and PATH for one test and puts them back afterwards.
+class TSearchEnvironment {
+ public:
+  TSearchEnvironment(const std::string& Folder, const std::string& Path)
+      : FOldFolder(std::filesystem::current_path()), FOldPath(std::getenv("PATH")) {
+    std::filesystem::current_path(Folder);
+    ::setenv("PATH", Path.c_str(), 1);
+  }
+  ~TSearchEnvironment() {
+    std::filesystem::current_path(FOldFolder);
+    ::setenv("PATH", FOldPath.c_str(), 1);
+  }
+
+ private:
+  std::filesystem::path FOldFolder;
+  std::string FOldPath;
+};
+}  // namespace
+
+TEST(RunAndCapture, OnlyTheErrorStreamDecides) {
+  std::string ErrorText = "as before";
+  EXPECT_TRUE(RunAndCapture(Shell("echo lots of output; exit 3"), ErrorText));
+  EXPECT_EQ(ErrorText, "as before");
+
+  EXPECT_FALSE(RunAndCapture(Shell("printf x >&2; exit 0"), ErrorText));
+  EXPECT_EQ(ErrorText, "x");
+
+  EXPECT_FALSE(RunAndCapture(Shell("printf 'line 1\\nline 2\\n' >&2; exit 1"), ErrorText));
+  EXPECT_EQ(ErrorText, "line 1\nline 2\n");
+}
+
+TEST(RunAndCapture, KeepsTheFirst512Bytes) {
+  std::string ErrorText;
+  const std::string Script = "i=0; while [ $i -lt 400 ]; do printf '%04d,' $i; i=$((i+1)); done >&2";
+  EXPECT_FALSE(RunAndCapture(Shell(Script), ErrorText));
+  EXPECT_EQ(ErrorText, Numbers(400).substr(0, 512));
+}
+
+TEST(RunAndCapture, ChildWritingOneMebibyteDoesNotBlock) {
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(Shell("head -c 1048576 /dev/zero | tr '\\000' z >&2; printf END >&2"),
+                             ErrorText));
+  EXPECT_EQ(ErrorText, std::string(512, 'z'));
+}
+
+TEST(RunAndCapture, TextEndsAtTheFirstZeroByte) {
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(Shell("printf 'ab\\000cd' >&2"), ErrorText));
+  EXPECT_EQ(ErrorText, "ab");
+
+  ErrorText = "as before";
+  EXPECT_TRUE(RunAndCapture(Shell("printf '\\000after' >&2"), ErrorText));
+  EXPECT_EQ(ErrorText, "as before");
+}
+
+TEST(RunAndCapture, ProgramThatCannotStartLeavesErrorTextAlone) {
+  QTemporaryDir Folder;
+  const std::string NotExecutable = Folder.filePath("not-executable").toStdString();
+  WriteScript(NotExecutable, "echo never >&2", 0644);
+  const std::string Directory = Folder.filePath("a-directory").toStdString();
+  std::filesystem::create_directory(Directory);
+
+  for (const std::string& CommandLine :
+       {std::string("quillory-no-such-program arg"), NotExecutable, Directory,
+        Folder.filePath("missing").toStdString(), std::string(), std::string("   ")}) {
+    std::string ErrorText = "as before";
+    EXPECT_FALSE(RunAndCapture(CommandLine, ErrorText)) << CommandLine;
+    EXPECT_EQ(ErrorText, "as before") << CommandLine;
+  }
+}
+
+TEST(RunAndCapture, ArgumentsArriveAsTheWindowsRulesSplitThem) {
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(
+      R"(sh -c "printf '[%s]' \"$@\" >&2" sh "a b" c\"d "" 中文 "x\\" tail\)", ErrorText));
+  EXPECT_EQ(ErrorText, R"([a b][c"d][][中文][x\][tail\])");
+}
+
+TEST(RunAndCapture, ChildGetsOnlyNullInputOutputAndThePipe) {
+  // A descriptor the caller left inheritable must not reach the child.
+  const int Stray = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(Stray, 0);
+  const int Before = OpenDescriptorCount();
+  std::string ErrorText;
+  // The inner shell looks at the outer one, whose own descriptors no redirection has touched.
+  EXPECT_FALSE(RunAndCapture(Shell("sh -c 'cd /proc/$PPID/fd && ls >&2 && readlink 0 1 >&2'; true"),
+                             ErrorText));
+  EXPECT_EQ(ErrorText, "0\n1\n2\n/dev/null\n/dev/null\n");
+  EXPECT_EQ(OpenDescriptorCount(), Before);
+  ::close(Stray);
+}
+
+TEST(RunAndCapture, ReturnsWhenTheChildEndsEvenIfAGrandchildHoldsThePipe) {
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(Shell("sleep 120 & printf %s $! >&2"), ErrorText));
+  const pid_t Grandchild = std::atoi(ErrorText.c_str());
+  ASSERT_GT(Grandchild, 0);
+  EXPECT_EQ(::kill(Grandchild, 0), 0) << "the runner waited for the grandchild";
+  ::kill(Grandchild, SIGKILL);
+}
+
+TEST(RunAndCapture, SearchesOwnFolderThenCurrentFolderThenPath) {
+  const std::string Name = "quillory-search-probe-" + std::to_string(::getpid());
+  const std::string OwnCopy = QCoreApplication::applicationDirPath().toStdString() + "/" + Name;
+  QTemporaryDir Current, OnPath;
+  const std::string CurrentCopy = Current.filePath(QString::fromStdString(Name)).toStdString();
+  const std::string PathCopy = OnPath.filePath(QString::fromStdString(Name)).toStdString();
+  WriteScript(OwnCopy, "printf own >&2");
+  WriteScript(CurrentCopy, "printf current >&2");
+  WriteScript(PathCopy, "printf path >&2");
+  TSearchEnvironment Environment(Current.path().toStdString(),
+                                 OnPath.path().toStdString() + ":" + std::getenv("PATH"));
+
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(Name + " arg", ErrorText));
+  EXPECT_EQ(ErrorText, "own");
+  std::filesystem::remove(OwnCopy);
+  EXPECT_FALSE(RunAndCapture(Name + " arg", ErrorText));
+  EXPECT_EQ(ErrorText, "current");
+  std::filesystem::remove(CurrentCopy);
+  EXPECT_FALSE(RunAndCapture(Name + " arg", ErrorText));
+  EXPECT_EQ(ErrorText, "path");
+  std::filesystem::remove(PathCopy);
+  ErrorText = "as before";
+  EXPECT_FALSE(RunAndCapture(Name + " arg", ErrorText));
+  EXPECT_EQ(ErrorText, "as before");
+}
+
+TEST(RunAndCapture, RunsOneChildAtATime) {
+  // Each child claims a marker folder for a moment; a second child running meanwhile would fail
+  // to claim it and say so.
+  QTemporaryDir Folder;
+  const std::string Marker = Folder.filePath("busy").toStdString();
+  const std::string Script =
+      "mkdir " + Marker + " 2>/dev/null || { printf overlap >&2; exit; }; sleep 0.2; rmdir " + Marker;
+  std::atomic<int> Overlaps = 0;
+  std::vector<std::thread> Workers;
+  for (int I = 0; I < 4; ++I)
+    Workers.emplace_back([&] {
+      std::string ErrorText;
+      if (!RunAndCapture(Shell(Script), ErrorText)) ++Overlaps;
+    });
+  for (std::thread& Worker : Workers) Worker.join();
+  EXPECT_EQ(Overlaps, 0);
+}
