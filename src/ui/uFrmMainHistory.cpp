@@ -1,9 +1,88 @@
 // The four drop-down histories and config.ini.
+#include <QComboBox>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "common/MessageBox.h"
+#include "common/TextUtil.h"
+#include "common/uPubFunc.h"
+#include "history/HistorySections.h"
+#include "history/HistoryStore.h"
 #include "ui/uFrmMain.h"
 
-void TFrmMain::LoadHistory() {}
-void TFrmMain::LoadHistorySection(const std::string&, QComboBox*) {}
-void TFrmMain::RememberText(QComboBox*) {}
-void TFrmMain::SaveHistory() {}
-void TFrmMain::ClearHistory(QComboBox*) {}
-void TFrmMain::cbDescriptionCloseUp(QComboBox*) {}
+namespace {
+const char* const ClearCommand = "<清空记录>";
+
+std::string EditText(const QComboBox* Box) { return Box->currentText().toStdString(); }
+
+void ResetToCommandOnly(QComboBox* Box) {
+  Box->clear();
+  Box->addItem(QString::fromUtf8(ClearCommand));
+}
+
+void EmptyEditText(QComboBox* Box) {
+  Box->setCurrentIndex(-1);
+  Box->setEditText(QString());
+}
+}  // namespace
+
+void TFrmMain::LoadHistory() {
+  LoadHistorySection(HistorySections[0], cbDescription);
+  LoadHistorySection(HistorySections[1], cbFile);
+  LoadHistorySection(HistorySections[2], cbURL);
+  LoadHistorySection(HistorySections[3], cbTimeStamp);
+}
+
+void TFrmMain::LoadHistorySection(const std::string& Section, QComboBox* Box) {
+  const QString Typed = Box->currentText();
+  const THistoryStore Store(FConfigFile);
+  ResetToCommandOnly(Box);
+  for (const std::string& Key : Store.Keys(Section)) {
+    const std::string Value = Store.Read(Section, Key);
+    if (!Value.empty()) Box->addItem(QString::fromStdString(Value));
+  }
+  // Filling the list must not put an item into the edit text.
+  Box->setCurrentIndex(-1);
+  Box->setEditText(Typed);
+}
+
+void TFrmMain::RememberText(QComboBox* Box) {
+  const std::string Text = EditText(Box);
+  for (int I = 1; I < Box->count(); ++I)
+    if (SameTextAscii(Box->itemText(I).toStdString(), Text)) return;
+  Box->addItem(QString::fromStdString(Text));
+}
+
+void TFrmMain::SaveHistory() {
+  const std::array<QComboBox*, 4> Boxes = {cbDescription, cbFile, cbURL, cbTimeStamp};
+  for (QComboBox* Box : Boxes) RememberText(Box);
+  THistoryStore Store(FConfigFile);
+  for (QComboBox* Box : Boxes) {
+    const char* Section = HistorySectionOf(HistoryTag(Box));
+    if (Section == nullptr) continue;
+    for (int I = 1; I < Box->count(); ++I) Store.Write(Section, std::to_string(I), Box->itemText(I).toStdString());
+  }
+  Store.Save();
+}
+
+void TFrmMain::ClearHistory(QComboBox* Box) {
+  ResetToCommandOnly(Box);
+  const char* Section = HistorySectionOf(HistoryTag(Box));
+  if (Section == nullptr) return;
+  THistoryStore Store(FConfigFile);
+  const std::vector<std::string> Keys = Store.Keys(Section);
+  if (Keys.empty()) return;
+  for (const std::string& Key : Keys) Store.Delete(Section, Key);
+  try {
+    Store.Save();
+  } catch (const std::exception&) {
+    // Clearing reports nothing when the file cannot be written.
+  }
+}
+
+void TFrmMain::cbDescriptionCloseUp(QComboBox* Sender) {
+  if (Sender->currentIndex() != 0) return;
+  if (ShowPrompt("你确定要清除历史记录吗?", "", pkQuestion) == idYes) ClearHistory(Sender);
+  EmptyEditText(Sender);
+}

@@ -1,0 +1,304 @@
+// config.ini and the four drop-down histories of the main window.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "history/HistoryStore.h"
+#include "support/PromptRecorder.h"
+#include "ui/uFrmMain.h"
+
+namespace {
+std::string ReadText(const std::string& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+void WriteText(const std::string& Path, const std::string& Text) {
+  std::ofstream Out(Path, std::ios::binary);
+  Out << Text;
+}
+
+// The file's lines without blank lines and line ends.
+std::vector<std::string> Lines(const std::string& Path) {
+  std::vector<std::string> Result;
+  std::string Text = ReadText(Path);
+  std::size_t Start = 0;
+  while (Start < Text.size()) {
+    std::size_t End = Text.find('\n', Start);
+    if (End == std::string::npos) End = Text.size();
+    std::string Line = Text.substr(Start, End - Start);
+    if (!Line.empty() && Line.back() == '\r') Line.pop_back();
+    if (!Line.empty()) Result.push_back(Line);
+    Start = End + 1;
+  }
+  return Result;
+}
+
+using TLines = std::vector<std::string>;
+
+class HistoryStoreTest : public ::testing::Test {
+ protected:
+  QTemporaryDir Folder;
+  std::string Path = QDir(Folder.path()).filePath("config.ini").toStdString();
+};
+
+TEST_F(HistoryStoreTest, MissingFileReadsEmptyAndIsCreatedOnSave) {
+  THistoryStore Store(Path);
+  EXPECT_TRUE(Store.Keys("File").empty());
+  EXPECT_EQ(Store.Read("File", "1"), "");
+  Store.Write("File", "1", "D:\\certs\\company.pfx");
+  Store.Save();
+  EXPECT_EQ(Lines(Path), (TLines{"[File]", "1=D:\\certs\\company.pfx"}));
+}
+
+TEST_F(HistoryStoreTest, NamesMatchWithoutCaseAndWritesReplaceInPlace) {
+  WriteText(Path, "[description]\n1=First\n2=Second\n[File]\n1=a.pfx\n");
+  THistoryStore Store(Path);
+  EXPECT_EQ(Store.Read("DESCRIPTION", "1"), "First");
+  EXPECT_EQ(Store.Keys("Description"), (TLines{"1", "2"}));
+  Store.Write("Description", "1", "Changed");
+  Store.Save();
+  EXPECT_EQ(Lines(Path), (TLines{"[description]", "1=Changed", "2=Second", "[File]", "1=a.pfx"}));
+}
+
+TEST_F(HistoryStoreTest, NewKeysGoToTheEndOfTheirSectionAndNewSectionsToTheEndOfTheFile) {
+  WriteText(Path, "[Description]\n1=First\n[File]\n1=a.pfx\n");
+  THistoryStore Store(Path);
+  Store.Write("Description", "2", "Second");
+  Store.Write("URL", "1", "");
+  Store.Write("file", "2", "b.pfx");
+  Store.Save();
+  EXPECT_EQ(Lines(Path),
+            (TLines{"[Description]", "1=First", "2=Second", "[File]", "1=a.pfx", "2=b.pfx", "[URL]", "1="}));
+}
+
+TEST_F(HistoryStoreTest, KeysComeInFileOrderAndDeletingKeepsTheHeader) {
+  WriteText(Path, "[File]\nzeta=z\n10=ten\nalpha=a\n[URL]\n1=u\n");
+  THistoryStore Store(Path);
+  EXPECT_EQ(Store.Keys("file"), (TLines{"zeta", "10", "alpha"}));
+  for (const std::string& Key : Store.Keys("File")) Store.Delete("File", Key);
+  Store.Save();
+  EXPECT_EQ(Lines(Path), (TLines{"[File]", "[URL]", "1=u"}));
+  EXPECT_TRUE(THistoryStore(Path).Keys("File").empty());
+}
+
+TEST_F(HistoryStoreTest, ValuesAreTrimmedAndCutAt2047Bytes) {
+  const std::string Long(3000, 'x');
+  // 2046 ASCII bytes and then a three-byte character that does not fit.
+  const std::string Wide = std::string(2046, 'y') + "签";
+  WriteText(Path, "[TimeStamp]\n1=\t  http://ts.example  \x01\n2=" + Long + "\n3=" + Wide + "\n4=\n");
+  THistoryStore Store(Path);
+  EXPECT_EQ(Store.Read("TimeStamp", "1"), "http://ts.example");
+  EXPECT_EQ(Store.Read("TimeStamp", "2"), std::string(2047, 'x'));
+  EXPECT_EQ(Store.Read("TimeStamp", "3"), std::string(2046, 'y'));
+  EXPECT_EQ(Store.Read("TimeStamp", "4"), "");
+  EXPECT_EQ(Store.Read("TimeStamp", "5"), "");
+}
+
+TEST_F(HistoryStoreTest, AWindowsFileLoadsAndKeepsItsByteOrderMark) {
+  WriteText(Path, "\xEF\xBB\xBF[Description]\r\n1 = 第一个产品 \r\n2= Second\r\n\r\n[File]\r\n1 =c.pfx\r\n");
+  THistoryStore Store(Path);
+  EXPECT_EQ(Store.Keys("Description"), (TLines{"1", "2"}));
+  EXPECT_EQ(Store.Read("Description", "1"), "第一个产品");
+  EXPECT_EQ(Store.Read("Description", "2"), "Second");
+  EXPECT_EQ(Store.Read("File", "1"), "c.pfx");
+  Store.Write("Description", "3", "Third");
+  Store.Save();
+  EXPECT_EQ(ReadText(Path).substr(0, 3), "\xEF\xBB\xBF");
+  EXPECT_EQ(THistoryStore(Path).Read("Description", "3"), "Third");
+}
+
+TEST_F(HistoryStoreTest, AValueStaysOnOneLine) {
+  THistoryStore Store(Path);
+  Store.Write("Description", "1", "one\r\n[File]\n1=injected");
+  Store.Save();
+  THistoryStore Reread(Path);
+  EXPECT_EQ(Reread.Keys("Description"), (TLines{"1"}));
+  EXPECT_TRUE(Reread.Keys("File").empty());
+  EXPECT_EQ(Reread.Read("Description", "1"), "one  [File] 1=injected");
+}
+
+TEST_F(HistoryStoreTest, AFailedWriteNamesTheFullPath) {
+  const std::string Missing = QDir(Folder.path()).filePath("no-such-folder/config.ini").toStdString();
+  THistoryStore Store(Missing);
+  Store.Write("File", "1", "a.pfx");
+  try {
+    Store.Save();
+    FAIL() << "saving into a missing folder succeeded";
+  } catch (const std::runtime_error& Error) {
+    EXPECT_EQ(std::string(Error.what()), "Unable to write to " + Missing);
+  }
+
+  // A relative name is reported with the folder it resolves against.
+  const QString Previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(Folder.path()));
+  THistoryStore Relative("missing/config.ini");
+  Relative.Write("File", "1", "a.pfx");
+  EXPECT_THROW(
+      {
+        try {
+          Relative.Save();
+        } catch (const std::runtime_error& Error) {
+          EXPECT_EQ(std::string(Error.what()),
+                    "Unable to write to " + QDir(QDir::currentPath()).filePath("missing/config.ini").toStdString());
+          throw;
+        }
+      },
+      std::runtime_error);
+  QDir::setCurrent(Previous);
+}
+
+TEST_F(HistoryStoreTest, AFileThatCannotBeReadIsNotOverwritten) {
+  // A folder where the file should be: it reads as empty, and saving must fail, not replace it.
+  ASSERT_TRUE(QDir(Folder.path()).mkdir("config.ini"));
+  THistoryStore Store(Path);
+  EXPECT_TRUE(Store.Keys("File").empty());
+  Store.Write("File", "1", "a.pfx");
+  EXPECT_THROW(Store.Save(), std::runtime_error);
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(Path)).isDir());
+}
+
+// The histories as the window shows them.
+class HistoryWindowTest : public ::testing::Test {
+ protected:
+  QTemporaryDir Folder;
+  std::string Path = QDir(Folder.path()).filePath("config.ini").toStdString();
+  TFrmMain Frm;
+  PromptRecorder Prompts;
+
+  void Reload() {
+    Frm.FConfigFile = Path;
+    Frm.LoadHistory();
+  }
+  static std::vector<std::string> Items(const QComboBox* Box) {
+    std::vector<std::string> Result;
+    for (int I = 0; I < Box->count(); ++I) Result.push_back(Box->itemText(I).toStdString());
+    return Result;
+  }
+  static void Pick(QComboBox* Box, int Index) {
+    Box->setCurrentIndex(Index);
+    emit Box->activated(Index);
+  }
+};
+
+const std::string Clear = "<清空记录>";
+
+TEST_F(HistoryWindowTest, FirstStartShowsOnlyTheCommandEntry) {
+  Reload();
+  for (const QComboBox* Box : {Frm.cbDescription, Frm.cbFile, Frm.cbURL, Frm.cbTimeStamp}) {
+    EXPECT_EQ(Items(Box), (TLines{Clear})) << Box->objectName().toStdString();
+    EXPECT_EQ(Box->currentText(), "");
+  }
+}
+
+TEST_F(HistoryWindowTest, LoadingTakesEveryKeyTrimsAndSkipsEmptyValues) {
+  WriteText(Path,
+            "[Description]\na=  x  \nb=\n[File]\n1=one.pfx\n7=one.pfx\nname=two.pfx\n"
+            "[URL]\n1=http://u.example\n[TimeStamp]\n1=http://t.example\n");
+  Reload();
+  EXPECT_EQ(Items(Frm.cbDescription), (TLines{Clear, "x"}));
+  EXPECT_EQ(Items(Frm.cbFile), (TLines{Clear, "one.pfx", "one.pfx", "two.pfx"}));
+  EXPECT_EQ(Items(Frm.cbURL), (TLines{Clear, "http://u.example"}));
+  EXPECT_EQ(Items(Frm.cbTimeStamp), (TLines{Clear, "http://t.example"}));
+  EXPECT_EQ(Frm.cbFile->currentText(), "");
+  EXPECT_EQ(Frm.cbFile->currentIndex(), -1);
+}
+
+TEST_F(HistoryWindowTest, AnEmptyTextIsRememberedOnce) {
+  WriteText(Path, "[URL]\n1=http://u.example\n");
+  Reload();
+  Frm.cbFile->setEditText("a.pfx");
+  Frm.SaveHistory();
+  EXPECT_EQ(Items(Frm.cbURL), (TLines{Clear, "http://u.example", ""}));
+  Frm.SaveHistory();
+  EXPECT_EQ(Items(Frm.cbURL), (TLines{Clear, "http://u.example", ""}));
+  EXPECT_EQ(Lines(Path), (TLines{"[URL]", "1=http://u.example", "2=", "[Description]", "1=", "[File]",
+                                 "1=a.pfx", "[TimeStamp]", "1="}));
+  // Loading again skips the empty values.
+  Reload();
+  EXPECT_EQ(Items(Frm.cbURL), (TLines{Clear, "http://u.example"}));
+}
+
+TEST_F(HistoryWindowTest, RememberingIgnoresAsciiCaseButNotLengthOrBlanks) {
+  WriteText(Path, "[Description]\n1=foo\n2=Ärger\n");
+  Reload();
+  Frm.cbDescription->setEditText("Foo");
+  Frm.RememberText(Frm.cbDescription);
+  Frm.cbDescription->setEditText("ärger");  // only A-Z fold
+  Frm.RememberText(Frm.cbDescription);
+  Frm.cbDescription->setEditText("foo ");  // untrimmed: a different text
+  Frm.RememberText(Frm.cbDescription);
+  EXPECT_EQ(Items(Frm.cbDescription), (TLines{Clear, "foo", "Ärger", "ärger", "foo "}));
+  EXPECT_EQ(Frm.cbDescription->currentText(), "foo ");
+
+  Frm.cbDescription->setEditText("FOO");
+  Frm.SaveHistory();
+  const TLines Saved = Lines(Path);
+  ASSERT_GE(Saved.size(), 5u);
+  EXPECT_EQ(TLines(Saved.begin(), Saved.begin() + 5), (TLines{"[Description]", "1=foo", "2=Ärger", "3=ärger", "4=foo "}));
+}
+
+TEST_F(HistoryWindowTest, SavingWritesOnlyTheCurrentCountOfKeys) {
+  WriteText(Path, "[File]\n1=\n2=a.pfx\n3=\n9=old.pfx\n");
+  Reload();
+  EXPECT_EQ(Items(Frm.cbFile), (TLines{Clear, "a.pfx", "old.pfx"}));
+  Frm.cbFile->setEditText("b.pfx");
+  Frm.SaveHistory();
+  // Keys 1..3 now hold the three items; key 9 is left as it was.
+  const TLines Saved = Lines(Path);
+  EXPECT_EQ(TLines(Saved.begin(), Saved.begin() + 5), (TLines{"[File]", "1=a.pfx", "2=old.pfx", "3=b.pfx", "9=old.pfx"}));
+}
+
+TEST_F(HistoryWindowTest, PickingTheCommandAndAnsweringNoKeepsTheHistory) {
+  WriteText(Path, "[File]\n1=a.pfx\n2=b.pfx\n");
+  Reload();
+  const std::string Before = ReadText(Path);
+  Prompts.QueueAnswer(idNo);
+  Pick(Frm.cbFile, 0);
+  ASSERT_EQ(Prompts.Shown().size(), 1u);
+  EXPECT_EQ(Prompts.Last().Text, "你确定要清除历史记录吗?");
+  EXPECT_EQ(Prompts.Last().Style, static_cast<unsigned>(mbYesNo | mbIconQuestion));
+  EXPECT_EQ(Items(Frm.cbFile), (TLines{Clear, "a.pfx", "b.pfx"}));
+  EXPECT_EQ(Frm.cbFile->currentText(), "");
+  EXPECT_EQ(Frm.cbFile->currentIndex(), -1);
+  EXPECT_EQ(ReadText(Path), Before);
+}
+
+TEST_F(HistoryWindowTest, ClearingOneBoxDeletesOnlyItsSection) {
+  WriteText(Path, "[Description]\n1=d\n[File]\n1=a.pfx\nextra=b.pfx\n[URL]\n1=u\n[TimeStamp]\n1=t\n");
+  Reload();
+  Prompts.QueueAnswer(idYes);
+  Pick(Frm.cbFile, 0);
+  EXPECT_EQ(Items(Frm.cbFile), (TLines{Clear}));
+  EXPECT_EQ(Frm.cbFile->currentText(), "");
+  EXPECT_EQ(Lines(Path), (TLines{"[Description]", "1=d", "[File]", "[URL]", "1=u", "[TimeStamp]", "1=t"}));
+  EXPECT_EQ(Items(Frm.cbTimeStamp), (TLines{Clear, "t"}));
+}
+
+TEST_F(HistoryWindowTest, PickingARememberedValueAsksNothing) {
+  WriteText(Path, "[TimeStamp]\n1=http://a.example\n2=http://b.example\n");
+  Reload();
+  Pick(Frm.cbTimeStamp, 2);
+  EXPECT_TRUE(Prompts.Shown().empty());
+  EXPECT_EQ(Frm.cbTimeStamp->currentText(), "http://b.example");
+}
+
+TEST_F(HistoryWindowTest, SavingIntoAFolderThatCannotBeWrittenRaisesAndKeepsTheLists) {
+  Path = QDir(Folder.path()).filePath("gone/config.ini").toStdString();
+  Reload();
+  Frm.cbDescription->setEditText("kept");
+  try {
+    Frm.SaveHistory();
+    FAIL() << "saving succeeded";
+  } catch (const std::runtime_error& Error) {
+    EXPECT_EQ(std::string(Error.what()), "Unable to write to " + Path);
+  }
+  EXPECT_EQ(Items(Frm.cbDescription), (TLines{Clear, "kept"}));
+}
+}  // namespace
