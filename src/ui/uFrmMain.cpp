@@ -16,10 +16,14 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QHeaderView>
+#include <exception>
 
+#include "common/ErrorReport.h"
 #include "filelist/TFileListView.h"
 #include "ui/FileDialogs.h"
 #include "ui/TAnchorLayout.h"
+#include "vendor/TWebBrowseEx.h"
+#include "vendor/VendorAddresses.h"
 
 namespace {
 QFont WindowFont() {
@@ -81,7 +85,12 @@ TFrmMain::TFrmMain(QWidget* Parent) : QWidget(Parent) {
   CreateControls();
   SetTabOrder();
   ConnectHandlers();
-  FormCreate();
+  // A failed creation step is reported like any handler's error, and the window opens anyway.
+  try {
+    FormCreate();
+  } catch (const std::exception& Error) {
+    ShowErrorReport(Error.what());
+  }
 }
 
 TFrmMain::~TFrmMain() = default;
@@ -119,6 +128,7 @@ void TFrmMain::CreateControls() {
   Timer->setObjectName("Timer");
   Timer->setInterval(6000);
   Timer->start();
+  CreateBanner();
 
   CreatePopupMenu();
 }
@@ -219,6 +229,7 @@ void TFrmMain::FormCreate() {
   FConfigFile = ConfigFilePath();
   LoadHistory();
   // Each row's record is a TFileItem, 513 bytes, fixed at compile time.
+  wbAD->Navigate(QString::fromUtf16(AdPageUrl));
 }
 
 void TFrmMain::showEvent(QShowEvent* Event) {

@@ -15,6 +15,7 @@ class QToolButton;
 class QDragMoveEvent;
 class QDropEvent;
 class TFileListView;
+class TWebBrowseEx;
 
 class TFrmMain : public QWidget {
   Q_OBJECT
@@ -37,6 +38,7 @@ class TFrmMain : public QWidget {
   QPushButton* btnDelSign;
   QPushButton* btnExit;
   QWidget* pnlAD;
+  TWebBrowseEx* wbAD;
   QPushButton* Button1;
   QLabel* Label6;
   QComboBox* cbFile;
@@ -94,6 +96,8 @@ class TFrmMain : public QWidget {
   void showEvent(QShowEvent* Event) override;
 
  private:
+  void CreateBanner();
+  bool FUpdateRunning = false;  // DoUpdate is under way
   void CreateControls();
   void CreateInfoGroup();
   void CreateFilesGroup();
