@@ -1,5 +1,6 @@
 #pragma once
 // The main window: every control and every command of Quillory.
+#include <QPointer>
 #include <QWidget>
 #include <string>
 
@@ -15,6 +16,7 @@ class QToolButton;
 class QDragMoveEvent;
 class QDropEvent;
 class TFileListView;
+class TSignThread;
 class TWebBrowseEx;
 
 class TFrmMain : public QWidget {
@@ -94,6 +96,8 @@ class TFrmMain : public QWidget {
 
  protected:
   void showEvent(QShowEvent* Event) override;
+  // During a signing batch: the batch stops after the current file, then the window closes.
+  void closeEvent(QCloseEvent* Event) override;
 
  private:
   void CreateBanner();
@@ -104,6 +108,9 @@ class TFrmMain : public QWidget {
   void CreatePopupMenu();
   void SetTabOrder();
   void ConnectHandlers();
+
+  QPointer<TSignThread> FSignThread;  // the running signing batch
+  bool FCloseAfterBatch = false;
 };
 
 // The history section a box's Tag selects.

@@ -1,11 +1,86 @@
 // Start: the signing batch.
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QPushButton>
 
+#include "common/TextUtil.h"
+#include "common/uPubFunc.h"
+#include "filelist/TFileListView.h"
+#include "signing/TSignThread.h"
 #include "ui/uFrmMain.h"
 
-void TFrmMain::btnAddSignClick() {}
+namespace {
+std::string Text(const QComboBox* Box) { return Box->currentText().toStdString(); }
+
+// Shows why Start cannot go on and leads the user to the control concerned.
+void Refuse(const char* Message, QWidget* Control) {
+  ShowPrompt(Message, "", pkInfo);
+  if (Control->isVisible() && Control->isEnabled() && Control->focusPolicy() != Qt::NoFocus) Control->setFocus();
+}
+}  // namespace
+
+void TFrmMain::btnAddSignClick() {
+  // First and always, so that a relative certificate path means one beside the program, for the
+  // check below and for the signing tool.
+  QDir::setCurrent(QCoreApplication::applicationDirPath());
+  const std::string CertFile = Trim(Text(cbFile));
+  if (CertFile.empty()) {
+    Refuse("证书文件不能为空", cbFile);
+    return;
+  }
+  if (!QFileInfo(QString::fromStdString(CertFile)).isFile()) {
+    Refuse("证书文件不存在", cbFile);
+    return;
+  }
+  if (edtPwd->text().isEmpty()) {
+    Refuse("签名密码不能为空", edtPwd);
+    return;
+  }
+  if (Trim(Text(cbTimeStamp)).empty()) {
+    Refuse("时间戳不能为空", cbTimeStamp);
+    return;
+  }
+  SaveHistory();
+
+  btnDelSign->setEnabled(false);
+  btnAddSign->setEnabled(false);
+  auto* Worker = new TSignThread(
+      vstFiles,
+      [this] {
+        return TSignSettings{Text(cbFile), edtPwd->text().toStdString(), Text(cbTimeStamp), Text(cbDescription)};
+      },
+      this);
+  connect(Worker, &QThread::finished, this, &TFrmMain::SignThreadDone);
+  FSignThread = Worker;
+  try {
+    Worker->Start();
+  } catch (...) {
+    delete Worker;
+    SignThreadDone();
+    throw;
+  }
+}
 
 void TFrmMain::SignThreadDone() {
+  FSignThread = nullptr;
   btnDelSign->setEnabled(true);
   btnAddSign->setEnabled(true);
+  if (FCloseAfterBatch) {
+    FCloseAfterBatch = false;
+    close();
+  }
+}
+
+void TFrmMain::closeEvent(QCloseEvent* Event) {
+  if (FSignThread != nullptr) {
+    FSignThread->RequestStop();
+    FCloseAfterBatch = true;
+    Event->ignore();
+    return;
+  }
+  QWidget::closeEvent(Event);
 }

@@ -1,0 +1,34 @@
+#pragma once
+// What one signtool.exe run is made of, and how its answer is read.
+#include <string>
+#include <string_view>
+
+#include "filelist/TFileItem.h"
+
+// The four texts of the window a file is signed with, as they were when its turn came.
+struct TSignSettings {
+  std::string CertFile;
+  std::string Password;
+  std::string TimeStamp;
+  std::string Description;
+};
+
+// signtool.exe sign /q /f <cert> /p <password> /t "<timestamp>" /d "<description>" <file>
+// Ordinary values appear exactly as typed. A value with blanks, tabs or double quotes is quoted
+// and escaped by the Windows command-line rules (the timestamp and description only escaped,
+// as they already stand in quotes), so each reaches the tool as one argument. The certificate
+// path is trimmed, as the check before the batch saw it. An empty ShortPath leaves the line
+// ending after the description.
+std::string SignCommandLine(const TSignSettings& Settings, std::string_view ShortPath);
+
+// The name the tool is given for a listed file: its absolute path while it exists, else empty.
+std::string ShortPathOf(std::string_view FileName);
+
+struct TSignOutcome {
+  TFileStatus Status;
+  std::string Info;
+  bool Succeeded;  // warnings count as successes
+};
+// Clean run: ok. An error text starting with "SignTool Warning" (any ASCII case): warning.
+// Anything else, including a tool that could not be started: failed.
+TSignOutcome ClassifySignRun(bool Clean, const std::string& ErrorText);

@@ -1,0 +1,162 @@
+#include "signing/TSignThread.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <stdexcept>
+
+#include "common/uPubFunc.h"
+#include "filelist/TFileListView.h"
+
+// Shared by the worker and the calls it has queued on the window's thread, which may outlive it.
+struct TSignThread::TLink {
+  std::mutex Lock;
+  std::condition_variable Answered;
+  bool Cut = false;  // the worker object is going away: queued calls do nothing, waits end
+};
+
+struct TSignThread::TJob {
+  TRowId Row;
+  std::string FileName;
+  TSignSettings Settings;
+};
+
+namespace {
+// Collects what QThread::start logs on this thread when the system refuses a thread: Qt gives
+// the cause only as a message. Messages of other threads go on to the previous handler.
+class TStartFailureCapture {
+ public:
+  TStartFailureCapture() {
+    Active = this;
+    Previous = qInstallMessageHandler(&Capture);
+  }
+  ~TStartFailureCapture() {
+    qInstallMessageHandler(Previous);
+    Active = nullptr;
+  }
+  TStartFailureCapture(const TStartFailureCapture&) = delete;
+  TStartFailureCapture& operator=(const TStartFailureCapture&) = delete;
+
+  // "QThread::start: Thread creation error (Resource temporarily unavailable)" gives the text
+  // in the last parentheses.
+  std::string Cause() const {
+    const auto Open = Message.rfind('(');
+    const auto Close = Message.rfind(')');
+    if (Open != std::string::npos && Close != std::string::npos && Close > Open)
+      return Message.substr(Open + 1, Close - Open - 1);
+    return Message.empty() ? std::string("unknown cause") : Message;
+  }
+
+ private:
+  static void Capture(QtMsgType Type, const QMessageLogContext& Context, const QString& Text) {
+    if (Active != nullptr) {
+      Active->Message = Text.toStdString();
+    } else if (const QtMessageHandler Next = Previous.load()) {
+      Next(Type, Context, Text);
+    }
+  }
+
+  static thread_local TStartFailureCapture* Active;
+  static std::atomic<QtMessageHandler> Previous;
+  std::string Message;
+};
+
+thread_local TStartFailureCapture* TStartFailureCapture::Active = nullptr;
+std::atomic<QtMessageHandler> TStartFailureCapture::Previous{nullptr};
+}  // namespace
+
+TSignThread::TSignThread(TFileListView* Tree, TSettingsReader ReadSettings, QObject* Owner)
+    : QThread(Owner), FTree(Tree), FReadSettings(std::move(ReadSettings)), FLink(std::make_shared<TLink>()) {
+  connect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
+TSignThread::~TSignThread() {
+  RequestStop();
+  disconnect(this, &QThread::finished, nullptr, nullptr);
+  {
+    const std::lock_guard Guard(FLink->Lock);
+    FLink->Cut = true;
+  }
+  FLink->Answered.notify_all();
+  wait();
+}
+
+void TSignThread::Start() {
+  std::string Cause;
+  {
+    TStartFailureCapture Capture;
+    start();
+    if (isRunning() || isFinished()) return;
+    Cause = Capture.Cause();
+  }
+  throw std::runtime_error("Thread creation error: " + Cause);
+}
+
+template <class T>
+std::optional<T> TSignThread::OnWindowThread(std::function<T()> Call) {
+  struct TAnswer {
+    std::optional<T> Value;
+    bool Done = false;
+  };
+  auto Answer = std::make_shared<TAnswer>();
+  std::unique_lock Guard(FLink->Lock);
+  if (FLink->Cut) return std::nullopt;
+  // Queued on this object: when it is destroyed, calls still waiting are dropped with it.
+  QMetaObject::invokeMethod(
+      this,
+      [Link = FLink, Answer, Call = std::move(Call)] {
+        {
+          const std::lock_guard Check(Link->Lock);
+          if (Link->Cut) return;
+        }
+        T Value = Call();
+        const std::lock_guard Done(Link->Lock);
+        Answer->Value = std::move(Value);
+        Answer->Done = true;
+        Link->Answered.notify_all();
+      },
+      Qt::QueuedConnection);
+  FLink->Answered.wait(Guard, [&] { return Answer->Done || FLink->Cut; });
+  return Answer->Done ? std::move(Answer->Value) : std::nullopt;
+}
+
+std::optional<TSignThread::TJob> TSignThread::NextJob(std::optional<TRowId> After) {
+  std::function<std::optional<TJob>()> Look = [Tree = FTree, Read = FReadSettings, After]() -> std::optional<TJob> {
+    const TFileListModel* Files = Tree->Files();
+    const std::optional<TRowId> Row = After ? Files->Next(*After) : Files->First();
+    if (!Row) return std::nullopt;
+    return TJob{*Row, ToString(Files->Item(*Row)->FileName), Read()};
+  };
+  const auto Found = OnWindowThread(std::move(Look));
+  return Found ? *Found : std::nullopt;
+}
+
+void TSignThread::run() {
+  int Processed = 0;
+  int Succeeded = 0;
+  std::optional<TRowId> Previous;
+  while (!FStopRequested) {
+    const std::optional<TJob> Job = NextJob(Previous);
+    if (!Job) break;
+    std::string ErrorText;
+    const bool Clean = RunAndCapture(SignCommandLine(Job->Settings, ShortPathOf(Job->FileName)), ErrorText);
+    TSignOutcome Outcome = ClassifySignRun(Clean, ErrorText);
+    ++Processed;
+    if (Outcome.Succeeded) ++Succeeded;
+    const bool Written = OnWindowThread<bool>([Tree = FTree, Row = Job->Row, Outcome = std::move(Outcome)] {
+                           Tree->Files()->SetResult(Row, Outcome.Status, Outcome.Info);
+                           return true;
+                         }).has_value();
+    if (!Written) return;
+    Previous = Job->Row;
+  }
+  if (FStopRequested) return;
+
+  char Summary[160];
+  std::snprintf(Summary, sizeof Summary, "共有%d个操作文件，签名成功%d个；失败%d个", Processed, Succeeded,
+                Processed - Succeeded);
+  OnWindowThread<bool>([Text = std::string(Summary)] {
+    ShowPrompt(Text, "", pkInfo);
+    return true;
+  });
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The signing batch's worker. It signs the rows of the file list one after another with
+// signtool.exe and never touches a widget or the list itself: reading the settings and the next
+// row, writing a row's result and showing the summary are each handed to the window's thread,
+// and the worker waits for them. Rows are followed by id, so rows appended during the batch are
+// signed in it and deleted rows are passed over.
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "signing/SignCommand.h"
+
+class TFileListView;
+
+class TSignThread : public QThread {
+  Q_OBJECT
+
+ public:
+  using TSettingsReader = std::function<TSignSettings()>;
+
+  // The worker for Tree's rows, a child of Owner (which lives on the window's thread). It frees
+  // itself once it has ended. ReadSettings runs on the window's thread before every file.
+  TSignThread(TFileListView* Tree, TSettingsReader ReadSettings, QObject* Owner);
+  // Stops after the current file and waits for the worker, which then touches nothing more.
+  ~TSignThread() override;
+
+  // Starts the worker; throws std::runtime_error("Thread creation error: <cause>") when the
+  // system cannot create it.
+  void Start();
+  // The batch ends after the current file, without a summary.
+  void RequestStop() { FStopRequested = true; }
+
+ protected:
+  void run() override;
+
+ private:
+  struct TLink;
+  struct TJob;
+
+  // Runs Call on the window's thread and waits for it; nothing once the worker is being destroyed.
+  template <class T>
+  std::optional<T> OnWindowThread(std::function<T()> Call);
+  std::optional<TJob> NextJob(std::optional<std::uint64_t> After);
+
+  TFileListView* FTree;
+  TSettingsReader FReadSettings;
+  std::shared_ptr<TLink> FLink;
+  std::atomic<bool> FStopRequested{false};
+};

@@ -1,0 +1,87 @@
+// The signing tool's command line for one file and how its answer is read.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "common/WindowsCommandLine.h"
+#include "signing/SignCommand.h"
+#include "support/PeFixtures.h"
+
+namespace {
+using TArgs = std::vector<std::string>;
+
+TArgs Expected(const TSignSettings& S, const std::string& File) {
+  TArgs Args = {"signtool.exe", "sign", "/q", "/f", S.CertFile, "/p", S.Password, "/t", S.TimeStamp, "/d", S.Description};
+  if (!File.empty()) Args.push_back(File);
+  return Args;
+}
+
+TEST(SignCommandLine, OrdinaryValuesFollowTheFormatByteForByte) {
+  const TSignSettings Settings{"D:\\certs\\company.pfx", "secret", "http://timestamp.example/tsa", "Product"};
+  EXPECT_EQ(SignCommandLine(Settings, "/work/out/app.exe"),
+            "signtool.exe sign /q /f D:\\certs\\company.pfx /p secret /t \"http://timestamp.example/tsa\" "
+            "/d \"Product\" /work/out/app.exe");
+  // The description may be empty; a missing file leaves the line ending after the description.
+  EXPECT_EQ(SignCommandLine({"c.pfx", "pw", "http://t", ""}, ""),
+            "signtool.exe sign /q /f c.pfx /p pw /t \"http://t\" /d \"\" ");
+  // Blanks inside the two quoted values need nothing more than the format's quotes.
+  EXPECT_EQ(SignCommandLine({"c.pfx", "pw", "http://t", "My Product 2"}, "a.exe"),
+            "signtool.exe sign /q /f c.pfx /p pw /t \"http://t\" /d \"My Product 2\" a.exe");
+}
+
+TEST(SignCommandLine, EveryAwkwardValueReachesTheToolAsOneArgument) {
+  const std::vector<TSignSettings> Cases = {
+      {"/certs/my company.pfx", "pass word", "http://t", "say \"hi\""},
+      {"/certs/q\"uote.pfx", "\"", "http://t/\\", "ends with a backslash\\"},
+      {"c.pfx", "   ", "  http://t  ", "back\\\"slash and quote"},
+      {"c.pfx", "tab\there", "http://t", "\\\\server\\share\\"},
+      {"c.pfx", "/t", "http://t", "two\\\\\"quotes\"\""},
+      {"c.pfx", "\\\"", "\"", "\""},
+  };
+  for (const TSignSettings& Case : Cases) {
+    const std::string File = "/files/with blank/and \"quote\".exe";
+    EXPECT_EQ(SplitCommandLine(SignCommandLine(Case, File)), Expected(Case, File)) << SignCommandLine(Case, File);
+  }
+}
+
+TEST(SignCommandLine, TheCertificatePathGoesAsTheCheckSawIt) {
+  const TSignSettings Settings{"  my cert.pfx\t", "pw", "http://t", "d"};
+  EXPECT_EQ(SplitCommandLine(SignCommandLine(Settings, "a.exe"))[4], "my cert.pfx");
+  EXPECT_EQ(SignCommandLine({" c.pfx ", "pw", "http://t", "d"}, "a.exe"),
+            "signtool.exe sign /q /f c.pfx /p pw /t \"http://t\" /d \"d\" a.exe");
+}
+
+TEST(ShortPathOf, AnExistingFileGivesItsAbsolutePathAMissingOneNothing) {
+  QTemporaryDir Folder;
+  const std::string Path = QDir(Folder.path()).filePath("app.exe").toStdString();
+  EXPECT_EQ(ShortPathOf(Path), "");
+  WriteBytes(Path, BuildPe({}));
+  EXPECT_EQ(ShortPathOf(Path), Path);
+  const QString Previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(Folder.path()));
+  EXPECT_EQ(ShortPathOf("./app.exe"), QDir(QDir::currentPath()).filePath("app.exe").toStdString());
+  QDir::setCurrent(Previous);
+  EXPECT_EQ(ShortPathOf(""), "");
+}
+
+TEST(ClassifySignRun, CleanWarningAndFailure) {
+  const TSignOutcome Clean = ClassifySignRun(true, "");
+  EXPECT_EQ(Clean.Status, fsOk);
+  EXPECT_EQ(Clean.Info, "");
+  EXPECT_TRUE(Clean.Succeeded);
+
+  for (const char* Warning : {"SignTool Warning: no timestamp", "signtool warning", "SIGNTOOL WARNINGxyz"}) {
+    const TSignOutcome Outcome = ClassifySignRun(false, Warning);
+    EXPECT_EQ(Outcome.Status, fsWarning) << Warning;
+    EXPECT_EQ(Outcome.Info, Warning);
+    EXPECT_TRUE(Outcome.Succeeded);
+  }
+  for (const char* Failure : {"SignTool Error: bad password\r\n", "SignTool Warnin", " SignTool Warning", ""}) {
+    const TSignOutcome Outcome = ClassifySignRun(false, Failure);
+    EXPECT_EQ(Outcome.Status, fsFailed) << Failure;
+    EXPECT_EQ(Outcome.Info, Failure);
+    EXPECT_FALSE(Outcome.Succeeded);
+  }
+}
+}  // namespace
