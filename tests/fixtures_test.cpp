@@ -20,6 +20,8 @@ struct TKindCase {
   bool IsDll;
 };
 
+void PrintTo(const TKindCase& Case, std::ostream* Out) { *Out << Case.Name; }
+
 class PeFixtureSigning : public ::testing::TestWithParam<TKindCase> {};
 
 TEST_P(PeFixtureSigning, SignsAndVerifiesWithOsslsigncode) {

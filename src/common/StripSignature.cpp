@@ -1,0 +1,81 @@
+// Removing the Authenticode certificate table from a PE file.
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <variant>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "common/MappedFile.h"
+#include "common/PeHeaders.h"
+#include "common/SafeFileWrite.h"
+#include "common/uPubFunc.h"
+
+namespace {
+std::string FullPath(const std::string& Path) {
+  std::error_code Ignored;
+  const std::filesystem::path Absolute = std::filesystem::absolute(Path, Ignored);
+  return Absolute.empty() ? Path : Absolute.string();
+}
+
+[[noreturn]] void ThrowCannotCreate(const std::string& Path, const std::string& SystemText) {
+  throw std::runtime_error("Cannot create file \"" + FullPath(Path) + "\". " + SystemText);
+}
+
+// A file without any write permission bit counts as read-only, even for a process that could
+// write it anyway.
+bool IsReadOnly(const std::string& Path) {
+  struct stat Info {};
+  return ::stat(Path.c_str(), &Info) == 0 && (Info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+void ZeroRange(std::vector<std::uint8_t>& Buffer, std::size_t Pos, std::size_t Length) {
+  if (Pos > Buffer.size() || Length > Buffer.size() - Pos)
+    throw std::logic_error("header field outside the kept bytes");
+  std::memset(Buffer.data() + Pos, 0, Length);
+}
+
+// The file's bytes up to its certificate table, or the message explaining why there are none.
+using TKeptBytes = std::variant<std::vector<std::uint8_t>, const char*>;
+TKeptBytes BytesBeforeCertificates(const std::string& Path, TPeHeaders& Headers) {
+  TMappedFile File;
+  switch (File.Open(Path)) {
+    case TMappedFile::TOpenResult::Ok: break;
+    case TMappedFile::TOpenResult::OpenFailed: return "打开文件失败";
+    case TMappedFile::TOpenResult::MappingFailed: return "创建映射失败";
+    case TMappedFile::TOpenResult::ViewFailed: return "读取映射失败";
+  }
+  const std::span<const std::uint8_t> Image = File.Bytes();
+  const auto Parsed = ReadPeHeaders(Image);
+  if (const auto* Error = std::get_if<TPeFormatError>(&Parsed))
+    return *Error == TPeFormatError::NotMz ? "无法识别格式" : "非法的PE文件";
+  Headers = std::get<TPeHeaders>(Parsed);
+  if (!Headers.CertEntryPos || Headers.CertSize == 0) return "文件没有签名";
+  // Cutting at or before the end of the NT headers would destroy the headers themselves.
+  if (Headers.CertOffset <= Headers.HeadersEnd || Headers.CertOffset > Image.size())
+    return "修改签名失败";
+  return std::vector<std::uint8_t>(Image.begin(), Image.begin() + Headers.CertOffset);
+}
+}  // namespace
+
+bool StripSignature(const std::string& Path, std::string& ErrorText) {
+  TPeHeaders Headers;
+  auto Kept = BytesBeforeCertificates(Path, Headers);
+  if (const auto* Message = std::get_if<const char*>(&Kept)) {
+    ErrorText = *Message;
+    return false;
+  }
+  std::vector<std::uint8_t>& Buffer = std::get<std::vector<std::uint8_t>>(Kept);
+  ZeroRange(Buffer, Headers.CheckSumPos, 4);
+  ZeroRange(Buffer, *Headers.CertEntryPos, 8);
+
+  if (IsReadOnly(Path)) ThrowCannotCreate(Path, std::strerror(EACCES));
+  try {
+    WriteFileAtomically(Path, Buffer);
+  } catch (const std::runtime_error& Error) {
+    ThrowCannotCreate(Path, Error.what());
+  }
+  return true;
+}

@@ -1,0 +1,320 @@
+// The signature stripper on real programs signed by osslsigncode and on damaged files.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/uPubFunc.h"
+#include "support/Osslsigncode.h"
+#include "support/PeFixtures.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define STRIP_TEST_UNDER_ASAN
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define STRIP_TEST_UNDER_ASAN
+#endif
+#endif
+
+namespace {
+using TBytes = std::vector<std::uint8_t>;
+
+// Field positions by the PE/COFF standard, worked out here independently of the reader in src/.
+struct TPositions {
+  std::size_t CheckSum;
+  std::size_t CertEntry;
+};
+
+std::uint32_t Le32(const TBytes& Bytes, std::size_t Pos) {
+  std::uint32_t Value = 0;
+  std::memcpy(&Value, Bytes.data() + Pos, 4);
+  return Value;
+}
+
+void PutLe32(TBytes& Bytes, std::size_t Pos, std::uint32_t Value) { std::memcpy(Bytes.data() + Pos, &Value, 4); }
+
+TPositions PositionsOf(const TBytes& Image) {
+  const std::size_t Nt = Le32(Image, 0x3C);
+  const bool Is64 = Image.at(Nt + 24) == 0x0B && Image.at(Nt + 25) == 0x02;
+  return {Nt + 88, Nt + (Is64 ? 168 : 152)};
+}
+
+bool IsZero(const TBytes& Bytes, std::size_t Pos, std::size_t Length) {
+  for (std::size_t I = Pos; I < Pos + Length; ++I)
+    if (Bytes.at(I) != 0) return false;
+  return true;
+}
+
+// Runs in a child process: leaves the process 1 GiB more address space than it uses, strips, and
+// exits with 0 when the expected message came back.
+[[noreturn]] void StripWithLittleAddressSpace(const std::string& Path) {
+  std::ifstream Status("/proc/self/status");
+  std::string Line;
+  rlim_t InUse = 0;
+  while (std::getline(Status, Line))
+    if (Line.rfind("VmSize:", 0) == 0) InUse = std::stoull(Line.substr(7)) * 1024;
+  const rlim_t Allowed = InUse + (rlim_t{1} << 30);
+  const rlimit Limit{Allowed, Allowed};
+  ::setrlimit(RLIMIT_AS, &Limit);
+  std::string ErrorText;
+  const bool Stripped = StripSignature(Path, ErrorText);
+  std::fprintf(stderr, "%s", ErrorText.c_str());
+  std::_Exit(!Stripped && ErrorText == "读取映射失败" ? 0 : 1);
+}
+
+class StripSignatureTest : public ::testing::Test {
+ protected:
+  std::string PathOf(const std::string& Name) const { return Folder.filePath(QString::fromStdString(Name)).toStdString(); }
+
+  std::string Write(const std::string& Name, const TBytes& Bytes) const {
+    const std::string Path = PathOf(Name);
+    WriteBytes(Path, Bytes);
+    return Path;
+  }
+
+  std::string WriteSigned(const std::string& Name, const TPeOptions& Options) const {
+    const std::string Plain = Write(Name + ".plain", BuildPe(Options));
+    const std::string Path = PathOf(Name);
+    EXPECT_TRUE(OsslSign(Plain, Path));
+    return Path;
+  }
+
+  // Runs the stripper expecting a message and an untouched file.
+  void ExpectRefused(const std::string& Path, const std::string& Message) const {
+    const TBytes Before = ReadBytes(Path);
+    std::string ErrorText;
+    EXPECT_FALSE(StripSignature(Path, ErrorText)) << Path;
+    EXPECT_EQ(ErrorText, Message) << Path;
+    EXPECT_EQ(ReadBytes(Path), Before) << Path;
+  }
+
+  QTemporaryDir Folder;
+};
+
+struct TKindCase {
+  const char* Name;
+  TPeOptions Options;
+};
+
+class StripSignedProgram : public StripSignatureTest, public ::testing::WithParamInterface<TKindCase> {};
+
+TEST_P(StripSignedProgram, LeavesTheUnsignedImageBehind) {
+  const TPeOptions& Options = GetParam().Options;
+  const TBytes Original = BuildPe(Options);
+  const std::string Path = WriteSigned("signed.bin", Options);
+  ASSERT_EQ(::chmod(Path.c_str(), 0750), 0);
+  const TBytes Signed = ReadBytes(Path);
+  const TPositions At = PositionsOf(Signed);
+  const std::uint32_t CertOffset = Le32(Signed, At.CertEntry);
+  ASSERT_GE(CertOffset, Original.size());
+  ASSERT_NE(Le32(Signed, At.CertEntry + 4), 0u);
+  ASSERT_NE(Le32(Signed, At.CheckSum), 0u);
+
+  std::string ErrorText = "untouched";
+  ASSERT_TRUE(StripSignature(Path, ErrorText));
+  EXPECT_EQ(ErrorText, "untouched");
+
+  const TBytes Stripped = ReadBytes(Path);
+  ASSERT_EQ(Stripped.size(), CertOffset);
+  EXPECT_TRUE(IsZero(Stripped, At.CheckSum, 4));
+  EXPECT_TRUE(IsZero(Stripped, At.CertEntry, 8));
+  TBytes Expected(Signed.begin(), Signed.begin() + CertOffset);
+  std::memset(Expected.data() + At.CheckSum, 0, 4);
+  std::memset(Expected.data() + At.CertEntry, 0, 8);
+  EXPECT_EQ(Stripped, Expected);
+  // Apart from osslsigncode's zero padding before the table, this is the unsigned original
+  // (whose checksum was zero already).
+  EXPECT_TRUE(std::equal(Original.begin(), Original.end(), Stripped.begin()));
+  EXPECT_TRUE(IsZero(Stripped, Original.size(), Stripped.size() - Original.size()));
+
+  struct stat Info {};
+  ASSERT_EQ(::stat(Path.c_str(), &Info), 0);
+  EXPECT_EQ(Info.st_mode & 07777, 0750u);
+  EXPECT_FALSE(OsslVerify(Path).HasSignature);
+  EXPECT_EQ(QDir(Folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+  ExpectRefused(Path, "文件没有签名");
+}
+
+void PrintTo(const TKindCase& Case, std::ostream* Out) { *Out << Case.Name; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Strip, StripSignedProgram,
+    ::testing::Values(TKindCase{"Exe32", {TPeKind::Exe32, 0, false}},
+                      TKindCase{"Exe64", {TPeKind::Exe64, 0, false}},
+                      TKindCase{"Dll32", {TPeKind::Dll32, 0, true}},
+                      TKindCase{"Dll64", {TPeKind::Dll64, 0, true}},
+                      TKindCase{"Exe64WithResources", {TPeKind::Exe64, 100000, true}}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST_F(StripSignatureTest, DataAfterTheCertificateTableGoesWithIt) {
+  const std::string Path = WriteSigned("trailing.exe", {TPeKind::Exe32, 0, false});
+  TBytes Signed = ReadBytes(Path);
+  const std::uint32_t CertOffset = Le32(Signed, PositionsOf(Signed).CertEntry);
+  const std::string Trailer = "data appended after the signature";
+  Signed.insert(Signed.end(), Trailer.begin(), Trailer.end());
+  WriteBytes(Path, Signed);
+
+  std::string ErrorText;
+  ASSERT_TRUE(StripSignature(Path, ErrorText));
+  EXPECT_EQ(ReadBytes(Path).size(), CertOffset);
+}
+
+TEST_F(StripSignatureTest, SixtyFourBitResourceEntryIsNotTakenForACertificateTable) {
+  const TBytes Image = BuildPe({TPeKind::Exe64, 0, true});
+  const std::size_t Nt = Le32(Image, 0x3C);
+  // Where a 32-bit reader would look for the certificate entry, this image has its resources.
+  ASSERT_NE(Le32(Image, Nt + 152), 0u);
+  ASSERT_NE(Le32(Image, Nt + 156), 0u);
+  ExpectRefused(Write("resources.exe", Image), "文件没有签名");
+}
+
+TEST_F(StripSignatureTest, FilesThatCannotBeOpened) {
+  std::string ErrorText;
+  EXPECT_FALSE(StripSignature(PathOf("missing.exe"), ErrorText));
+  EXPECT_EQ(ErrorText, "打开文件失败");
+
+  ASSERT_TRUE(QDir(Folder.path()).mkdir("folder.exe"));
+  ErrorText.clear();
+  EXPECT_FALSE(StripSignature(PathOf("folder.exe"), ErrorText));
+  EXPECT_EQ(ErrorText, "打开文件失败");
+
+  // Nobody writes into this pipe: opening it must neither block nor be taken for a program.
+  const std::string Pipe = PathOf("pipe.exe");
+  ASSERT_EQ(::mkfifo(Pipe.c_str(), 0644), 0);
+  ErrorText.clear();
+  EXPECT_FALSE(StripSignature(Pipe, ErrorText));
+  EXPECT_EQ(ErrorText, "打开文件失败");
+}
+
+TEST_F(StripSignatureTest, EmptyFileCannotBeMapped) { ExpectRefused(Write("empty.exe", {}), "创建映射失败"); }
+
+TEST_F(StripSignatureTest, FileLargerThanTheAddressSpaceAllowsCannotBeViewed) {
+#ifdef STRIP_TEST_UNDER_ASAN
+  GTEST_SKIP() << "the address sanitizer needs the address space this test takes away";
+#endif
+  const std::string Path = PathOf("huge.exe");
+  WriteBytes(Path, BuildPe({}));
+  ASSERT_EQ(::truncate(Path.c_str(), 8LL << 30), 0);  // sparse: no disk space is used
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(StripWithLittleAddressSpace(Path), ::testing::ExitedWithCode(0), "读取映射失败");
+}
+
+TEST_F(StripSignatureTest, FilesThatAreNoPrograms) {
+  ExpectRefused(Write("notes.exe", {'h', 'e', 'l', 'l', 'o', '\n'}), "无法识别格式");
+  ExpectRefused(Write("one.exe", {'M'}), "无法识别格式");
+  ExpectRefused(Write("zm.exe", {'Z', 'M', 0, 0}), "无法识别格式");
+}
+
+TEST_F(StripSignatureTest, NtHeadersOutsideTheFileOrWithoutSignature) {
+  TBytes NoLfanew(0x30, 0);
+  NoLfanew[0] = 'M';
+  NoLfanew[1] = 'Z';
+  ExpectRefused(Write("short.exe", NoLfanew), "非法的PE文件");
+
+  TBytes PastEnd = BuildPe({});
+  PutLe32(PastEnd, 0x3C, 0x7FFFFFF0);
+  ExpectRefused(Write("past-end.exe", PastEnd), "非法的PE文件");
+  PutLe32(PastEnd, 0x3C, 0xFFFFFFFF);
+  ExpectRefused(Write("wrapping.exe", PastEnd), "非法的PE文件");
+
+  // The 248 bytes must all be present; a PE32+ image needs its 264.
+  const TBytes Image32 = BuildPe({TPeKind::Exe32, 0, false});
+  const std::size_t Nt32 = Le32(Image32, 0x3C);
+  ExpectRefused(Write("cut32.exe", TBytes(Image32.begin(), Image32.begin() + Nt32 + 247)), "非法的PE文件");
+  const TBytes Image64 = BuildPe({TPeKind::Exe64, 0, false});
+  const std::size_t Nt64 = Le32(Image64, 0x3C);
+  ExpectRefused(Write("cut64.exe", TBytes(Image64.begin(), Image64.begin() + Nt64 + 260)), "非法的PE文件");
+
+  TBytes WrongSignature = BuildPe({});
+  WrongSignature[Le32(WrongSignature, 0x3C) + 2] = 'X';
+  ExpectRefused(Write("ne.exe", WrongSignature), "非法的PE文件");
+}
+
+TEST_F(StripSignatureTest, UnsignedImages) {
+  ExpectRefused(Write("plain32.exe", BuildPe({TPeKind::Exe32, 0, false})), "文件没有签名");
+  ExpectRefused(Write("plain64.dll", BuildPe({TPeKind::Dll64, 0, false})), "文件没有签名");
+
+  // An offset without a size is no signature either; the offset is not looked at.
+  TBytes OffsetOnly = BuildPe({});
+  PutLe32(OffsetOnly, PositionsOf(OffsetOnly).CertEntry, 0xFFFFFF00);
+  ExpectRefused(Write("offset-only.exe", OffsetOnly), "文件没有签名");
+
+  // With only four directory entries there is no certificate table, whatever follows them.
+  TBytes FourEntries = BuildPe({});
+  const std::size_t Nt = Le32(FourEntries, 0x3C);
+  PutLe32(FourEntries, Nt + 24 + 92, 4);
+  PutLe32(FourEntries, Nt + 152, 0x200);
+  PutLe32(FourEntries, Nt + 156, 0x10);
+  ExpectRefused(Write("four-entries.exe", FourEntries), "文件没有签名");
+}
+
+TEST_F(StripSignatureTest, CertificateOffsetOutsideTheStrippableRange) {
+  const std::string Path = WriteSigned("moved.exe", {TPeKind::Exe64, 0, false});
+  const TBytes Signed = ReadBytes(Path);
+  const TPositions At = PositionsOf(Signed);
+  const std::size_t Nt = Le32(Signed, 0x3C);
+  for (const std::uint64_t Offset : {std::uint64_t{Signed.size() + 1}, std::uint64_t{0xFFFFFFFF},
+                                     std::uint64_t{0}, std::uint64_t{0x40}, std::uint64_t{Nt + 264}}) {
+    TBytes Moved = Signed;
+    PutLe32(Moved, At.CertEntry, static_cast<std::uint32_t>(Offset));
+    WriteBytes(Path, Moved);
+    ExpectRefused(Path, "修改签名失败");
+  }
+
+  // A table said to start at the very end is an empty cut: only the fields are cleared.
+  TBytes AtEnd = Signed;
+  PutLe32(AtEnd, At.CertEntry, static_cast<std::uint32_t>(AtEnd.size()));
+  WriteBytes(Path, AtEnd);
+  std::string ErrorText;
+  ASSERT_TRUE(StripSignature(Path, ErrorText));
+  std::memset(AtEnd.data() + At.CheckSum, 0, 4);
+  std::memset(AtEnd.data() + At.CertEntry, 0, 8);
+  EXPECT_EQ(ReadBytes(Path), AtEnd);
+}
+
+TEST_F(StripSignatureTest, ReadOnlyFileIsNotRewrittenEvenWhenItCouldBe) {
+  const std::string Path = WriteSigned("read-only.exe", {TPeKind::Dll32, 0, false});
+  ASSERT_EQ(::chmod(Path.c_str(), 0444), 0);
+  const TBytes Before = ReadBytes(Path);
+  std::string ErrorText = "untouched";
+  try {
+    StripSignature(Path, ErrorText);
+    ADD_FAILURE() << "no error raised";
+  } catch (const std::runtime_error& Error) {
+    EXPECT_EQ(std::string(Error.what()), "Cannot create file \"" + Path + "\". " + std::strerror(EACCES));
+  }
+  EXPECT_EQ(ErrorText, "untouched");
+  EXPECT_EQ(ReadBytes(Path), Before);
+
+  // A read-only file without a signature is simply reported.
+  const std::string Plain = Write("read-only-plain.exe", BuildPe({}));
+  ASSERT_EQ(::chmod(Plain.c_str(), 0444), 0);
+  ExpectRefused(Plain, "文件没有签名");
+}
+
+TEST_F(StripSignatureTest, ErrorNamesTheFullPathOfARelativeName) {
+  const std::string Path = WriteSigned("relative.exe", {});
+  ASSERT_EQ(::chmod(Path.c_str(), 0400), 0);
+  const QString Previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(Folder.path()));
+  std::string Message;
+  try {
+    std::string ErrorText;
+    StripSignature("relative.exe", ErrorText);
+  } catch (const std::runtime_error& Error) {
+    Message = Error.what();
+  }
+  QDir::setCurrent(Previous);
+  EXPECT_EQ(Message, "Cannot create file \"" + QDir(Folder.path()).canonicalPath().toStdString() +
+                         "/relative.exe\". " + std::strerror(EACCES));
+}
+}  // namespace
