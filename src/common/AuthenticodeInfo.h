@@ -1,0 +1,28 @@
+#pragma once
+// What a PE file's Authenticode signatures say: read from the certificate table's
+// WIN_CERTIFICATE entries, each a PKCS#7 signed-data structure, including signatures nested
+// inside another one.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+struct TSignatureInfo {
+  std::string Signer;           // the signing certificate's common name, else its whole subject
+  std::string Issuer;           // the issuer's common name, else its whole name
+  std::string SerialNumber;     // the signing certificate's serial, hex bytes separated by blanks
+  std::string DigestAlgorithm;  // e.g. "sha256"
+  // Seconds since 1970-01-01 UTC.
+  std::optional<std::int64_t> ValidFrom;
+  std::optional<std::int64_t> ValidTo;
+  std::optional<std::int64_t> TimestampTime;  // from a countersignature or an RFC 3161 token
+  int NestingLevel = 0;                       // 0 for the primary signature
+};
+
+struct TAuthenticodeInfo {
+  bool HasCertificateTable = false;  // the table may be present and still hold nothing readable
+  std::vector<TSignatureInfo> Signatures;
+};
+
+TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image);

@@ -1,0 +1,203 @@
+#include "ui/TFrmFileProperties.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHash>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <span>
+#include <variant>
+
+#include "common/PeHeaders.h"
+
+namespace {
+QHash<QString, TFrmFileProperties*>& OpenWindows() {
+  static QHash<QString, TFrmFileProperties*> Windows;
+  return Windows;
+}
+
+QString Utf8(const char* Text) { return QString::fromUtf8(Text); }
+QString Utf8(const std::string& Text) { return QString::fromStdString(Text); }
+
+QString TimeText(const std::optional<std::int64_t>& Seconds) {
+  if (!Seconds) return Utf8("不可用");
+  return QDateTime::fromSecsSinceEpoch(*Seconds).toLocalTime().toString(Utf8("yyyy年M月d日 HH:mm:ss"));
+}
+
+QLabel* ValueLabel(QWidget* Parent, const QString& Text = {}) {
+  auto* Result = new QLabel(Text, Parent);
+  Result->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  Result->setWordWrap(true);
+  return Result;
+}
+
+// The file's bytes, mapped read-only while the window is built.
+class TMappedFile {
+ public:
+  explicit TMappedFile(const QString& Path) : File(Path) {
+    Readable = File.open(QIODevice::ReadOnly);
+    if (Readable && File.size() > 0)
+      if (uchar* Data = File.map(0, File.size())) Bytes = {Data, static_cast<std::size_t>(File.size())};
+  }
+  bool IsReadable() const { return Readable; }
+  std::span<const std::uint8_t> Image() const { return Bytes; }
+
+ private:
+  QFile File;
+  bool Readable = false;
+  std::span<const std::uint8_t> Bytes;
+};
+
+QString KindText(const QFileInfo& Info, const TMappedFile& Mapped) {
+  if (Info.isDir()) return Utf8("文件夹");
+  if (!Mapped.IsReadable()) return Utf8("无法读取");
+  const auto Headers = ReadPeHeaders(Mapped.Image());
+  if (const auto* Pe = std::get_if<TPeHeaders>(&Headers)) return Utf8(Pe->Is64 ? "64 位程序" : "32 位程序");
+  return Utf8("不是程序");
+}
+}  // namespace
+
+TFrmFileProperties* TFrmFileProperties::Open(const QString& Path) {
+  if (TFrmFileProperties* Existing = Find(Path)) {
+    Existing->showNormal();
+    Existing->raise();
+    Existing->activateWindow();
+    return Existing;
+  }
+  auto* Window = new TFrmFileProperties(Path);
+  Window->show();
+  return Window;
+}
+
+TFrmFileProperties* TFrmFileProperties::Find(const QString& Path) { return OpenWindows().value(Key(Path)); }
+
+QString TFrmFileProperties::Key(const QString& Path) { return QFileInfo(Path).absoluteFilePath(); }
+
+TFrmFileProperties::TFrmFileProperties(const QString& FilePath) : QWidget(nullptr, Qt::Window), Path(FilePath) {
+  setObjectName("FrmFileProperties");
+  setAttribute(Qt::WA_DeleteOnClose);
+  // The program ends with its main window; an open properties window does not keep it running.
+  setAttribute(Qt::WA_QuitOnClose, false);
+  setWindowTitle(Utf8("%1 属性").arg(QFileInfo(Path).fileName()));
+  resize(440, 500);
+  OpenWindows().insert(Key(Path), this);
+  if (QFileInfo::exists(Path))
+    CreateTabs();
+  else
+    CreateMissingFilePage();
+}
+
+TFrmFileProperties::~TFrmFileProperties() {
+  const auto It = OpenWindows().constFind(Key(Path));
+  if (It != OpenWindows().cend() && It.value() == this) OpenWindows().erase(It);
+}
+
+void TFrmFileProperties::CreateMissingFilePage() {
+  auto* Layout = new QVBoxLayout(this);
+  lblMessage = ValueLabel(this, Utf8("找不到文件“%1”。请确定该文件没有被移动、重命名或删除。")
+                                    .arg(QDir::toNativeSeparators(Path)));
+  Layout->addWidget(lblMessage, 0, Qt::AlignTop);
+}
+
+void TFrmFileProperties::CreateTabs() {
+  auto* Layout = new QVBoxLayout(this);
+  Tabs = new QTabWidget(this);
+  Layout->addWidget(Tabs);
+  const QFileInfo Info(Path);
+  const TMappedFile Mapped(Path);
+  Tabs->addTab(CreateGeneralTab(KindText(Info, Mapped)), Utf8("常规"));
+  if (Mapped.IsReadable() || Info.isDir())
+    Tabs->addTab(CreateSignaturesTab(ReadAuthenticodeInfo(Mapped.Image())), Utf8("数字签名"));
+  else
+    Tabs->addTab(CreateMessagePage(Utf8("无法读取此文件。")), Utf8("数字签名"));
+}
+
+QWidget* TFrmFileProperties::CreateGeneralTab(const QString& Kind) {
+  auto* Page = new QWidget(Tabs);
+  auto* Form = new QFormLayout(Page);
+  const QFileInfo Info(Path);
+  const QLocale Chinese(QLocale::Chinese, QLocale::China);
+
+  lblName = ValueLabel(Page, Info.fileName());
+  lblFolder = ValueLabel(Page, QDir::toNativeSeparators(Info.absolutePath()));
+  lblKind = ValueLabel(Page, Kind);
+  lblSize = ValueLabel(Page, Info.isDir() ? QString() : Utf8("%1 字节").arg(Chinese.toString(Info.size())));
+  lblModified = ValueLabel(Page, Info.lastModified().toString(Utf8("yyyy年M月d日 HH:mm:ss")));
+  Form->addRow(Utf8("名称："), lblName);
+  Form->addRow(Utf8("类型："), lblKind);
+  Form->addRow(Utf8("位置："), lblFolder);
+  Form->addRow(Utf8("大小："), lblSize);
+  Form->addRow(Utf8("修改时间："), lblModified);
+  return Page;
+}
+
+QWidget* TFrmFileProperties::CreateMessagePage(const QString& Message) {
+  auto* Page = new QWidget(Tabs);
+  auto* Layout = new QVBoxLayout(Page);
+  lblMessage = ValueLabel(Page, Message);
+  Layout->addWidget(lblMessage, 0, Qt::AlignTop);
+  return Page;
+}
+
+QWidget* TFrmFileProperties::CreateSignaturesTab(const TAuthenticodeInfo& Info) {
+  if (Info.Signatures.empty())
+    return CreateMessagePage(Info.HasCertificateTable ? Utf8("此文件的数字签名已损坏，无法读取。")
+                                                      : Utf8("此文件没有数字签名。"));
+  Signatures = Info.Signatures;
+  auto* Page = new QWidget(Tabs);
+  auto* Layout = new QVBoxLayout(Page);
+
+  Layout->addWidget(new QLabel(Utf8("签名列表："), Page));
+  lvSignatures = new QTreeWidget(Page);
+  lvSignatures->setRootIsDecorated(false);
+  lvSignatures->setHeaderLabels({Utf8("签名人姓名"), Utf8("摘要算法"), Utf8("时间戳")});
+  for (const TSignatureInfo& Signature : Signatures)
+    lvSignatures->addTopLevelItem(new QTreeWidgetItem(
+        {Utf8(Signature.Signer), Utf8(Signature.DigestAlgorithm), TimeText(Signature.TimestampTime)}));
+  lvSignatures->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  Layout->addWidget(lvSignatures);
+
+  auto* Details = new QGroupBox(Utf8("签名详细信息"), Page);
+  auto* Form = new QFormLayout(Details);
+  lblSigner = ValueLabel(Details);
+  lblIssuer = ValueLabel(Details);
+  lblSerial = ValueLabel(Details);
+  lblValidFrom = ValueLabel(Details);
+  lblValidTo = ValueLabel(Details);
+  lblDigest = ValueLabel(Details);
+  lblTimestamp = ValueLabel(Details);
+  Form->addRow(Utf8("签名人："), lblSigner);
+  Form->addRow(Utf8("颁发者："), lblIssuer);
+  Form->addRow(Utf8("序列号："), lblSerial);
+  Form->addRow(Utf8("有效期从："), lblValidFrom);
+  Form->addRow(Utf8("有效期到："), lblValidTo);
+  Form->addRow(Utf8("摘要算法："), lblDigest);
+  Form->addRow(Utf8("时间戳："), lblTimestamp);
+  Layout->addWidget(Details);
+
+  connect(lvSignatures, &QTreeWidget::currentItemChanged, this, [this] {
+    ShowSignature(lvSignatures->indexOfTopLevelItem(lvSignatures->currentItem()));
+  });
+  lvSignatures->setCurrentItem(lvSignatures->topLevelItem(0));
+  return Page;
+}
+
+void TFrmFileProperties::ShowSignature(int Index) {
+  if (Index < 0 || Index >= static_cast<int>(Signatures.size())) return;
+  const TSignatureInfo& Signature = Signatures[static_cast<std::size_t>(Index)];
+  lblSigner->setText(Utf8(Signature.Signer));
+  lblIssuer->setText(Utf8(Signature.Issuer));
+  lblSerial->setText(Utf8(Signature.SerialNumber));
+  lblValidFrom->setText(TimeText(Signature.ValidFrom));
+  lblValidTo->setText(TimeText(Signature.ValidTo));
+  lblDigest->setText(Utf8(Signature.DigestAlgorithm));
+  lblTimestamp->setText(TimeText(Signature.TimestampTime));
+}

@@ -1,0 +1,59 @@
+#pragma once
+// A file's properties: its general facts and its digital signatures. Modeless, one window per
+// file; asking again for a file whose window is open raises that window.
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+#include "common/AuthenticodeInfo.h"
+
+class QLabel;
+class QTabWidget;
+class QTreeWidget;
+
+class TFrmFileProperties : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Opens the window for Path, or raises the one already open for it.
+  static TFrmFileProperties* Open(const QString& Path);
+  // The window open for Path, or nullptr.
+  static TFrmFileProperties* Find(const QString& Path);
+
+  ~TFrmFileProperties() override;
+
+  const QString& FilePath() const { return Path; }
+
+  // Null when the file cannot be found; the window then only says so.
+  QTabWidget* Tabs = nullptr;
+  QLabel* lblMessage = nullptr;  // the text shown instead of the tabs, or on the signatures tab
+  // General tab
+  QLabel* lblName = nullptr;
+  QLabel* lblFolder = nullptr;
+  QLabel* lblSize = nullptr;
+  QLabel* lblModified = nullptr;
+  QLabel* lblKind = nullptr;
+  // Digital signatures tab
+  QTreeWidget* lvSignatures = nullptr;
+  QLabel* lblSigner = nullptr;
+  QLabel* lblIssuer = nullptr;
+  QLabel* lblSerial = nullptr;
+  QLabel* lblValidFrom = nullptr;
+  QLabel* lblValidTo = nullptr;
+  QLabel* lblDigest = nullptr;
+  QLabel* lblTimestamp = nullptr;
+
+ private:
+  explicit TFrmFileProperties(const QString& FilePath);
+  static QString Key(const QString& Path);
+
+  void CreateMissingFilePage();
+  void CreateTabs();
+  QWidget* CreateGeneralTab(const QString& Kind);
+  QWidget* CreateSignaturesTab(const TAuthenticodeInfo& Info);
+  QWidget* CreateMessagePage(const QString& Message);
+  void ShowSignature(int Index);
+
+  QString Path;
+  std::vector<TSignatureInfo> Signatures;
+};

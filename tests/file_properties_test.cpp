@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <chrono>
+#include <fstream>
+
+#include "common/AuthenticodeInfo.h"
+#include "common/PeHeaders.h"
+#include "common/uPubFunc.h"
+#include "support/Osslsigncode.h"
+#include "support/PeFixtures.h"
+#include "support/Process.h"
+#include "support/TestPki.h"
+#include "support/TimestampServer.h"
+#include "ui/TFrmFileProperties.h"
+
+namespace {
+std::int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// The certificate's serial as `openssl x509 -serial` prints it ("serial=0A1B..."), lower-cased
+// and split into blank-separated bytes.
+std::string SerialByOpenssl(const std::string& CertPath) {
+  const TProcessResult Result = RunProcess("openssl", {"x509", "-noout", "-serial", "-in", CertPath});
+  std::string Hex = Result.Out.substr(Result.Out.find('=') + 1);
+  while (!Hex.empty() && (Hex.back() == '\n' || Hex.back() == '\r')) Hex.pop_back();
+  std::string Spaced;
+  for (std::size_t I = 0; I < Hex.size(); I += 2) {
+    if (!Spaced.empty()) Spaced += ' ';
+    Spaced += static_cast<char>(std::tolower(static_cast<unsigned char>(Hex[I])));
+    Spaced += static_cast<char>(std::tolower(static_cast<unsigned char>(Hex[I + 1])));
+  }
+  return Spaced;
+}
+
+std::string SubjectCommonName(const std::string& CertPath) {
+  const TProcessResult Result =
+      RunProcess("openssl", {"x509", "-noout", "-subject", "-nameopt", "multiline", "-in", CertPath});
+  const std::string Key = "commonName                = ";
+  const std::size_t At = Result.Out.find(Key);
+  if (At == std::string::npos) return {};
+  const std::size_t Start = At + Key.size();
+  return Result.Out.substr(Start, Result.Out.find('\n', Start) - Start);
+}
+
+class FileProperties : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (QWidget* Window : QApplication::topLevelWidgets())
+      if (qobject_cast<TFrmFileProperties*>(Window)) delete Window;
+  }
+
+  std::string PathOf(const char* Name) const { return Folder.filePath(Name).toStdString(); }
+
+  std::string Program(const char* Name, TPeKind Kind = TPeKind::Exe32) {
+    const std::string Path = PathOf(Name);
+    WriteBytes(Path, BuildPe({.Kind = Kind}));
+    return Path;
+  }
+
+  std::string Signed(const char* Name, const std::vector<std::string>& Extra = {}, TPeKind Kind = TPeKind::Exe32) {
+    const std::string Path = Program(Name, Kind);
+    EXPECT_TRUE(OsslSign(Path, Path, Extra));
+    return Path;
+  }
+
+  static TFrmFileProperties* Open(const std::string& Path) {
+    ShowFileProperties(Path);
+    TFrmFileProperties* Window = TFrmFileProperties::Find(QString::fromStdString(Path));
+    EXPECT_NE(Window, nullptr);
+    return Window;
+  }
+
+  QTemporaryDir Folder;
+};
+}  // namespace
+
+TEST_F(FileProperties, ReadsSignerDigestIssuerSerialAndValidity) {
+  const std::string Path = Signed("app.exe", {"-h", "sha384"});
+  const TAuthenticodeInfo Info = ReadAuthenticodeInfo(ReadBytes(Path));
+  EXPECT_TRUE(Info.HasCertificateTable);
+  ASSERT_EQ(Info.Signatures.size(), 1u);
+  const TSignatureInfo& Signature = Info.Signatures[0];
+  EXPECT_EQ(Signature.Signer, TestPki().SignerCommonName);
+  EXPECT_EQ(Signature.DigestAlgorithm, "sha384");
+  EXPECT_EQ(Signature.Issuer, SubjectCommonName(TestPki().CaCertPath));
+  EXPECT_EQ(Signature.SerialNumber, SerialByOpenssl(TestPki().SignerCertPath));
+  ASSERT_TRUE(Signature.ValidFrom && Signature.ValidTo);
+  EXPECT_LE(*Signature.ValidFrom, Now());
+  EXPECT_GT(*Signature.ValidTo, Now());
+  EXPECT_EQ(Signature.TimestampTime, std::nullopt);
+}
+
+TEST_F(FileProperties, NestedSignaturesAreListedAfterThePrimaryOne) {
+  const std::string Path = Signed("app.dll", {"-h", "sha256"}, TPeKind::Dll64);
+  ASSERT_TRUE(OsslSign(Path, Path, {"-nest", "-h", "sha512"}));
+  const TAuthenticodeInfo Info = ReadAuthenticodeInfo(ReadBytes(Path));
+  ASSERT_EQ(Info.Signatures.size(), 2u);
+  EXPECT_EQ(Info.Signatures[0].DigestAlgorithm, "sha256");
+  EXPECT_EQ(Info.Signatures[0].NestingLevel, 0);
+  EXPECT_EQ(Info.Signatures[1].DigestAlgorithm, "sha512");
+  EXPECT_EQ(Info.Signatures[1].NestingLevel, 1);
+  EXPECT_EQ(Info.Signatures[1].Signer, TestPki().SignerCommonName);
+}
+
+TEST_F(FileProperties, TimestampTimeFromEitherKindOfTimestamp) {
+  TimestampServer Tsa;
+  const std::int64_t Before = Now();
+  for (const char* Option : {"-t", "-ts"}) {
+    const std::string Path = Signed(Option[2] ? "rfc3161.exe" : "authenticode.exe", {Option, Tsa.Url()});
+    const TAuthenticodeInfo Info = ReadAuthenticodeInfo(ReadBytes(Path));
+    ASSERT_EQ(Info.Signatures.size(), 1u) << Option;
+    const auto Time = Info.Signatures[0].TimestampTime;
+    ASSERT_TRUE(Time.has_value()) << Option;
+    // The server stamps with this machine's clock, at whole seconds.
+    EXPECT_GE(*Time, Before - 1) << Option;
+    EXPECT_LE(*Time, Now() + 1) << Option;
+  }
+}
+
+TEST_F(FileProperties, DamagedOrMissingTableGivesNoSignatures) {
+  EXPECT_FALSE(ReadAuthenticodeInfo(ReadBytes(Program("plain.exe"))).HasCertificateTable);
+  EXPECT_FALSE(ReadAuthenticodeInfo(std::vector<std::uint8_t>{'M', 'Z'}).HasCertificateTable);
+
+  auto Bytes = ReadBytes(Signed("signed.exe"));
+  const TAuthenticodeInfo Intact = ReadAuthenticodeInfo(Bytes);
+  ASSERT_EQ(Intact.Signatures.size(), 1u);
+  // Spoil the first byte of the PKCS#7 data, right after the table's 8-byte entry header.
+  const auto Headers = std::get<TPeHeaders>(ReadPeHeaders(Bytes));
+  ASSERT_EQ(Bytes[Headers.CertOffset + 8], 0x30);
+  Bytes[Headers.CertOffset + 8] = 0x31;
+  const TAuthenticodeInfo Spoiled = ReadAuthenticodeInfo(Bytes);
+  EXPECT_TRUE(Spoiled.HasCertificateTable);
+  EXPECT_TRUE(Spoiled.Signatures.empty());
+
+  Bytes.resize(Bytes.size() - 16);  // the table now reaches past the end
+  EXPECT_FALSE(ReadAuthenticodeInfo(Bytes).HasCertificateTable);
+}
+
+TEST_F(FileProperties, WindowShowsTheSignatures) {
+  const std::string Path = Signed("签名.exe", {"-h", "sha256"});
+  TFrmFileProperties* Window = Open(Path);
+  ASSERT_NE(Window, nullptr);
+  EXPECT_TRUE(Window->isVisible());
+  EXPECT_EQ(Window->windowTitle(), "签名.exe 属性");
+  ASSERT_NE(Window->Tabs, nullptr);
+  ASSERT_EQ(Window->Tabs->count(), 2);
+  EXPECT_EQ(Window->Tabs->tabText(0), "常规");
+  EXPECT_EQ(Window->Tabs->tabText(1), "数字签名");
+
+  ASSERT_NE(Window->lvSignatures, nullptr);
+  ASSERT_EQ(Window->lvSignatures->topLevelItemCount(), 1);
+  const QString Signer = QString::fromStdString(TestPki().SignerCommonName);
+  EXPECT_EQ(Window->lvSignatures->topLevelItem(0)->text(0), Signer);
+  EXPECT_EQ(Window->lvSignatures->topLevelItem(0)->text(1), "sha256");
+  EXPECT_EQ(Window->lblSigner->text(), Signer);
+  EXPECT_EQ(Window->lblDigest->text(), "sha256");
+  EXPECT_EQ(Window->lblTimestamp->text(), "不可用");
+  EXPECT_FALSE(Window->lblSerial->text().isEmpty());
+}
+
+TEST_F(FileProperties, SelectingANestedSignatureShowsItsDetails) {
+  const std::string Path = Signed("app.exe", {"-h", "sha256"});
+  ASSERT_TRUE(OsslSign(Path, Path, {"-nest", "-h", "sha1"}));
+  TFrmFileProperties* Window = Open(Path);
+  ASSERT_NE(Window->lvSignatures, nullptr);
+  ASSERT_EQ(Window->lvSignatures->topLevelItemCount(), 2);
+  EXPECT_EQ(Window->lblDigest->text(), "sha256");
+  Window->lvSignatures->setCurrentItem(Window->lvSignatures->topLevelItem(1));
+  EXPECT_EQ(Window->lblDigest->text(), "sha1");
+}
+
+TEST_F(FileProperties, GeneralTabTellsProgramKinds) {
+  const std::string Text = PathOf("readme.txt");
+  std::ofstream(Text) << "hello\n";
+  const std::pair<std::string, const char*> Cases[] = {
+      {Program("a32.exe"), "32 位程序"}, {Program("a64.dll", TPeKind::Dll64), "64 位程序"}, {Text, "不是程序"}};
+  for (const auto& [Path, Kind] : Cases) {
+    TFrmFileProperties* Window = Open(Path);
+    ASSERT_NE(Window, nullptr);
+    EXPECT_EQ(Window->lblKind->text(), QString::fromUtf8(Kind)) << Path;
+    EXPECT_EQ(Window->lblFolder->text(), Folder.path());
+  }
+  TFrmFileProperties* TextWindow = TFrmFileProperties::Find(QString::fromStdString(Text));
+  EXPECT_EQ(TextWindow->lblName->text(), "readme.txt");
+  EXPECT_EQ(TextWindow->lblSize->text(), "6 字节");
+}
+
+TEST_F(FileProperties, UnsignedFileSaysSo) {
+  TFrmFileProperties* Window = Open(Program("plain.exe"));
+  ASSERT_NE(Window->Tabs, nullptr);
+  EXPECT_EQ(Window->lvSignatures, nullptr);
+  ASSERT_NE(Window->lblMessage, nullptr);
+  EXPECT_EQ(Window->lblMessage->text(), "此文件没有数字签名。");
+}
+
+TEST_F(FileProperties, MissingFileSaysItCannotBeFound) {
+  const std::string Path = PathOf("gone.exe");
+  TFrmFileProperties* Window = Open(Path);
+  EXPECT_EQ(Window->Tabs, nullptr);
+  ASSERT_NE(Window->lblMessage, nullptr);
+  EXPECT_TRUE(Window->lblMessage->text().startsWith("找不到文件“" + QString::fromStdString(Path) + "”"));
+}
+
+TEST_F(FileProperties, OneModelessWindowPerFile) {
+  const std::string First = Program("first.exe");
+  TFrmFileProperties* Window = Open(First);
+  ASSERT_NE(Window, nullptr);
+  EXPECT_FALSE(Window->isModal());
+  EXPECT_FALSE(Window->testAttribute(Qt::WA_QuitOnClose));
+  EXPECT_EQ(Open(Folder.path().toStdString() + "/./first.exe"), Window);
+  TFrmFileProperties* Second = Open(Program("second.exe"));
+  EXPECT_NE(Second, Window);
+
+  Window->close();  // deletes itself
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(TFrmFileProperties::Find(QString::fromStdString(First)), nullptr);
+  EXPECT_NE(Open(First), nullptr);
+}
