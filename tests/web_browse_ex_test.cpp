@@ -478,3 +478,35 @@ TEST(WebBrowseEx, RightClickShowsTheEnginesMenuUnlessTheHostAnswersSOk) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return EngineMenu() != nullptr; }, PageTimeout));
   EngineMenu()->close();
 }
+
+TEST(WebBrowseEx, KeysTheHostTranslatesNeverReachThePage) {
+  TWebBrowseEx Browser;
+  Browser.resize(300, 120);
+  int ShownUI = 0;
+  Browser.OnShowUI = [&](TWebBrowseEx*, std::uint32_t, QObject*, QObject*, QObject*, QObject*, HRESULT&) {
+    ++ShownUI;
+  };
+  std::vector<TKeyMessage> Offered;
+  Browser.OnTranslateAccelerator = [&](TWebBrowseEx*, const TKeyMessage& Message, const QUuid*, std::uint32_t,
+                                       bool& Done) {
+    Offered.push_back(Message);
+    Done = Message.WParam == 'P';
+  };
+  QSignalSpy Finished(&Browser, &QWebEngineView::loadFinished);
+  Browser.setHtml("<title>:</title><script>document.addEventListener('keydown', "
+                  "function (e) { document.title += e.key; });</script><body></body>");
+  ASSERT_TRUE(WaitForLoad(Finished));
+  Browser.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Browser));
+  Browser.setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ShownUI > 0; }));
+  QWidget* Surface = QApplication::focusWidget();
+  ASSERT_NE(Surface, nullptr);
+  QTest::keyClick(Surface, Qt::Key_P);
+  QTest::keyClick(Surface, Qt::Key_Q);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Browser.title() == ":q"; }, PageTimeout)) << Browser.title().toStdString();
+  ASSERT_GE(Offered.size(), 2u);
+  EXPECT_EQ(Offered[0].Message, WM_KEYDOWN);
+  EXPECT_EQ(Offered[0].WParam, std::uintptr_t{'P'});
+  EXPECT_EQ(Offered[1].WParam, std::uintptr_t{'Q'});
+}

@@ -45,7 +45,6 @@ void TFrmMain::CreateBanner() {
   auto* Fill = new QVBoxLayout(pnlAD);
   Fill->setContentsMargins(0, 0, 0, 0);
   Fill->addWidget(wbAD);
-  wbAD->DisableCtrlShortcuts = "N";
   wbAD->SetUserInterfaceOptions({DontUse3DBorders, DontUseScrollBars, EnableThemes});
   installEventFilter(new TStopTimerOnClose(Timer, this));
 }
