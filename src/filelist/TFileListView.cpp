@@ -79,3 +79,10 @@ void TFileListView::InvertSelection() { SelectRange(QItemSelectionModel::Toggle)
 void TFileListView::dragEnterEvent(QDragEnterEvent* Event) { emit DragOver(Event); }
 void TFileListView::dragMoveEvent(QDragMoveEvent* Event) { emit DragOver(Event); }
 void TFileListView::dropEvent(QDropEvent* Event) { emit Dropped(Event); }
+
+void TFileListView::mouseDoubleClickEvent(QMouseEvent* Event) {
+  QTreeView::mouseDoubleClickEvent(Event);
+  if (Event->button() != Qt::LeftButton) return;
+  const int BelowRows = Model->Count() == 0 ? 0 : visualRect(Model->index(Model->Count() - 1, 0)).bottom() + 1;
+  if (Event->position().y() >= BelowRows) emit doubleClicked(QModelIndex());
+}

@@ -33,6 +33,9 @@ class TFileListView : public QTreeView {
   void dragEnterEvent(QDragEnterEvent* Event) override;
   void dragMoveEvent(QDragMoveEvent* Event) override;
   void dropEvent(QDropEvent* Event) override;
+  // A double-click in the empty space below the last row also reports doubleClicked (with an
+  // invalid index), so the window can act on the focused row.
+  void mouseDoubleClickEvent(QMouseEvent* Event) override;
 
  private:
   void SelectRange(QItemSelectionModel::SelectionFlags How);

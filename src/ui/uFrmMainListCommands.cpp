@@ -1,4 +1,5 @@
 // The list's pop-up menu and double-click.
+#include "common/uPubFunc.h"
 #include "filelist/TFileListView.h"
 #include "ui/uFrmMain.h"
 
@@ -7,4 +8,8 @@ void TFrmMain::pmiSelAllClick() { vstFiles->SelectAllRows(); }
 void TFrmMain::pmiUnSelAllClick() { vstFiles->ClearSelection(); }
 void TFrmMain::N5Click() { vstFiles->InvertSelection(); }
 
-void TFrmMain::vstFilesDblClick() {}
+void TFrmMain::vstFilesDblClick() {
+  const auto Focused = vstFiles->FocusedRow();
+  if (!Focused) return;
+  if (const TFileItem* Item = vstFiles->Files()->Item(*Focused)) ShowFileProperties(ToString(Item->FileName));
+}
