@@ -1,0 +1,195 @@
+#include "support/TimestampServer.h"
+
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs7.h>
+#include <openssl/ts.h>
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+#include "support/TestPki.h"
+
+namespace {
+template <typename T, void (*Free)(T*)>
+struct TDeleter {
+  void operator()(T* Object) const { Free(Object); }
+};
+template <typename T, void (*Free)(T*)>
+using TOwned = std::unique_ptr<T, TDeleter<T, Free>>;
+
+using TBio = TOwned<BIO, BIO_free_all>;
+using TX509 = TOwned<X509, X509_free>;
+using TKey = TOwned<EVP_PKEY, EVP_PKEY_free>;
+using TPkcs7 = TOwned<PKCS7, PKCS7_free>;
+using TTsContext = TOwned<TS_RESP_CTX, TS_RESP_CTX_free>;
+using TTsResponse = TOwned<TS_RESP, TS_RESP_free>;
+using TObject = TOwned<ASN1_OBJECT, ASN1_OBJECT_free>;
+
+TBio OpenFile(const std::string& Path) {
+  TBio File(BIO_new_file(Path.c_str(), "r"));
+  if (!File) throw std::runtime_error("cannot open " + Path);
+  return File;
+}
+
+std::string BioContents(BIO* Bio) {
+  char* Data = nullptr;
+  const long Length = BIO_get_mem_data(Bio, &Data);
+  return Length > 0 ? std::string(Data, static_cast<std::size_t>(Length)) : std::string();
+}
+
+std::optional<std::string> DecodeBase64(const std::string& Text) {
+  std::string Clean;
+  for (char C : Text)
+    if (C != '\r' && C != '\n' && C != ' ' && C != '\t') Clean += C;
+  if (Clean.empty() || Clean.size() % 4 != 0) return std::nullopt;
+  std::string Bytes(Clean.size() / 4 * 3, '\0');
+  const int Length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(Bytes.data()),
+                                     reinterpret_cast<const unsigned char*>(Clean.data()),
+                                     static_cast<int>(Clean.size()));
+  if (Length < 0) return std::nullopt;
+  // EVP_DecodeBlock counts the padding as output bytes.
+  std::size_t Size = static_cast<std::size_t>(Length);
+  for (std::size_t I = Clean.size(); I > 0 && Clean[I - 1] == '='; --I) --Size;
+  Bytes.resize(Size);
+  return Bytes;
+}
+
+std::string EncodeBase64(const std::string& Bytes) {
+  std::string Text(4 * ((Bytes.size() + 2) / 3) + 1, '\0');
+  const int Length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(Text.data()),
+                                     reinterpret_cast<const unsigned char*>(Bytes.data()),
+                                     static_cast<int>(Bytes.size()));
+  Text.resize(static_cast<std::size_t>(Length));
+  return Text;
+}
+
+// One DER element: its tag and the bytes of its content.
+struct TDerElement {
+  std::uint8_t Tag = 0;
+  std::string_view Content;
+};
+
+// Reads the element at the front of Der and removes it from Der. Single-byte tags and definite
+// lengths only, which is all a time-stamp request uses.
+std::optional<TDerElement> TakeElement(std::string_view& Der) {
+  if (Der.size() < 2) return std::nullopt;
+  TDerElement Element;
+  Element.Tag = static_cast<std::uint8_t>(Der[0]);
+  std::size_t Length = static_cast<std::uint8_t>(Der[1]);
+  std::size_t Pos = 2;
+  if (Length & 0x80) {
+    const std::size_t LengthBytes = Length & 0x7F;
+    if (LengthBytes == 0 || LengthBytes > 4 || Der.size() < Pos + LengthBytes) return std::nullopt;
+    Length = 0;
+    for (std::size_t I = 0; I < LengthBytes; ++I) Length = (Length << 8) | static_cast<std::uint8_t>(Der[Pos++]);
+  }
+  if (Length > Der.size() - Pos) return std::nullopt;
+  Element.Content = Der.substr(Pos, Length);
+  Der.remove_prefix(Pos + Length);
+  return Element;
+}
+
+constexpr std::uint8_t DerSequence = 0x30;
+constexpr std::uint8_t DerOctetString = 0x04;
+constexpr std::uint8_t DerExplicit0 = 0xA0;
+
+// The signature bytes an Authenticode time-stamp request carries:
+// SEQUENCE { type OID, [attributes,] ContentInfo SEQUENCE { data OID, [0] { OCTET STRING } } }.
+std::optional<std::string> AuthenticodeRequestContent(const std::string& Der) {
+  std::string_view Rest = Der;
+  const std::optional<TDerElement> Request = TakeElement(Rest);
+  if (!Request || Request->Tag != DerSequence) return std::nullopt;
+  std::string_view Fields = Request->Content;
+  std::optional<TDerElement> ContentInfo;
+  while (!Fields.empty()) {
+    ContentInfo = TakeElement(Fields);
+    if (!ContentInfo) return std::nullopt;
+  }
+  if (!ContentInfo || ContentInfo->Tag != DerSequence) return std::nullopt;
+  std::string_view Info = ContentInfo->Content;
+  const std::optional<TDerElement> Type = TakeElement(Info);
+  const std::optional<TDerElement> Explicit = TakeElement(Info);
+  if (!Type || !Explicit || Explicit->Tag != DerExplicit0) return std::nullopt;
+  std::string_view Inner = Explicit->Content;
+  const std::optional<TDerElement> Data = TakeElement(Inner);
+  if (!Data || Data->Tag != DerOctetString) return std::nullopt;
+  return std::string(Data->Content);
+}
+
+ASN1_INTEGER* NextSerial(TS_RESP_CTX*, void* Counter) {
+  ASN1_INTEGER* Serial = ASN1_INTEGER_new();
+  if (Serial) ASN1_INTEGER_set(Serial, ++*static_cast<long*>(Counter));
+  return Serial;
+}
+}  // namespace
+
+struct TimestampServer::TSigner {
+  TX509 Certificate;
+  TKey Key;
+  long Serial = 0;
+
+  TSigner() {
+    const TTestPki& Pki = TestPki();
+    TBio CertFile = OpenFile(Pki.TsaCertPath);
+    Certificate.reset(PEM_read_bio_X509(CertFile.get(), nullptr, nullptr, nullptr));
+    TBio KeyFile = OpenFile(Pki.TsaKeyPath);
+    Key.reset(PEM_read_bio_PrivateKey(KeyFile.get(), nullptr, nullptr, nullptr));
+    if (!Certificate || !Key) throw std::runtime_error("cannot load the TSA certificate or key");
+  }
+
+  std::optional<THttpResponse> Authenticode(const std::string& Body) const {
+    const std::optional<std::string> Der = DecodeBase64(Body);
+    const std::optional<std::string> Content = Der ? AuthenticodeRequestContent(*Der) : std::nullopt;
+    if (!Content) return THttpResponse{400, "text/plain", "bad time-stamp request"};
+    TBio Data(BIO_new_mem_buf(Content->data(), static_cast<int>(Content->size())));
+    TPkcs7 Signed(PKCS7_sign(Certificate.get(), Key.get(), nullptr, Data.get(),
+                             PKCS7_BINARY | PKCS7_NOSMIMECAP));
+    TBio Out(BIO_new(BIO_s_mem()));
+    if (!Signed || !Out || i2d_PKCS7_bio(Out.get(), Signed.get()) != 1)
+      return THttpResponse{500, "text/plain", "signing failed"};
+    return THttpResponse{200, "application/octet-stream", EncodeBase64(BioContents(Out.get()))};
+  }
+
+  std::optional<THttpResponse> Rfc3161(const std::string& Body) {
+    TTsContext Context(TS_RESP_CTX_new());
+    TObject Policy(OBJ_txt2obj("1.3.6.1.4.1.4146.2.3", 1));
+    if (!Context || !Policy) return THttpResponse{500, "text/plain", "out of memory"};
+    TS_RESP_CTX_set_signer_cert(Context.get(), Certificate.get());
+    TS_RESP_CTX_set_signer_key(Context.get(), Key.get());
+    TS_RESP_CTX_set_signer_digest(Context.get(), EVP_sha256());
+    TS_RESP_CTX_set_def_policy(Context.get(), Policy.get());
+    for (const EVP_MD* Digest : {EVP_sha1(), EVP_sha256(), EVP_sha384(), EVP_sha512()})
+      TS_RESP_CTX_add_md(Context.get(), Digest);
+    TS_RESP_CTX_set_serial_cb(Context.get(), NextSerial, &Serial);
+    TBio Query(BIO_new_mem_buf(Body.data(), static_cast<int>(Body.size())));
+    TTsResponse Response(TS_RESP_create_response(Context.get(), Query.get()));
+    TBio Out(BIO_new(BIO_s_mem()));
+    if (!Response || !Out || i2d_TS_RESP_bio(Out.get(), Response.get()) != 1)
+      return THttpResponse{500, "text/plain", "time-stamping failed"};
+    return THttpResponse{200, "application/timestamp-reply", BioContents(Out.get())};
+  }
+};
+
+TimestampServer::TimestampServer(TTimestampBehaviour Behaviour) : Signer(std::make_unique<TSigner>()) {
+  Http = std::make_unique<LoopbackHttpServer>(
+      [this, Behaviour](const THttpRequest& Request) -> std::optional<THttpResponse> {
+        switch (Behaviour) {
+          case TTimestampBehaviour::Silent: return std::nullopt;
+          case TTimestampBehaviour::Refuse: return THttpResponse{500, "text/plain", "no time today"};
+          case TTimestampBehaviour::Answer: break;
+        }
+        if (Request.Method != "POST") return THttpResponse{400, "text/plain", "POST expected"};
+        const auto Type = Request.Headers.find("content-type");
+        if (Type != Request.Headers.end() && Type->second == "application/timestamp-query")
+          return Signer->Rfc3161(Request.Body);
+        return Signer->Authenticode(Request.Body);
+      });
+}
+
+TimestampServer::~TimestampServer() = default;

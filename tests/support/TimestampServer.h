@@ -1,0 +1,32 @@
+#pragma once
+// A time-stamping authority on 127.0.0.1 for signing tests, signing with the test PKI's TSA
+// certificate. One address serves both kinds of request: RFC 3161 queries (content type
+// application/timestamp-query) and Authenticode requests (any other POST: base64 of a PKCS#7
+// time-stamp request, answered with base64 PKCS#7 signed data over the signature it carries).
+#include <memory>
+#include <string>
+
+#include "support/LoopbackHttpServer.h"
+
+enum class TTimestampBehaviour {
+  Answer,   // time-stamps every well-formed request
+  Refuse,   // answers every request with HTTP 500
+  Silent    // never answers; connections stay open until the server stops
+};
+
+class TimestampServer {
+ public:
+  // Throws std::runtime_error when the TSA key or certificate cannot be loaded.
+  explicit TimestampServer(TTimestampBehaviour Behaviour = TTimestampBehaviour::Answer);
+  ~TimestampServer();
+  TimestampServer(const TimestampServer&) = delete;
+  TimestampServer& operator=(const TimestampServer&) = delete;
+
+  std::string Url() const { return Http->Url("/"); }
+  int RequestCount() const { return Http->RequestCount(); }
+
+ private:
+  struct TSigner;
+  std::unique_ptr<TSigner> Signer;
+  std::unique_ptr<LoopbackHttpServer> Http;  // declared last: stops before the signer goes
+};
