@@ -33,7 +33,11 @@ TWebBrowseEx::TWebBrowseEx(QWidget* Parent) : QWebEngineView(Parent) {
   ApplyHostInfo();
 }
 
-TWebBrowseEx::~TWebBrowseEx() = default;
+TWebBrowseEx::~TWebBrowseEx() {
+  // The base destructor moves the focus away, which must not reach this object any more.
+  disconnect(qApp, nullptr, this, nullptr);
+  if (FKeyWatched) FKeyWatched->removeEventFilter(this);
+}
 
 void TWebBrowseEx::Navigate(const QString& Url) {
   const QUrl Target(Url, QUrl::StrictMode);
