@@ -32,42 +32,42 @@ std::mutex RunMutex;  // one child at a time
 
 class TFd {
  public:
-  explicit TFd(int Fd = -1) : FFd(Fd) {}
+  explicit TFd(int Fd = -1) : Descriptor(Fd) {}
   TFd(const TFd&) = delete;
   TFd& operator=(const TFd&) = delete;
   ~TFd() { Close(); }
-  int Get() const { return FFd; }
+  int Get() const { return Descriptor; }
   void Close() {
-    if (FFd >= 0) ::close(FFd);
-    FFd = -1;
+    if (Descriptor >= 0) ::close(Descriptor);
+    Descriptor = -1;
   }
 
  private:
-  int FFd;
+  int Descriptor;
 };
 
 class TSpawnActions {
  public:
-  TSpawnActions() { posix_spawn_file_actions_init(&FActions); }
+  TSpawnActions() { posix_spawn_file_actions_init(&Actions); }
   TSpawnActions(const TSpawnActions&) = delete;
   TSpawnActions& operator=(const TSpawnActions&) = delete;
-  ~TSpawnActions() { posix_spawn_file_actions_destroy(&FActions); }
-  posix_spawn_file_actions_t* Get() { return &FActions; }
+  ~TSpawnActions() { posix_spawn_file_actions_destroy(&Actions); }
+  posix_spawn_file_actions_t* Get() { return &Actions; }
 
  private:
-  posix_spawn_file_actions_t FActions;
+  posix_spawn_file_actions_t Actions;
 };
 
 class TSpawnAttributes {
  public:
-  TSpawnAttributes() { posix_spawnattr_init(&FAttributes); }
+  TSpawnAttributes() { posix_spawnattr_init(&Attributes); }
   TSpawnAttributes(const TSpawnAttributes&) = delete;
   TSpawnAttributes& operator=(const TSpawnAttributes&) = delete;
-  ~TSpawnAttributes() { posix_spawnattr_destroy(&FAttributes); }
-  posix_spawnattr_t* Get() { return &FAttributes; }
+  ~TSpawnAttributes() { posix_spawnattr_destroy(&Attributes); }
+  posix_spawnattr_t* Get() { return &Attributes; }
 
  private:
-  posix_spawnattr_t FAttributes;
+  posix_spawnattr_t Attributes;
 };
 
 // A descriptor that becomes readable when the process ends, or -1 on kernels without one.

@@ -1,0 +1,30 @@
+#pragma once
+// The command line of signtool's sign command.
+#include <optional>
+#include <string>
+#include <vector>
+
+struct TSignOptions {
+  bool Quiet = false;
+  bool Verbose = false;
+  bool ShowHelp = false;
+  std::string PfxPath;
+  std::optional<std::string> Password;
+  std::string AuthenticodeUrl;    // /t
+  std::string Rfc3161Url;         // /tr
+  std::string Digest = "sha256";  // /fd, as osslsigncode names it
+  std::string Description;        // /d
+  std::string DescriptionUrl;     // /du
+  std::vector<std::string> Files;
+};
+
+struct TParseResult {
+  std::optional<TSignOptions> Options;
+  std::string Error;  // the text after "SignTool Error: " when Options is empty
+  std::vector<std::size_t> PasswordIndexes;  // where passwords sit, also when parsing fails later
+};
+
+// Arguments are those after "sign". Option names begin with "/" or "-" and ignore letter case;
+// the file names follow the options. FirstIndex is the position of Arguments[0] in the program's
+// own argument vector, so that PasswordIndexes refer to that vector.
+TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::size_t FirstIndex);

@@ -1,0 +1,127 @@
+// signtool.exe: signs program files with an Authenticode signature through osslsigncode and
+// reports in the manner of Microsoft's signtool, so that Quillory can run it per file.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FileSigner.h"
+#include "SignOptions.h"
+
+namespace {
+constexpr int ExitSuccess = 0;
+constexpr int ExitFailure = 1;
+constexpr int ExitWarning = 2;
+
+constexpr char Usage[] =
+    "Usage: signtool <command> [options]\n"
+    "\n"
+    "\tValid commands:\n"
+    "\t\tsign       --  Sign files using an embedded signature.\n"
+    "\n"
+    "For help on a specific command, enter \"signtool <command> /?\"\n";
+
+constexpr char SignUsage[] =
+    "Usage: signtool sign [options] <filename(s)>\n"
+    "\n"
+    "Use the \"sign\" command to sign files using embedded signatures.\n"
+    "\n"
+    "Certificate selection options:\n"
+    "/f <file>   Specify the signing certificate in a file (PFX).\n"
+    "/p <pass.>  Specify a password to use when opening a PFX file.\n"
+    "\n"
+    "Signing parameter options:\n"
+    "/fd        Specifies the file digest algorithm: SHA1, SHA256 (the default), SHA384, SHA512.\n"
+    "/d <desc.> Provide a description of the signed content.\n"
+    "/du <URL>  Provide a URL with more information about the signed content.\n"
+    "/t <URL>   Specify the timestamp server's URL.\n"
+    "/tr <URL>  Specifies the RFC 3161 timestamp server's URL.\n"
+    "/td <alg>  Used with the /tr switch to request a digest algorithm used by the RFC 3161\n"
+    "           timestamp server.\n"
+    "\n"
+    "Other options:\n"
+    "/q         No output on success and minimal output on failure.\n"
+    "/v         Print verbose success and status messages.\n";
+
+bool IsHelp(const std::string& Word) { return Word == "/?" || Word == "-?"; }
+
+std::string Lower(std::string Text) {
+  for (char& C : Text)
+    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
+  return Text;
+}
+
+void Error(const std::string& Text) { std::fprintf(stderr, "SignTool Error: %s\n", Text.c_str()); }
+
+int SignFiles(const TSignOptions& Options) {
+  const TFileSigner Signer(Options);
+  int Signed = 0, Warnings = 0, Errors = 0;
+  for (const std::string& File : Options.Files) {
+    const TSignResult Result = Signer.Sign(File);
+    switch (Result.Outcome) {
+      case TSignOutcome::Signed:
+      case TSignOutcome::SignedWithoutTimestamp:
+        ++Signed;
+        if (!Options.Quiet) std::printf("Successfully signed: %s\n", File.c_str());
+        if (Result.Outcome == TSignOutcome::SignedWithoutTimestamp) {
+          ++Warnings;
+          std::fprintf(stderr,
+                       "SignTool Warning: Signing succeeded, but an error occurred while attempting to "
+                       "timestamp: %s\n",
+                       File.c_str());
+        }
+        break;
+      case TSignOutcome::Failed:
+        ++Errors;
+        Error(Result.Reason);
+        Error("An error occurred while attempting to sign: " + File);
+        break;
+      case TSignOutcome::CertificateUnusable:
+        Error(Result.Reason);
+        Errors += static_cast<int>(Options.Files.size()) - Signed;
+        if (Options.Verbose) std::printf("\nNumber of errors: %d\n", Errors);
+        return ExitFailure;
+    }
+  }
+  if (Options.Verbose)
+    std::printf("\nNumber of files successfully Signed: %d\nNumber of warnings: %d\nNumber of errors: %d\n",
+                Signed, Warnings, Errors);
+  if (Errors > 0) return ExitFailure;
+  return Warnings > 0 ? ExitWarning : ExitSuccess;
+}
+}  // namespace
+
+int main(int Argc, char** Argv) {
+  const std::vector<std::string> Arguments(Argv + 1, Argv + Argc);
+  if (Arguments.empty()) {
+    Error("A required parameter is missing.");
+    std::fputs(Usage, stderr);
+    return ExitFailure;
+  }
+  if (IsHelp(Arguments[0])) {
+    std::fputs(Usage, stdout);
+    return ExitSuccess;
+  }
+  if (Lower(Arguments[0]) != "sign") {
+    Error("Invalid command: " + Arguments[0]);
+    return ExitFailure;
+  }
+
+  const TParseResult Parsed =
+      ParseSignCommand(std::vector<std::string>(Arguments.begin() + 1, Arguments.end()), 2);
+  // The password is in our copy now; take it out of the argument memory the process list shows.
+  for (std::size_t Index : Parsed.PasswordIndexes) std::memset(Argv[Index], 0, std::strlen(Argv[Index]));
+  if (!Parsed.Options) {
+    Error(Parsed.Error);
+    return ExitFailure;
+  }
+  if (Parsed.Options->ShowHelp) {
+    std::fputs(SignUsage, stdout);
+    return ExitSuccess;
+  }
+  // Writing the password to an osslsigncode that has already gone must not end this program.
+  ::signal(SIGPIPE, SIG_IGN);
+  return SignFiles(*Parsed.Options);
+}

@@ -1,0 +1,274 @@
+// signtool.exe end to end: real files signed through osslsigncode, run the way Quillory runs it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "common/WindowsCommandLine.h"
+#include "common/uPubFunc.h"
+#include "support/CabFixtures.h"
+#include "support/Osslsigncode.h"
+#include "support/PeFixtures.h"
+#include "support/Process.h"
+#include "support/TestPki.h"
+#include "support/TimestampServer.h"
+
+namespace {
+std::string SignTool() { return QCoreApplication::applicationDirPath().toStdString() + "/signtool.exe"; }
+
+const std::string TimestampWarning =
+    "SignTool Warning: Signing succeeded, but an error occurred while attempting to timestamp: ";
+
+// The command line Quillory builds for one file, every value quoted as needed.
+std::string SignCommand(const std::string& File, const std::string& TimestampUrl,
+                        const std::string& Pfx = TestPki().PfxPath,
+                        const std::string& Password = TestPki().PfxPassword) {
+  return "signtool.exe sign /q /f " + QuoteArgument(Pfx) + " /p " + QuoteArgument(Password) + " /t " +
+         QuoteArgument(TimestampUrl) + " /d " + QuoteArgument("Quillory 测试") + " " + QuoteArgument(File);
+}
+
+class SignToolTest : public ::testing::Test {
+ protected:
+  std::string PathOf(const std::string& Name) const { return Folder.filePath(QString::fromStdString(Name)).toStdString(); }
+
+  std::string WriteProgram(const std::string& Name, TPeKind Kind = TPeKind::Exe32) const {
+    const std::string Path = PathOf(Name);
+    WriteBytes(Path, BuildPe({Kind, 64 * 1024}));
+    return Path;
+  }
+
+  // Names in the folder: signing must leave no temporary file or folder behind.
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> Names;
+    for (const auto& Entry : std::filesystem::directory_iterator(Folder.path().toStdString()))
+      Names.push_back(Entry.path().filename().string());
+    std::sort(Names.begin(), Names.end());
+    return Names;
+  }
+
+  void ExpectSignedAndTimestamped(const std::string& Path) const {
+    const TVerifyResult Verify = OsslVerify(Path);
+    EXPECT_TRUE(Verify.SignatureOk) << Path << "\n" << Verify.Output;
+    EXPECT_TRUE(Verify.TimestampOk) << Path << "\n" << Verify.Output;
+  }
+
+  QTemporaryDir Folder;
+};
+
+// A free port with nothing listening on it.
+std::string UnreachableUrl() {
+  std::uint16_t Port;
+  {
+    LoopbackHttpServer Closed([](const THttpRequest&) { return THttpResponse{}; });
+    Port = Closed.Port();
+  }
+  return "http://127.0.0.1:" + std::to_string(Port) + "/";
+}
+}  // namespace
+
+TEST_F(SignToolTest, SignsAndTimestampsEveryKindOfFile) {
+  TimestampServer Server;
+  std::vector<std::string> Files{WriteProgram("program32.exe", TPeKind::Exe32),
+                                 WriteProgram("program64.exe", TPeKind::Exe64),
+                                 WriteProgram("library.dll", TPeKind::Dll32),
+                                 WriteProgram("driver.sys", TPeKind::Dll64)};
+  Files.push_back(PathOf("setup.cab"));
+  WriteBytes(Files.back(), BuildCab("readme.txt", std::string(70000, 'q')));
+  const std::vector<std::string> Before = Entries();
+
+  for (const std::string& File : Files) {
+    std::string ErrorText = "untouched";
+    EXPECT_TRUE(RunAndCapture(SignCommand(File, Server.Url()), ErrorText)) << ErrorText;
+    EXPECT_EQ(ErrorText, "untouched");
+    ExpectSignedAndTimestamped(File);
+  }
+  EXPECT_EQ(Server.RequestCount(), static_cast<int>(Files.size()));
+  EXPECT_EQ(Entries(), Before);
+}
+
+TEST_F(SignToolTest, BlanksAndChineseInPathAndPassword) {
+  TimestampServer Server;
+  const std::string Password = " p@ss \"word\" with\tblanks \\\" ";
+  const std::string Pfx = PfxWithPassword(Password);
+  ASSERT_TRUE(QDir(Folder.path()).mkdir("签名 测试"));
+  const std::string File = WriteProgram("签名 测试/程序 文件.exe", TPeKind::Exe64);
+
+  std::string ErrorText;
+  EXPECT_TRUE(RunAndCapture(SignCommand(File, Server.Url(), Pfx, Password), ErrorText)) << ErrorText;
+  ExpectSignedAndTimestamped(File);
+}
+
+TEST_F(SignToolTest, SeveralFilesWithRfc3161Timestamps) {
+  TimestampServer Server;
+  const std::string A = WriteProgram("a.exe"), B = WriteProgram("b b.dll", TPeKind::Dll64);
+  const TProcessResult Result =
+      RunProcess(SignTool(), {"sign", "/q", "/fd", "SHA256", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword,
+                              "/tr", Server.Url(), "/td", "sha256", "/du", "https://example.com/", A, B});
+  EXPECT_EQ(Result.ExitCode, 0) << Result.Err;
+  EXPECT_EQ(Result.Out + Result.Err, "");
+  ExpectSignedAndTimestamped(A);
+  ExpectSignedAndTimestamped(B);
+}
+
+TEST_F(SignToolTest, ResigningReplacesTheSignature) {
+  TimestampServer Server;
+  const std::string File = WriteProgram("twice.exe");
+  std::string ErrorText;
+  ASSERT_TRUE(RunAndCapture(SignCommand(File, Server.Url()), ErrorText)) << ErrorText;
+  const auto OnceSigned = ReadBytes(File);
+  ASSERT_TRUE(RunAndCapture(SignCommand(File, Server.Url()), ErrorText)) << ErrorText;
+  const TVerifyResult Verify = OsslVerify(File);
+  EXPECT_TRUE(Verify.TimestampOk) << Verify.Output;
+  EXPECT_NE(Verify.Output.find("Number of verified signatures: 1"), std::string::npos) << Verify.Output;
+  EXPECT_EQ(ReadBytes(File).size(), OnceSigned.size());
+}
+
+TEST_F(SignToolTest, WrongPasswordFailsAndLeavesTheFileAlone) {
+  TimestampServer Server;
+  const std::string File = WriteProgram("keep.exe");
+  const auto Original = ReadBytes(File);
+  const std::vector<std::string> Before = Entries();
+
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(SignCommand(File, Server.Url(), TestPki().PfxPath, "not the password"), ErrorText));
+  EXPECT_EQ(ErrorText, "SignTool Error: The specified PFX password is not correct.\n");
+  EXPECT_EQ(ReadBytes(File), Original);
+  EXPECT_EQ(Entries(), Before);
+
+  const TProcessResult Result =
+      RunProcess(SignTool(), {"sign", "/f", TestPki().PfxPath, "/p", "wrong", File, File});
+  EXPECT_EQ(Result.ExitCode, 1);
+  EXPECT_EQ(Result.Err, "SignTool Error: The specified PFX password is not correct.\n");
+}
+
+TEST_F(SignToolTest, TimestampServerThatFailsGivesWarningAndUnstampedSignature) {
+  TimestampServer Refusing(TTimestampBehaviour::Refuse);
+  for (const std::string& Url : {UnreachableUrl(), Refusing.Url()}) {
+    const std::string File = WriteProgram("stamp less.exe");
+    std::string ErrorText;
+    EXPECT_FALSE(RunAndCapture(SignCommand(File, Url), ErrorText));
+    EXPECT_EQ(ErrorText, TimestampWarning + File + "\n");
+    const TVerifyResult Verify = OsslVerify(File);
+    EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
+    EXPECT_FALSE(Verify.TimestampOk) << Verify.Output;
+  }
+  EXPECT_GE(Refusing.RequestCount(), 1);
+
+  const std::string File = WriteProgram("exit code.exe");
+  const TProcessResult Result = RunProcess(
+      SignTool(), {"sign", "/q", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, "/t", UnreachableUrl(), File});
+  EXPECT_EQ(Result.ExitCode, 2);
+}
+
+TEST_F(SignToolTest, SilentTimestampServerIsGivenUp) {
+  TimestampServer Silent(TTimestampBehaviour::Silent);
+  const std::string File = WriteProgram("patient.exe");
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(SignCommand(File, Silent.Url()), ErrorText));
+  EXPECT_EQ(ErrorText, TimestampWarning + File + "\n");
+  EXPECT_TRUE(OsslVerify(File).SignatureOk);
+}
+
+TEST_F(SignToolTest, FilesThatCannotBeSigned) {
+  TimestampServer Server;
+  const std::string Missing = PathOf("missing.exe");
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(SignCommand(Missing, Server.Url()), ErrorText));
+  EXPECT_EQ(ErrorText, "SignTool Error: File not found: " + Missing +
+                           "\nSignTool Error: An error occurred while attempting to sign: " + Missing + "\n");
+
+  const std::string Text = PathOf("notes.exe");
+  std::ofstream(Text) << "just some text\n";
+  EXPECT_FALSE(RunAndCapture(SignCommand(Text, Server.Url()), ErrorText));
+  EXPECT_EQ(ErrorText, "SignTool Error: This file format cannot be signed because it is not recognized.\n"
+                       "SignTool Error: An error occurred while attempting to sign: " + Text + "\n");
+  EXPECT_EQ(ReadBytes(Text), std::vector<std::uint8_t>({'j', 'u', 's', 't', ' ', 's', 'o', 'm', 'e', ' ', 't',
+                                                        'e', 'x', 't', '\n'}));
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"notes.exe"}));
+}
+
+TEST_F(SignToolTest, KeepsPermissionsAndLinks) {
+  TimestampServer Server;
+  const std::string File = WriteProgram("private.exe");
+  ::chmod(File.c_str(), 0751);
+  const std::string Link = PathOf("link.exe");
+  std::filesystem::create_symlink("private.exe", Link);
+
+  std::string ErrorText;
+  ASSERT_TRUE(RunAndCapture(SignCommand(Link, Server.Url()), ErrorText)) << ErrorText;
+  struct stat Info {};
+  ASSERT_EQ(::stat(File.c_str(), &Info), 0);
+  EXPECT_EQ(Info.st_mode & 07777, 0751u);
+  EXPECT_TRUE(std::filesystem::is_symlink(Link));
+  ExpectSignedAndTimestamped(File);
+}
+
+TEST_F(SignToolTest, CommandLineHandling) {
+  const std::string File = WriteProgram("options.exe");
+  const std::string Pfx = TestPki().PfxPath, Password = TestPki().PfxPassword;
+
+  TProcessResult Result = RunProcess(SignTool(), {"sign", "/q", "/zz", "/f", Pfx, File});
+  EXPECT_EQ(Result.ExitCode, 1);
+  EXPECT_EQ(Result.Err, "SignTool Error: Invalid option: /zz\n");
+  Result = RunProcess(SignTool(), {"sign", "/q", "/f", Pfx, "/p", Password});
+  EXPECT_EQ(Result.ExitCode, 1);
+  EXPECT_EQ(Result.Err, "SignTool Error: Missing filename.\n");
+  Result = RunProcess(SignTool(), {"sign", "/f"});
+  EXPECT_EQ(Result.Err, "SignTool Error: Missing parameter after option: /f\n");
+  Result = RunProcess(SignTool(), {"sign", "/fd", "md5", "/f", Pfx, File});
+  EXPECT_EQ(Result.Err, "SignTool Error: Invalid digest algorithm: md5\n");
+  Result = RunProcess(SignTool(), {"verify", File});
+  EXPECT_EQ(Result.Err, "SignTool Error: Invalid command: verify\n");
+  Result = RunProcess(SignTool(), {"sign", "/?"});
+  EXPECT_EQ(Result.ExitCode, 0);
+  EXPECT_NE(Result.Out.find("Usage: signtool sign"), std::string::npos);
+  EXPECT_EQ(ReadBytes(File), BuildPe({TPeKind::Exe32, 64 * 1024}));
+
+  // Options in any case and with "-"; without /q success is told on standard output only.
+  Result = RunProcess(SignTool(), {"SIGN", "-F", Pfx, "/P", Password, "/V", File});
+  EXPECT_EQ(Result.ExitCode, 0) << Result.Err;
+  EXPECT_EQ(Result.Err, "");
+  EXPECT_EQ(Result.Out.find("Succeeded"), std::string::npos) << Result.Out;
+  EXPECT_EQ(Result.Out.rfind("Successfully signed: " + File + "\n", 0), 0u) << Result.Out;
+  EXPECT_NE(Result.Out.find("Number of files successfully Signed: 1"), std::string::npos);
+  EXPECT_TRUE(OsslVerify(File).SignatureOk);
+}
+
+TEST_F(SignToolTest, PasswordStaysOutOfTheProcessList) {
+  // A silent server keeps signtool and osslsigncode running while their command lines are read.
+  TimestampServer Silent(TTimestampBehaviour::Silent);
+  const std::string Password = "Secret in the process list";
+  const std::string Pfx = PfxWithPassword(Password);
+  const std::string File = WriteProgram("watched.exe");
+  QProcess SignToolProcess;
+  SignToolProcess.start(QString::fromStdString(SignTool()),
+                        {"sign", "/q", "/f", QString::fromStdString(Pfx), "/p", QString::fromStdString(Password),
+                         "/t", QString::fromStdString(Silent.Url()), QString::fromStdString(File)});
+  ASSERT_TRUE(SignToolProcess.waitForStarted());
+  QTRY_VERIFY_WITH_TIMEOUT(Silent.RequestCount() == 1, 20000);
+
+  const std::string Pid = std::to_string(SignToolProcess.processId());
+  auto Slurp = [](const std::string& Path) {
+    std::ifstream Stream(Path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(Stream), {});
+  };
+  const std::string OwnCommandLine = Slurp("/proc/" + Pid + "/cmdline");
+  std::string Children = Slurp("/proc/" + Pid + "/task/" + Pid + "/children");
+  const std::string OsslsigncodeCommandLine = Slurp("/proc/" + Children.substr(0, Children.find(' ')) + "/cmdline");
+  SignToolProcess.kill();
+  SignToolProcess.waitForFinished();
+
+  EXPECT_NE(OwnCommandLine.find(File), std::string::npos);
+  EXPECT_EQ(OwnCommandLine.find("Secret"), std::string::npos);
+  EXPECT_NE(OsslsigncodeCommandLine.find(std::string("-readpass\0-\0", 12)), std::string::npos)
+      << OsslsigncodeCommandLine;
+  EXPECT_EQ(OsslsigncodeCommandLine.find("Secret"), std::string::npos);
+}
