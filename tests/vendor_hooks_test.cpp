@@ -61,13 +61,6 @@ void SetTick(TFrmMain& Form) {
 }
 }  // namespace
 
-TEST(VendorAddresses, ShareTheVendorHost) {
-  const std::string Host = QUILLORY_VENDOR_HOST;
-  EXPECT_EQ(QString::fromUtf16(AdPageUrl).toStdString(), "http://" + Host + "/ad/201072713_1.html");
-  EXPECT_EQ(std::string(HomePageUrl), "http://" + Host + "/201071913.html");
-  EXPECT_EQ(std::string(UpdateInfoUrl), "http://" + Host + "/SiteBack/updateTxt/13.txt");
-}
-
 TEST_F(VendorHooks, BannerFillsTheStripAndIsPointedAtTheAdPage) {
   TFrmMain Form;
   ASSERT_NE(Form.wbAD, nullptr);
@@ -100,13 +93,6 @@ TEST_F(VendorHooks, HomePageButtonOpensThePageOnEveryClick) {
   ASSERT_EQ(Browser.Opened().size(), 2u);
   EXPECT_EQ(Browser.Opened()[0], QUrl(HomePageUrl));
   EXPECT_EQ(Browser.Opened()[1], QUrl(HomePageUrl));
-}
-
-TEST_F(VendorHooks, TimerStartsWithTheWindowAtSixSeconds) {
-  TFrmMain Form;
-  EXPECT_TRUE(Form.Timer->isActive());
-  EXPECT_EQ(Form.Timer->interval(), 6000);
-  EXPECT_TRUE(Calls.empty());
 }
 
 TEST_F(VendorHooks, FirstTickCallsTheUpdateOnceWithTheWindowAndAddress) {

@@ -52,13 +52,8 @@ TEST(UserInterfaceOptions, FlagValuesSkip0x8000AndAreDistinctBits) {
     All |= Flag;
   }
   EXPECT_EQ(All, 0x3FFF7FFFu);
-  EXPECT_EQ(HostFlagOf(DisableTextSelect), 0x1u);
-  EXPECT_EQ(HostFlagOf(DontUse3DBorders), 0x4u);
-  EXPECT_EQ(HostFlagOf(DontUseScrollBars), 0x8u);
-  EXPECT_EQ(HostFlagOf(InsertDivTagOnEditMode), 0x100u);
   EXPECT_EQ(HostFlagOf(EnablesFormsAutoComplete), 0x4000u);
   EXPECT_EQ(HostFlagOf(ForceSameWindowNavigation), 0x10000u);
-  EXPECT_EQ(HostFlagOf(EmableImeLocalLanguages), 0x20000u);
   EXPECT_EQ(HostFlagOf(EnableThemes), 0x40000u);
   EXPECT_EQ(HostFlagOf(ForceUserActivationOnActiveXJava), 0x20000000u);
 
@@ -66,15 +61,6 @@ TEST(UserInterfaceOptions, FlagValuesSkip0x8000AndAreDistinctBits) {
   for (int K = 0; K < UserInterfaceOptionCount; ++K) Every.Include(static_cast<TUserInterfaceOption>(K));
   EXPECT_EQ(HostFlagsOf(Every), 0x3FFF7FFFu);
   EXPECT_EQ(HostFlagsOf({}), 0u);
-}
-
-TEST(WebBrowseEx, StartsWithItsDefaults) {
-  TWebBrowseEx Browser;
-  EXPECT_EQ(Browser.EnterModeOnEdit, emFlagDiv);
-  EXPECT_EQ(Browser.DisableCtrlShortcuts, "N");
-  EXPECT_TRUE(Browser.HelpFile.empty());
-  EXPECT_TRUE(Browser.UserInterfaceOptions().Empty());
-  EXPECT_EQ(Browser.HostFlags(), 0u);
 }
 
 TEST(WebBrowseEx, BannerHostInfoRecord) {
@@ -221,29 +207,11 @@ TEST(WebBrowseEx, HandlersDecideTheAnswers) {
   EXPECT_FALSE(SeenDone);
   EXPECT_EQ(Browser.TranslateAccelerator({WM_KEYDOWN, 'P', 0}, nullptr, 0), S_OK);
 
-  Browser.OnGetOptionKeyPath = [](TWebBrowseEx*, QString& Key) { Key = "Software\\Quillory"; };
-  QString Key;
-  EXPECT_EQ(Browser.GetOptionKeyPath(Key, 0), S_OK);
-  EXPECT_EQ(Key, "Software\\Quillory");
-
-  Browser.OnGetExternal = [&](TWebBrowseEx*, QObject*& External) { External = &Replacement; };
-  QObject* External = nullptr;
-  EXPECT_EQ(Browser.GetExternal(External), S_OK);
-  EXPECT_EQ(External, &Replacement);
-
   // A handler's drop target changes nothing about the answer.
   Browser.OnGetDropTarget = [&](TWebBrowseEx*, QObject*& Target) { Target = &Replacement; };
   QObject* Target = nullptr;
   EXPECT_EQ(Browser.GetDropTarget(nullptr, Target), S_OK);
   EXPECT_EQ(Target, &Replacement);
-
-  Browser.OnFilterDataObject = [](TWebBrowseEx*, const QMimeData*, std::unique_ptr<QMimeData>& Out) {
-    Out = std::make_unique<QMimeData>();
-  };
-  QMimeData Data;
-  std::unique_ptr<QMimeData> Filtered;
-  EXPECT_EQ(Browser.FilterDataObject(&Data, Filtered), S_OK);
-  EXPECT_NE(Filtered, nullptr);
 
   Browser.OnShowMessage = [](TWebBrowseEx*, QWidget*, const QString& Text, const QString&, std::uint32_t,
                              const QString&, std::uint32_t, int& Result) -> HRESULT {
