@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <fstream>
 #include <iterator>
@@ -300,5 +301,20 @@ TEST_F(HistoryWindowTest, SavingIntoAFolderThatCannotBeWrittenRaisesAndKeepsTheL
     EXPECT_EQ(std::string(Error.what()), "Unable to write to " + Path);
   }
   EXPECT_EQ(Items(Frm.cbDescription), (TLines{Clear, "kept"}));
+}
+}  // namespace
+
+namespace {
+TEST(HistoryWindowClosing, ABoxLosingTheFocusAsTheWindowGoesRunsNoHandler) {
+  PromptRecorder Prompts;
+  auto Frm = std::make_unique<TFrmMain>();
+  Frm->show();
+  Frm->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Frm.get()));
+  Frm->cbFile->setFocus();
+  // Text equal to an item: the box reports the item as picked when editing ends.
+  Frm->cbFile->setEditText("<清空记录>");
+  Frm.reset();
+  EXPECT_TRUE(Prompts.Shown().empty());
 }
 }  // namespace

@@ -93,7 +93,12 @@ TFrmMain::TFrmMain(QWidget* Parent) : QWidget(Parent) {
   }
 }
 
-TFrmMain::~TFrmMain() = default;
+TFrmMain::~TFrmMain() {
+  // The controls outlive this part of the window while QWidget deletes them, and some still
+  // signal on the way (a drop-down box whose text matches an item reports it as picked when its
+  // edit line loses the focus). No handler may run on a window that is half gone.
+  for (QObject* Child : findChildren<QObject*>()) Child->disconnect(this);
+}
 
 void TFrmMain::CreateControls() {
   auto* Anchors = new TAnchorLayout(this, QSize(DesignWidth, DesignHeight));
