@@ -39,3 +39,11 @@ void TMappedFile::Close() {
   if (Descriptor >= 0) ::close(Descriptor);
   Descriptor = -1;
 }
+
+void TMappedFile::Prefault(std::size_t Pos, std::size_t Length) const {
+  if (Pos >= Size || Length == 0) return;
+  const auto PageSize = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t Start = Pos / PageSize * PageSize;
+  const std::size_t End = Length > Size - Pos ? Size : Pos + Length;
+  ::madvise(const_cast<std::uint8_t*>(Data) + Start, End - Start, MADV_POPULATE_READ);
+}

@@ -24,6 +24,10 @@ class TMappedFile {
 
   std::span<const std::uint8_t> Bytes() const { return {Data, Size}; }
 
+  // Maps in the pages of a range about to be read in one go (for example handed to write(),
+  // which copies much faster from pages already present). Only a hint.
+  void Prefault(std::size_t Pos, std::size_t Length) const;
+
  private:
   int Descriptor = -1;
   const std::uint8_t* Data = nullptr;

@@ -101,9 +101,13 @@ class TTemporaryFile {
 }  // namespace
 
 void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes) {
+  WritePiecesAtomically(Path, {Bytes});
+}
+
+void WritePiecesAtomically(const std::string& Path, std::initializer_list<std::span<const std::uint8_t>> Pieces) {
   const std::string Target = ResolvedTarget(Path);
   TTemporaryFile Temporary(FolderOf(Target));
-  Temporary.Write(Bytes);
+  for (const std::span<const std::uint8_t> Piece : Pieces) Temporary.Write(Piece);
   Temporary.TakeOverAttributes(Target);
   Temporary.Close();
   Temporary.RenameTo(Target);

@@ -1,6 +1,7 @@
 #pragma once
 // Replacing a file's content so that a failure never leaves it half-written.
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
 
@@ -9,3 +10,7 @@
 // temporary file is removed, Path is left as it was, and std::runtime_error carries the system's
 // error text.
 void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes);
+
+// The same with the content given in consecutive pieces, so that large parts need not be copied
+// into one buffer first.
+void WritePiecesAtomically(const std::string& Path, std::initializer_list<std::span<const std::uint8_t>> Pieces);

@@ -37,43 +37,46 @@ void ZeroRange(std::vector<std::uint8_t>& Buffer, std::size_t Pos, std::size_t L
   std::memset(Buffer.data() + Pos, 0, Length);
 }
 
-// The file's bytes up to its certificate table, or the message explaining why there are none.
-using TKeptBytes = std::variant<std::vector<std::uint8_t>, const char*>;
-TKeptBytes BytesBeforeCertificates(const std::string& Path, TPeHeaders& Headers) {
-  TMappedFile File;
+// Maps the file and reads its headers; the message saying why it cannot be stripped, or nullptr.
+const char* Refusal(TMappedFile& File, const std::string& Path, TPeHeaders& Headers) {
   switch (File.Open(Path)) {
     case TMappedFile::TOpenResult::Ok: break;
     case TMappedFile::TOpenResult::OpenFailed: return "打开文件失败";
     case TMappedFile::TOpenResult::MappingFailed: return "创建映射失败";
     case TMappedFile::TOpenResult::ViewFailed: return "读取映射失败";
   }
-  const std::span<const std::uint8_t> Image = File.Bytes();
-  const auto Parsed = ReadPeHeaders(Image);
+  const auto Parsed = ReadPeHeaders(File.Bytes());
   if (const auto* Error = std::get_if<TPeFormatError>(&Parsed))
     return *Error == TPeFormatError::NotMz ? "无法识别格式" : "非法的PE文件";
   Headers = std::get<TPeHeaders>(Parsed);
   if (!Headers.CertEntryPos || Headers.CertSize == 0) return "文件没有签名";
   // Cutting at or before the end of the NT headers would destroy the headers themselves.
-  if (Headers.CertOffset <= Headers.HeadersEnd || Headers.CertOffset > Image.size())
+  if (Headers.CertOffset <= Headers.HeadersEnd || Headers.CertOffset > File.Bytes().size())
     return "修改签名失败";
-  return std::vector<std::uint8_t>(Image.begin(), Image.begin() + Headers.CertOffset);
+  return nullptr;
 }
 }  // namespace
 
 bool StripSignature(const std::string& Path, std::string& ErrorText) {
+  TMappedFile File;
   TPeHeaders Headers;
-  auto Kept = BytesBeforeCertificates(Path, Headers);
-  if (const auto* Message = std::get_if<const char*>(&Kept)) {
-    ErrorText = *Message;
+  if (const char* Message = Refusal(File, Path, Headers)) {
+    ErrorText = Message;
     return false;
   }
-  std::vector<std::uint8_t>& Buffer = std::get<std::vector<std::uint8_t>>(Kept);
-  ZeroRange(Buffer, Headers.CheckSumPos, 4);
-  ZeroRange(Buffer, *Headers.CertEntryPos, 8);
+  // The NT headers get their checksum and certificate entry cleared; what follows them up to the
+  // certificate table is written straight from the mapping.
+  const std::span<const std::uint8_t> Image = File.Bytes();
+  std::vector<std::uint8_t> NtHeaders(Image.begin(), Image.begin() + Headers.HeadersEnd);
+  ZeroRange(NtHeaders, Headers.CheckSumPos, 4);
+  ZeroRange(NtHeaders, *Headers.CertEntryPos, 8);
+  const std::size_t RestLength = Headers.CertOffset - Headers.HeadersEnd;
+  const std::span<const std::uint8_t> Rest = Image.subspan(Headers.HeadersEnd, RestLength);
+  File.Prefault(Headers.HeadersEnd, RestLength);
 
   if (IsReadOnly(Path)) ThrowCannotCreate(Path, std::strerror(EACCES));
   try {
-    WriteFileAtomically(Path, Buffer);
+    WritePiecesAtomically(Path, {NtHeaders, Rest});
   } catch (const std::runtime_error& Error) {
     ThrowCannotCreate(Path, Error.what());
   }
