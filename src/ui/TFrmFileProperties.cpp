@@ -87,7 +87,6 @@ TFrmFileProperties::TFrmFileProperties(const QString& FilePath) : QWidget(nullpt
   // The program ends with its main window; an open properties window does not keep it running.
   setAttribute(Qt::WA_QuitOnClose, false);
   setWindowTitle(Utf8("%1 属性").arg(QFileInfo(Path).fileName()));
-  resize(440, 500);
   OpenWindows().insert(Key(Path), this);
   if (QFileInfo::exists(Path))
     CreateTabs();
@@ -101,6 +100,7 @@ TFrmFileProperties::~TFrmFileProperties() {
 }
 
 void TFrmFileProperties::CreateMissingFilePage() {
+  resize(440, 90);
   auto* Layout = new QVBoxLayout(this);
   lblMessage = ValueLabel(this, Utf8("找不到文件“%1”。请确定该文件没有被移动、重命名或删除。")
                                     .arg(QDir::toNativeSeparators(Path)));
@@ -108,6 +108,7 @@ void TFrmFileProperties::CreateMissingFilePage() {
 }
 
 void TFrmFileProperties::CreateTabs() {
+  resize(440, 500);
   auto* Layout = new QVBoxLayout(this);
   Tabs = new QTabWidget(this);
   Layout->addWidget(Tabs);

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDrag>
+#include <QMimeData>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
 
 #include "app/TApplication.h"
 #include "filelist/TFileListView.h"
@@ -41,41 +45,82 @@ bool WaitForLine(QProcess& Process, const QByteArray& Prefix, int TimeoutMs, QBy
       TimeoutMs);
 }
 
-// Presses the button in the drag source's window, moves in small steps onto Target and
-// releases there. xdotool runs in the background so this process can answer the drag protocol.
-void DragWithXdotool(QProcess& Xdotool, QPoint Target) {
-  const QPoint Start = SourceAt + QPoint(80, 80);
-  QStringList Args = {"mousemove", QString::number(Start.x()), QString::number(Start.y()), "sleep", "0.3",
+// Moves to From, presses the button, moves in small steps onto To and releases there. xdotool
+// runs in the background so this process can answer the drag protocol meanwhile.
+void DragWithXdotool(QProcess& Xdotool, QPoint From, QPoint To) {
+  QStringList Args = {"mousemove", QString::number(From.x()), QString::number(From.y()), "sleep", "0.3",
                       "mousedown", "1", "sleep", "0.3"};
   constexpr int Steps = 12;
   for (int I = 1; I <= Steps; ++I) {
-    const QPoint At = Start + (Target - Start) * I / Steps;
+    const QPoint At = From + (To - From) * I / Steps + QPoint(0, I % 2 * 3);
     Args << "mousemove" << QString::number(At.x()) << QString::number(At.y()) << "sleep" << "0.1";
   }
-  // A few moves inside the list so the target has answered the position before the release.
+  // A few moves at the target so it has answered the position before the release.
   for (int I = 0; I < 3; ++I)
-    Args << "mousemove" << QString::number(Target.x() + I) << QString::number(Target.y()) << "sleep" << "0.3";
+    Args << "mousemove" << QString::number(To.x() + I) << QString::number(To.y()) << "sleep" << "0.3";
   Args << "mouseup" << "1";
   Xdotool.start("xdotool", Args);
 }
-}  // namespace
 
-TEST(DropBetweenPrograms, FilesFromAnotherProgramBecomeRowsInOrder) {
-  if (!HasDisplay()) GTEST_SKIP() << "no X display";
-  ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+// Counts the drops the list receives and, on a button press in it, starts a drag of Files from
+// the list itself.
+class TSelfDrag : public QObject {
+ public:
+  TSelfDrag(TFileListView* List, QList<QUrl> Files) : List(List), Files(std::move(Files)) {
+    List->viewport()->installEventFilter(this);
+  }
+  int Drops = 0;
+  bool Finished = false;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* Event) override {
+    if (Event->type() == QEvent::Drop) ++Drops;
+    if (Event->type() == QEvent::MouseButtonPress && !Dragging) {
+      Dragging = true;
+      QTimer::singleShot(0, this, [this] {
+        auto* Data = new QMimeData;
+        Data->setUrls(Files);
+        auto* Drag = new QDrag(List);
+        Drag->setMimeData(Data);
+        Drag->exec(Qt::CopyAction | Qt::MoveAction);
+        Dragging = false;
+        Finished = true;
+      });
+    }
+    return false;
+  }
+
+ private:
+  TFileListView* List;
+  QList<QUrl> Files;
+  bool Dragging = false;
+};
+
+class DropBetweenPrograms : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HasDisplay()) GTEST_SKIP() << "no X display";
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    Form.move(400, 60);
+    Form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form));
+  }
+
+  QPoint ListCenter() const { return Form.vstFiles->viewport()->mapToGlobal(Form.vstFiles->viewport()->rect().center()); }
 
   QTemporaryDir Folder;
+  PromptRecorder Prompts;
+  TFrmMain Form;
+  TFileListModel& Files = *Form.vstFiles->Files();
+};
+}  // namespace
+
+TEST_F(DropBetweenPrograms, FilesFromAnotherProgramBecomeRowsInOrder) {
   const std::string Second = Folder.filePath("second.exe").toStdString();
   const std::string First = Folder.filePath("first.dll").toStdString();
   WriteBytes(Second, BuildPe({}));
   WriteBytes(First, BuildPe({.Kind = TPeKind::Dll32}));
 
-  PromptRecorder Prompts;
-  TFrmMain Form;
-  Form.move(400, 60);
-  Form.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form));
-  TFileListModel& Files = *Form.vstFiles->Files();
 
   for (int Attempt = 1; Attempt <= Attempts && Files.Count() == 0; ++Attempt) {
     QProcess Source;
@@ -88,9 +133,8 @@ TEST(DropBetweenPrograms, FilesFromAnotherProgramBecomeRowsInOrder) {
       Source.waitForFinished();
       continue;
     }
-    const QPoint Target = Form.vstFiles->viewport()->mapToGlobal(Form.vstFiles->viewport()->rect().center());
     QProcess Xdotool;
-    DragWithXdotool(Xdotool, Target);
+    DragWithXdotool(Xdotool, SourceAt + QPoint(80, 80), ListCenter());
     ASSERT_TRUE(Xdotool.waitForStarted(10000)) << "xdotool: " << Xdotool.errorString().toStdString();
 
     QByteArray Result;
@@ -107,6 +151,23 @@ TEST(DropBetweenPrograms, FilesFromAnotherProgramBecomeRowsInOrder) {
   EXPECT_TRUE(QFile::exists(QString::fromStdString(Second)));
   EXPECT_TRUE(QFile::exists(QString::fromStdString(First)));
   EXPECT_TRUE(Prompts.Shown().empty());
+}
+
+TEST_F(DropBetweenPrograms, DropComingFromTheListItselfIsIgnored) {
+  const std::string Other = Folder.filePath("other.exe").toStdString();
+  WriteBytes(Other, BuildPe({}));
+  Files.Append("/w/kept.exe");
+  TSelfDrag Drag(Form.vstFiles, {QUrl::fromLocalFile(QString::fromStdString(Other))});
+
+  for (int Attempt = 1; Attempt <= Attempts && Drag.Drops == 0; ++Attempt) {
+    QProcess Xdotool;
+    DragWithXdotool(Xdotool, ListCenter(), ListCenter() + QPoint(40, 30));
+    ASSERT_TRUE(Xdotool.waitForStarted(10000)) << "xdotool: " << Xdotool.errorString().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Xdotool.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Drag.Finished; }, 10000));
+  }
+  EXPECT_GE(Drag.Drops, 1);
+  EXPECT_EQ(Rows(Files), std::vector<std::string>{"/w/kept.exe"});
 }
 
 int main(int Argc, char** Argv) {
