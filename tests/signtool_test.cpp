@@ -149,6 +149,22 @@ TEST_F(SignToolTest, WrongPasswordFailsAndLeavesTheFileAlone) {
   EXPECT_EQ(Result.Err, "SignTool Error: The specified PFX password is not correct.\n");
 }
 
+TEST_F(SignToolTest, UnusableCertificateIsReportedOnceForAllFiles) {
+  const std::string A = WriteProgram("a.exe"), B = WriteProgram("b.exe");
+  const std::string Missing = PathOf("missing.pfx");
+  TProcessResult Result = RunProcess(SignTool(), {"sign", "/q", "/f", Missing, "/p", "x", A, B});
+  EXPECT_EQ(Result.ExitCode, 1);
+  EXPECT_EQ(Result.Err, "SignTool Error: File not found: " + Missing + "\n");
+
+  const std::string NotPfx = PathOf("certificate.pfx");
+  std::ofstream(NotPfx) << "-----BEGIN CERTIFICATE-----\n";
+  Result = RunProcess(SignTool(), {"sign", "/q", "/f", NotPfx, "/p", "x", A, B});
+  EXPECT_EQ(Result.ExitCode, 1);
+  EXPECT_EQ(Result.Err, "SignTool Error: The specified file is not a valid PFX file: " + NotPfx + "\n");
+  EXPECT_EQ(ReadBytes(A), ReadBytes(B));
+  EXPECT_FALSE(OsslVerify(A).HasSignature);
+}
+
 TEST_F(SignToolTest, TimestampServerThatFailsGivesWarningAndUnstampedSignature) {
   TimestampServer Refusing(TTimestampBehaviour::Refuse);
   for (const std::string& Url : {UnreachableUrl(), Refusing.Url()}) {

@@ -146,9 +146,6 @@ TSignResult TFileSigner::Diagnose(const std::string& File, const std::string& Ou
       return {TSignOutcome::CertificateUnusable, "The specified file is not a valid PFX file: " + Options.PfxPath};
     case TPfxState::WrongPassword:
       return {TSignOutcome::CertificateUnusable, "The specified PFX password is not correct."};
-    case TPfxState::NoKeyOrCertificate:
-      return {TSignOutcome::CertificateUnusable,
-              "The specified PFX file holds no certificate with its private key: " + Options.PfxPath};
     case TPfxState::Usable:
       break;
   }

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
-enum class TPfxState { Usable, CannotOpen, NotPfx, WrongPassword, NoKeyOrCertificate };
+enum class TPfxState { Usable, CannotOpen, NotPfx, WrongPassword };
 
+// Usable means the file is a PFX and the password opens it; its contents are left to the signer.
 TPfxState CheckPfx(const std::string& Path, const std::optional<std::string>& Password);
