@@ -54,6 +54,7 @@ void TWebBrowseEx::SetDocumentHtml(const QString& Html) {
   // Too long for an inline address: write it into an empty document instead.
   auto Written = std::make_shared<QMetaObject::Connection>();
   *Written = connect(this, &QWebEngineView::loadFinished, this, [this, Html, Written](bool) {
+    if (url() != QUrl("about:blank")) return;  // the end of a load this one replaced
     disconnect(*Written);
     const QByteArray Quoted = QJsonDocument(QJsonArray{Html}).toJson(QJsonDocument::Compact);
     page()->runJavaScript("document.open();document.write(" + QString::fromUtf8(Quoted) +
