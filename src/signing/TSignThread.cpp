@@ -85,6 +85,7 @@ void TSignThread::Start() {
   std::string Cause;
   {
     TStartFailureCapture Capture;
+    setStackSize(StackSize);
     start();
     if (isRunning() || isFinished()) return;
     Cause = Capture.Cause();

@@ -21,6 +21,9 @@ class TSignThread : public QThread {
  public:
   using TSettingsReader = std::function<TSignSettings()>;
 
+  // Stack size of the workers started from now on, in bytes; 0 takes the system's default.
+  static inline unsigned StackSize = 0;
+
   // The worker for Tree's rows, a child of Owner (which lives on the window's thread). It frees
   // itself once it has ended. ReadSettings runs on the window's thread before every file.
   TSignThread(TFileListView* Tree, TSettingsReader ReadSettings, QObject* Owner);

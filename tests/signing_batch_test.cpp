@@ -1,0 +1,425 @@
+// The signing batch end to end through the main window: settings typed, Start clicked, the real
+// signtool.exe beside the tests signing real program files against a loopback timestamp server.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include "filelist/TFileListView.h"
+#include "signing/TSignThread.h"
+#include "support/Osslsigncode.h"
+#include "support/PeFixtures.h"
+#include "support/PromptRecorder.h"
+#include "support/TestPki.h"
+#include "support/TimestampServer.h"
+#include "ui/uFrmMain.h"
+
+namespace {
+bool WaitUntil(const std::function<bool()>& Condition, int TimeoutMs = 180000) {
+  QDeadlineTimer Deadline(TimeoutMs);
+  while (!Condition()) {
+    if (Deadline.hasExpired()) return false;
+    QTest::qWait(5);
+  }
+  return true;
+}
+
+std::string ReadText(const std::string& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+std::string Summary(int Total, int Succeeded, int Failed) {
+  return "共有" + std::to_string(Total) + "个操作文件，签名成功" + std::to_string(Succeeded) + "个；失败" +
+         std::to_string(Failed) + "个";
+}
+
+// A port on the loopback interface where nothing listens.
+const char* const UnreachableTimestamp = "http://127.0.0.1:9/";
+
+class SigningBatch : public ::testing::Test {
+ protected:
+  QTemporaryDir Folder;
+  std::string ConfigPath = Path("config.ini");
+  PromptRecorder Prompts;
+  std::unique_ptr<TFrmMain> Frm = std::make_unique<TFrmMain>();
+  TFileListModel* Files = Frm->vstFiles->Files();
+  QString PreviousDir = QDir::currentPath();
+
+  void SetUp() override {
+    ASSERT_TRUE(Folder.isValid());
+    Frm->FConfigFile = ConfigPath;
+    Frm->LoadHistory();
+    Frm->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
+  }
+  void TearDown() override { QDir::setCurrent(PreviousDir); }
+
+  std::string Path(const std::string& Name) const { return QDir(Folder.path()).filePath(QString::fromStdString(Name)).toStdString(); }
+
+  std::string Program(const std::string& Name, TPeKind Kind = TPeKind::Exe32) {
+    const std::string File = Path(Name);
+    WriteBytes(File, BuildPe({Kind, 0, false}));
+    return File;
+  }
+
+  static void Type(QComboBox* Box, const std::string& Text) {
+    Box->lineEdit()->clear();
+    QTest::keyClicks(Box->lineEdit(), QString::fromStdString(Text));
+  }
+  void TypeSettings(const std::string& Cert, const std::string& Password, const std::string& TimeStamp,
+                    const std::string& Description = "") {
+    Type(Frm->cbFile, Cert);
+    Frm->edtPwd->clear();
+    QTest::keyClicks(Frm->edtPwd, QString::fromStdString(Password));
+    Type(Frm->cbTimeStamp, TimeStamp);
+    Type(Frm->cbDescription, Description);
+  }
+
+  // Clicks Start and waits until the batch has ended and the buttons are back.
+  void RunBatch() {
+    QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return Frm->btnAddSign->isEnabled() && Frm->btnDelSign->isEnabled(); }));
+  }
+
+  // Drops files on the list as a file manager does.
+  void Drop(const std::vector<std::string>& Names) {
+    QList<QUrl> Urls;
+    for (const std::string& Name : Names) Urls.append(QUrl::fromLocalFile(QString::fromStdString(Name)));
+    QMimeData Data;
+    Data.setUrls(Urls);
+    const Qt::DropActions Possible = Qt::CopyAction;
+    QDragEnterEvent Enter(QPoint(20, 20), Possible, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Frm->vstFiles->viewport(), &Enter);
+    QDropEvent Event(QPointF(20, 20), Possible, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Frm->vstFiles->viewport(), &Event);
+  }
+  TRowId LastRow() const { return Files->IdAt(Files->Count() - 1); }
+
+  const TFileItem& Row(TRowId Id) const { return *Files->Item(Id); }
+  std::string InfoOf(TRowId Id) const { return ToString(Row(Id).Info); }
+};
+
+TEST_F(SigningBatch, SignsEachFileAndSummarises) {
+  TimestampServer Tsa;
+  const std::string First = Program("first.exe");
+  const std::string Second = Program("second.dll", TPeKind::Dll64);
+  const std::string Text = Path("readme.exe");
+  std::ofstream(Text) << "not a program\n";
+  Drop({First, Second, Text});
+  ASSERT_EQ(Files->Count(), 3);
+  const TRowId FirstRow = Files->IdAt(0);
+  const TRowId SecondRow = Files->IdAt(1);
+  const TRowId TextRow = Files->IdAt(2);
+
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Tsa.Url(), "Quillory test build");
+  RunBatch();
+
+  ASSERT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(3, 2, 1)});
+  EXPECT_EQ(Prompts.Last().Title, "提示");
+  EXPECT_EQ(Prompts.Last().Style, static_cast<unsigned>(mbIconInformation));
+  for (const TRowId Id : {FirstRow, SecondRow}) {
+    EXPECT_EQ(Row(Id).Status, fsOk) << InfoOf(Id);
+    EXPECT_EQ(InfoOf(Id), "");
+  }
+  EXPECT_EQ(Row(TextRow).Status, fsFailed);
+  EXPECT_NE(InfoOf(TextRow).find("SignTool Error"), std::string::npos) << InfoOf(TextRow);
+  EXPECT_EQ(ReadText(Text), "not a program\n");
+  for (const std::string& File : {First, Second}) {
+    const TVerifyResult Verify = OsslVerify(File);
+    EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
+    EXPECT_TRUE(Verify.TimestampOk) << Verify.Output;
+  }
+  EXPECT_GE(Tsa.RequestCount(), 2);
+
+  // The four histories are saved; the password nowhere.
+  const std::string Config = ReadText(ConfigPath);
+  for (const char* Section : {"[Description]", "[File]", "[URL]", "[TimeStamp]"})
+    EXPECT_NE(Config.find(Section), std::string::npos) << Section;
+  EXPECT_NE(Config.find("1=" + TestPki().PfxPath), std::string::npos);
+  EXPECT_NE(Config.find("1=" + Tsa.Url()), std::string::npos);
+  EXPECT_EQ(Config.find(TestPki().PfxPassword), std::string::npos);
+}
+
+TEST_F(SigningBatch, AnUnreachableTimestampServerGivesAWarningThatCountsAsSuccess) {
+  const std::string File = Program("app.exe", TPeKind::Exe64);
+  const TRowId Id = Files->Append(File);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  RunBatch();
+
+  EXPECT_EQ(Row(Id).Status, fsWarning);
+  EXPECT_EQ(InfoOf(Id).rfind("SignTool Warning", 0), 0u) << InfoOf(Id);
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(1, 1, 0)});
+  const TVerifyResult Verify = OsslVerify(File);
+  EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
+  EXPECT_FALSE(Verify.TimestampOk) << Verify.Output;
+}
+
+TEST_F(SigningBatch, AWrongPasswordFailsEveryFileAndLeavesThemAlone) {
+  TimestampServer Tsa;
+  std::vector<std::pair<TRowId, std::string>> Rows;
+  for (const char* Name : {"a.exe", "b.exe"}) {
+    const std::string File = Program(Name);
+    Rows.emplace_back(Files->Append(File), File);
+  }
+  const std::vector<std::uint8_t> Unsigned = ReadBytes(Rows[0].second);
+  TypeSettings(TestPki().PfxPath, "not the password", Tsa.Url());
+  RunBatch();
+
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(2, 0, 2)});
+  for (const auto& [Id, File] : Rows) {
+    EXPECT_EQ(Row(Id).Status, fsFailed);
+    EXPECT_EQ(InfoOf(Id).rfind("SignTool Error", 0), 0u) << InfoOf(Id);
+    EXPECT_EQ(ReadBytes(File), Unsigned);
+  }
+}
+
+TEST_F(SigningBatch, TheFourChecksComeInOrderAndStopStart) {
+  struct TStep {
+    std::string Cert, Password, TimeStamp;
+    const char* Message;
+    QWidget* Focus;
+  };
+  const std::string Pfx = TestPki().PfxPath;
+  const std::vector<TStep> Steps = {
+      {"  ", "", " ", "证书文件不能为空", Frm->cbFile},
+      {Path("missing.pfx"), "", "", "证书文件不存在", Frm->cbFile},
+      {Folder.path().toStdString(), "pw", "http://t", "证书文件不存在", Frm->cbFile},
+      {" " + Pfx + " ", "", "", "签名密码不能为空", Frm->edtPwd},
+      {Pfx, "pw", " \t ", "时间戳不能为空", Frm->cbTimeStamp},
+  };
+  Files->Append(Program("app.exe"));
+  for (const TStep& Step : Steps) {
+    TypeSettings(Step.Cert, Step.Password, Step.TimeStamp);
+    Frm->btnExit->setFocus();
+    const std::size_t Before = Prompts.Shown().size();
+    QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+    ASSERT_EQ(Prompts.Shown().size(), Before + 1) << Step.Cert;
+    EXPECT_EQ(Prompts.Last().Text, Step.Message) << Step.Cert;
+    EXPECT_EQ(Prompts.Last().Title, "提示");
+    QWidget* Focused = Frm->focusWidget();
+    ASSERT_NE(Focused, nullptr);
+    // An editable drop-down box takes the focus through its edit line.
+    if (qobject_cast<QComboBox*>(Focused->parentWidget())) Focused = Focused->parentWidget();
+    EXPECT_EQ(Focused, Step.Focus) << Step.Message << ": focus on " << Focused->objectName().toStdString();
+    EXPECT_TRUE(Frm->btnAddSign->isEnabled());
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(ConfigPath)));
+  }
+  // A password of blanks passes its check.
+  TypeSettings(Pfx, "   ", UnreachableTimestamp);
+  const std::size_t Before = Prompts.Shown().size();
+  RunBatch();
+  ASSERT_EQ(Prompts.Shown().size(), Before + 1);
+  EXPECT_EQ(Prompts.Last().Text, Summary(1, 0, 1));
+}
+
+TEST_F(SigningBatch, ACertificatePathRelativeToTheProgramFolder) {
+  const QString ProgramDir = QCoreApplication::applicationDirPath();
+  const std::string Relative = QDir(ProgramDir).relativeFilePath(QString::fromStdString(TestPki().PfxPath)).toStdString();
+  ASSERT_NE(Relative.rfind("..", 0), std::string::npos) << Relative;
+  const TRowId Id = Files->Append(Program("app.exe"));
+  ASSERT_TRUE(QDir::setCurrent(Folder.path()));
+  TypeSettings(Relative, TestPki().PfxPassword, UnreachableTimestamp);
+  RunBatch();
+  EXPECT_EQ(QDir::currentPath(), ProgramDir);
+  EXPECT_EQ(Row(Id).Status, fsWarning) << InfoOf(Id);
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(1, 1, 0)});
+}
+
+TEST_F(SigningBatch, AnEmptyListOnlyShowsTheSummary) {
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+  EXPECT_FALSE(Frm->btnAddSign->isEnabled());
+  EXPECT_FALSE(Frm->btnDelSign->isEnabled());
+  ASSERT_TRUE(WaitUntil([&] { return Frm->btnAddSign->isEnabled(); }));
+  EXPECT_TRUE(Frm->btnDelSign->isEnabled());
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(0, 0, 0)});
+}
+
+TEST_F(SigningBatch, ValuesWithBlanksAndQuotesReachTheToolWhole) {
+  TimestampServer Tsa;
+  const std::string Password = "pa ss \"word\" \\\"";
+  QDir(Folder.path()).mkpath("my \"certs\" folder");
+  const std::string Pfx = Path("my \"certs\" folder/signer cert.pfx");
+  ASSERT_TRUE(QFile::copy(QString::fromStdString(PfxWithPassword(Password)), QString::fromStdString(Pfx)));
+  QDir(Folder.path()).mkpath("out put");
+  const std::string File = Program("out put/my \"app\".exe");
+  const TRowId Id = Files->Append(File);
+  TypeSettings(Pfx, Password, Tsa.Url(), "say \"hi\" \\");
+  RunBatch();
+  EXPECT_EQ(Row(Id).Status, fsOk) << InfoOf(Id);
+  const TVerifyResult Verify = OsslVerify(File);
+  EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
+  EXPECT_TRUE(Verify.TimestampOk) << Verify.Output;
+  EXPECT_EQ(ReadText(ConfigPath).find(Password), std::string::npos);
+}
+
+TEST_F(SigningBatch, RowsDeletedOrAddedDuringTheBatch) {
+  std::vector<TRowId> Ids;
+  for (int I = 0; I < 5; ++I) Ids.push_back(Files->Append(Program("file" + std::to_string(I) + ".exe")));
+  const std::string Late = Program("late.exe");
+  std::optional<TRowId> LateRow;
+  // When the first file is done: delete it, the two after it, and add a new file at the end.
+  QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
+    if (LateRow || Row(Ids[0]).Status == fsPending) return;
+    Files->RemoveRowsAt({0, 1, 2});
+    Drop({Late});
+    LateRow = LastRow();
+  });
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  RunBatch();
+  QObject::disconnect(Hook);
+
+  ASSERT_TRUE(LateRow.has_value());
+  EXPECT_EQ(Files->Item(Ids[1]), nullptr);
+  for (const TRowId Id : {Ids[3], Ids[4], *LateRow}) EXPECT_EQ(Row(Id).Status, fsWarning) << InfoOf(Id);
+  // Four files went through the tool: the first, the two left of the original five, the new one.
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(4, 4, 0)});
+  EXPECT_FALSE(OsslVerify(Path("file1.exe")).HasSignature);
+}
+
+TEST_F(SigningBatch, EachFileUsesTheSettingsCurrentWhenItsTurnComes) {
+  const TRowId First = Files->Append(Program("first.exe"));
+  const TRowId Second = Files->Append(Program("second.exe"));
+  QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
+    if (Row(First).Status != fsPending) Frm->edtPwd->setText("changed to a wrong one");
+  });
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  RunBatch();
+  QObject::disconnect(Hook);
+  EXPECT_EQ(Row(First).Status, fsWarning) << InfoOf(First);
+  EXPECT_EQ(Row(Second).Status, fsFailed) << InfoOf(Second);
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(2, 1, 1)});
+}
+
+TEST_F(SigningBatch, AFileGoneFromDiskFails) {
+  const std::string File = Program("gone.exe");
+  const TRowId Id = Files->Append(File);
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(File)));
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  RunBatch();
+  EXPECT_EQ(Row(Id).Status, fsFailed);
+  EXPECT_NE(InfoOf(Id), "");
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(1, 0, 1)});
+}
+
+TEST_F(SigningBatch, ClosingTheWindowStopsAfterTheCurrentFile) {
+  std::vector<TRowId> Ids;
+  for (int I = 0; I < 4; ++I) Ids.push_back(Files->Append(Program("file" + std::to_string(I) + ".exe")));
+  bool CloseAccepted = true;
+  QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
+    if (Row(Ids[0]).Status != fsPending && Frm->isVisible()) CloseAccepted = Frm->close();
+  });
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return !Frm->isVisible(); }));
+  QObject::disconnect(Hook);
+  EXPECT_FALSE(CloseAccepted);
+  EXPECT_EQ(Row(Ids[0]).Status, fsWarning);
+  for (std::size_t I = 1; I < Ids.size(); ++I) EXPECT_EQ(Row(Ids[I]).Status, fsPending);
+  EXPECT_TRUE(Prompts.Shown().empty());
+  EXPECT_TRUE(Frm->btnAddSign->isEnabled());
+}
+
+TEST_F(SigningBatch, DestroyingTheWindowDuringABatchEndsTheWorkerFirst) {
+  std::vector<std::string> Programs;
+  for (int I = 0; I < 4; ++I) {
+    Programs.push_back(Program("file" + std::to_string(I) + ".exe"));
+    Files->Append(Programs.back());
+  }
+  bool Destroyed = false;
+  QObject::connect(Files, &TFileListModel::dataChanged, [&] {
+    if (Destroyed) return;
+    Destroyed = true;
+    QTimer::singleShot(0, [&] { Frm.reset(); });
+  });
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return Frm == nullptr; }));
+  // The worker was waited for: at most the file it was signing was finished after the first.
+  int Signed = 0;
+  for (const std::string& File : Programs) Signed += OsslVerify(File).HasSignature ? 1 : 0;
+  EXPECT_GE(Signed, 1);
+  EXPECT_LE(Signed, 2);
+  EXPECT_TRUE(Prompts.Shown().empty());
+}
+
+TEST_F(SigningBatch, AHistoryThatCannotBeSavedAbandonsStart) {
+  Frm->FConfigFile = Path("no such folder/config.ini");
+  Files->Append(Program("app.exe"));
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+  ASSERT_EQ(Prompts.Texts(), std::vector<std::string>{"Unable to write to " + Frm->FConfigFile + "."});
+  EXPECT_EQ(Prompts.Last().Style, static_cast<unsigned>(mbIconError));
+  EXPECT_TRUE(Frm->btnAddSign->isEnabled());
+  EXPECT_TRUE(Frm->btnDelSign->isEnabled());
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUILLORY_ADDRESS_SPACE_IS_RESERVED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILLORY_ADDRESS_SPACE_IS_RESERVED 1
+#endif
+#endif
+
+// For the life of the object a worker asks for a 1 GiB stack, and the address-space limit leaves
+// room for far less. (A smaller stack could come from the C library's cache of old ones.)
+class TNoRoomForThreads {
+ public:
+  TNoRoomForThreads() {
+    std::ifstream Statm("/proc/self/statm");
+    unsigned long Pages = 0;
+    Statm >> Pages;
+    getrlimit(RLIMIT_AS, &Saved);
+    rlimit Tight = Saved;
+    Tight.rlim_cur = Pages * static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) + 64 * 1024 * 1024;
+    setrlimit(RLIMIT_AS, &Tight);
+    TSignThread::StackSize = 1u << 30;
+  }
+  ~TNoRoomForThreads() {
+    TSignThread::StackSize = 0;
+    setrlimit(RLIMIT_AS, &Saved);
+  }
+
+ private:
+  rlimit Saved{};
+};
+
+TEST_F(SigningBatch, AWorkerThatCannotBeCreatedIsReportedAndStartComesBack) {
+#ifdef QUILLORY_ADDRESS_SPACE_IS_RESERVED
+  GTEST_SKIP() << "the sanitizer's reserved address space leaves no room to limit";
+#endif
+  Files->Append(Program("app.exe"));
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  {
+    TNoRoomForThreads Limit;
+    QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+  }
+  ASSERT_EQ(Prompts.Shown().size(), 1u);
+  EXPECT_EQ(Prompts.Last().Text, "Thread creation error: Resource temporarily unavailable.");
+  EXPECT_EQ(Prompts.Last().Style, static_cast<unsigned>(mbIconError));
+  EXPECT_TRUE(Frm->btnAddSign->isEnabled());
+  EXPECT_TRUE(Frm->btnDelSign->isEnabled());
+  // The histories were saved before the worker was asked for.
+  EXPECT_NE(ReadText(ConfigPath).find("[TimeStamp]"), std::string::npos);
+}
+}  // namespace
