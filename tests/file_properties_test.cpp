@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <chrono>
 #include <fstream>
+
+#include <sys/stat.h>
 
 #include "common/AuthenticodeInfo.h"
 #include "common/PeHeaders.h"
@@ -189,6 +192,19 @@ TEST_F(FileProperties, GeneralTabTellsProgramKinds) {
   TFrmFileProperties* TextWindow = TFrmFileProperties::Find(QString::fromStdString(Text));
   EXPECT_EQ(TextWindow->lblName->text(), "readme.txt");
   EXPECT_EQ(TextWindow->lblSize->text(), "6 字节");
+}
+
+TEST_F(FileProperties, FoldersAndPipesAreNotOpened) {
+  const std::string Pipe = PathOf("pipe.exe");
+  ASSERT_EQ(::mkfifo(Pipe.c_str(), 0600), 0);
+  TFrmFileProperties* PipeWindow = Open(Pipe);  // opening the pipe for reading would wait for a writer
+  EXPECT_EQ(PipeWindow->lblKind->text(), "不是程序");
+  EXPECT_EQ(PipeWindow->lblMessage->text(), "此文件没有数字签名。");
+
+  ASSERT_TRUE(QDir(Folder.path()).mkdir("tools.dll"));
+  TFrmFileProperties* FolderWindow = Open(PathOf("tools.dll"));
+  EXPECT_EQ(FolderWindow->lblKind->text(), "文件夹");
+  EXPECT_EQ(FolderWindow->lblMessage->text(), "此文件没有数字签名。");
 }
 
 TEST_F(FileProperties, UnsignedFileSaysSo) {

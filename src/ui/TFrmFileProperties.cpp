@@ -39,26 +39,28 @@ QLabel* ValueLabel(QWidget* Parent, const QString& Text = {}) {
   return Result;
 }
 
-// The file's bytes, mapped read-only while the window is built.
+// A regular file's bytes, mapped read-only while the window is built. Anything else (a folder,
+// a named pipe, a device) has no bytes to show and is not opened: a pipe would wait for a writer.
 class TMappedFile {
  public:
-  explicit TMappedFile(const QString& Path) : File(Path) {
-    Readable = File.open(QIODevice::ReadOnly);
-    if (Readable && File.size() > 0)
+  explicit TMappedFile(const QFileInfo& Info) : File(Info.filePath()) {
+    if (!Info.isFile()) return;
+    Unreadable = !File.open(QIODevice::ReadOnly);
+    if (!Unreadable && File.size() > 0)
       if (uchar* Data = File.map(0, File.size())) Bytes = {Data, static_cast<std::size_t>(File.size())};
   }
-  bool IsReadable() const { return Readable; }
+  bool IsUnreadable() const { return Unreadable; }
   std::span<const std::uint8_t> Image() const { return Bytes; }
 
  private:
   QFile File;
-  bool Readable = false;
+  bool Unreadable = false;
   std::span<const std::uint8_t> Bytes;
 };
 
 QString KindText(const QFileInfo& Info, const TMappedFile& Mapped) {
   if (Info.isDir()) return Utf8("文件夹");
-  if (!Mapped.IsReadable()) return Utf8("无法读取");
+  if (Mapped.IsUnreadable()) return Utf8("无法读取");
   const auto Headers = ReadPeHeaders(Mapped.Image());
   if (const auto* Pe = std::get_if<TPeHeaders>(&Headers)) return Utf8(Pe->Is64 ? "64 位程序" : "32 位程序");
   return Utf8("不是程序");
@@ -113,12 +115,12 @@ void TFrmFileProperties::CreateTabs() {
   Tabs = new QTabWidget(this);
   Layout->addWidget(Tabs);
   const QFileInfo Info(Path);
-  const TMappedFile Mapped(Path);
+  const TMappedFile Mapped(Info);
   Tabs->addTab(CreateGeneralTab(KindText(Info, Mapped)), Utf8("常规"));
-  if (Mapped.IsReadable() || Info.isDir())
-    Tabs->addTab(CreateSignaturesTab(ReadAuthenticodeInfo(Mapped.Image())), Utf8("数字签名"));
-  else
+  if (Mapped.IsUnreadable())
     Tabs->addTab(CreateMessagePage(Utf8("无法读取此文件。")), Utf8("数字签名"));
+  else
+    Tabs->addTab(CreateSignaturesTab(ReadAuthenticodeInfo(Mapped.Image())), Utf8("数字签名"));
 }
 
 QWidget* TFrmFileProperties::CreateGeneralTab(const QString& Kind) {
