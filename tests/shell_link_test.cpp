@@ -2,6 +2,8 @@
 
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include "common/ShellLinkReader.h"
 #include "common/uPubFunc.h"
 #include "support/PeFixtures.h"
@@ -194,4 +196,7 @@ TEST_F(ShellLinkFile, AnythingElseComesBackUnchanged) {
   EXPECT_EQ(ResolveShortcut(Missing), Missing);
   const std::string FolderPath = Folder.path().toStdString();
   EXPECT_EQ(ResolveShortcut(FolderPath), FolderPath);
+  const std::string Pipe = Folder.filePath("pipe.lnk").toStdString();
+  ASSERT_EQ(::mkfifo(Pipe.c_str(), 0600), 0);
+  EXPECT_EQ(ResolveShortcut(Pipe), Pipe);  // not opened: reading it would wait for a writer
 }
