@@ -101,10 +101,12 @@ TEST(TestPki, PfxOpensOnlyWithItsPassword) {
 
 TEST(TestPki, CertificatesCarryTheirPurposes) {
   const TTestPki& Pki = TestPki();
-  const TProcessResult Signer = RunProcess("openssl", {"verify", "-CAfile", Pki.CaCertPath, Pki.SignerCertPath});
+  const TProcessResult Signer =
+      RunProcess("openssl", {"verify", "-CAfile", Pki.CaCertPath, Pki.SignerCertPath});
   EXPECT_EQ(Signer.ExitCode, 0) << Signer.Out << Signer.Err;
   const TProcessResult SignerUsage =
-      RunProcess("openssl", {"x509", "-in", Pki.SignerCertPath, "-noout", "-subject", "-ext", "extendedKeyUsage"});
+      RunProcess("openssl", {"x509", "-in", Pki.SignerCertPath, "-noout", "-subject", "-ext",
+                             "extendedKeyUsage"});
   EXPECT_NE(SignerUsage.Out.find("Code Signing"), std::string::npos) << SignerUsage.Out;
   EXPECT_NE(SignerUsage.Out.find("CN = " + Pki.SignerCommonName), std::string::npos) << SignerUsage.Out;
   const TProcessResult Tsa = RunProcess(

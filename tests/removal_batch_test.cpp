@@ -55,10 +55,6 @@ class RemovalBatch : public ::testing::Test {
   PromptRecorder Prompts;
   TFrmMain Form;
 };
-
-void PrintTo(const std::vector<TMessageBoxRequest>& Shown, std::ostream* Out) {
-  for (const auto& Box : Shown) *Out << "[" << Box.Title << "|" << Box.Text << "|" << Box.Style << "] ";
-}
 }  // namespace
 
 TEST_F(RemovalBatch, MarksEveryRowAndSumsUp) {
@@ -75,7 +71,7 @@ TEST_F(RemovalBatch, MarksEveryRowAndSumsUp) {
   EXPECT_EQ(Row(B), (TRowState{fsFailed, "文件没有签名"}));
   EXPECT_EQ(Row(C), (TRowState{fsOk, ""}));
   EXPECT_EQ(Row(D), (TRowState{fsFailed, "打开文件失败"}));
-  ASSERT_EQ(Prompts.Shown().size(), 1u) << ::testing::PrintToString(Prompts.Shown());
+  ASSERT_EQ(Prompts.Shown().size(), 1u) << ::testing::PrintToString(Prompts.Texts());
   EXPECT_EQ(Prompts.Last().Text, "共有4个操作文件，删除成功2个；失败2个");
   EXPECT_EQ(Prompts.Last().Title, "提示");
   EXPECT_EQ(Prompts.Last().Style, 0x40u);
@@ -113,7 +109,7 @@ TEST_F(RemovalBatch, ReadOnlyFileStopsTheBatchWithTheErrorReport) {
   EXPECT_TRUE(OsslVerify(ReadOnly).SignatureOk);
   EXPECT_TRUE(OsslVerify(LastPath).SignatureOk);
   // Only the standard error report: no summary.
-  ASSERT_EQ(Prompts.Shown().size(), 1u) << ::testing::PrintToString(Prompts.Shown());
+  ASSERT_EQ(Prompts.Shown().size(), 1u) << ::testing::PrintToString(Prompts.Texts());
   EXPECT_EQ(Prompts.Last().Style, 0x10u);
   EXPECT_EQ(Prompts.Last().Text,
             "Cannot create file \"" + ReadOnly + "\". " + std::strerror(EACCES) + ".");
@@ -146,7 +142,7 @@ TEST_F(RemovalBatch, RowsDeletedOrDroppedMeanwhileAndNoSecondBatch) {
   EXPECT_EQ(Row(*Dropped), (TRowState{fsOk, ""}));
   EXPECT_TRUE(OsslVerify(KeptSigned).SignatureOk);
   EXPECT_FALSE(OsslVerify(DroppedPath).HasSignature);
-  ASSERT_EQ(Prompts.Shown().size(), 1u) << ::testing::PrintToString(Prompts.Shown());
+  ASSERT_EQ(Prompts.Shown().size(), 1u) << ::testing::PrintToString(Prompts.Texts());
   EXPECT_EQ(Prompts.Last().Text, "共有3个操作文件，删除成功3个；失败0个");
   EXPECT_TRUE(Form.btnDelSign->isEnabled());
   EXPECT_TRUE(Form.btnAddSign->isEnabled());
@@ -166,5 +162,5 @@ TEST_F(RemovalBatch, ClosingTheWindowStopsAfterTheCurrentFile) {
   EXPECT_EQ(Row(A), (TRowState{fsOk, ""}));
   EXPECT_EQ(Row(B), (TRowState{fsPending, ""}));
   EXPECT_TRUE(OsslVerify(SecondPath).SignatureOk);
-  EXPECT_TRUE(Prompts.Shown().empty()) << ::testing::PrintToString(Prompts.Shown());
+  EXPECT_TRUE(Prompts.Shown().empty()) << ::testing::PrintToString(Prompts.Texts());
 }

@@ -39,7 +39,9 @@ std::uint32_t Le32(const TBytes& Bytes, std::size_t Pos) {
   return Value;
 }
 
-void PutLe32(TBytes& Bytes, std::size_t Pos, std::uint32_t Value) { std::memcpy(Bytes.data() + Pos, &Value, 4); }
+void PutLe32(TBytes& Bytes, std::size_t Pos, std::uint32_t Value) {
+  std::memcpy(Bytes.data() + Pos, &Value, 4);
+}
 
 TPositions PositionsOf(const TBytes& Image) {
   const std::size_t Nt = Le32(Image, 0x3C);
@@ -72,7 +74,9 @@ bool IsZero(const TBytes& Bytes, std::size_t Pos, std::size_t Length) {
 
 class StripSignatureTest : public ::testing::Test {
  protected:
-  std::string PathOf(const std::string& Name) const { return Folder.filePath(QString::fromStdString(Name)).toStdString(); }
+  std::string PathOf(const std::string& Name) const {
+    return Folder.filePath(QString::fromStdString(Name)).toStdString();
+  }
 
   std::string Write(const std::string& Name, const TBytes& Bytes) const {
     const std::string Path = PathOf(Name);
@@ -195,7 +199,9 @@ TEST_F(StripSignatureTest, FilesThatCannotBeOpened) {
   EXPECT_EQ(ErrorText, "打开文件失败");
 }
 
-TEST_F(StripSignatureTest, EmptyFileCannotBeMapped) { ExpectRefused(Write("empty.exe", {}), "创建映射失败"); }
+TEST_F(StripSignatureTest, EmptyFileCannotBeMapped) {
+  ExpectRefused(Write("empty.exe", {}), "创建映射失败");
+}
 
 TEST_F(StripSignatureTest, FileLargerThanTheAddressSpaceAllowsCannotBeViewed) {
 #ifdef STRIP_TEST_UNDER_ASAN

@@ -25,7 +25,8 @@ mode_t CurrentUmask() {
   std::ifstream Status("/proc/self/status");
   std::string Line;
   while (std::getline(Status, Line))
-    if (Line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(Line.c_str() + 6, nullptr, 8));
+    if (Line.rfind("Umask:", 0) == 0)
+      return static_cast<mode_t>(std::strtoul(Line.c_str() + 6, nullptr, 8));
   return 022;
 }
 
@@ -104,7 +105,8 @@ void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> 
   WritePiecesAtomically(Path, {Bytes});
 }
 
-void WritePiecesAtomically(const std::string& Path, std::initializer_list<std::span<const std::uint8_t>> Pieces) {
+void WritePiecesAtomically(const std::string& Path,
+                           std::initializer_list<std::span<const std::uint8_t>> Pieces) {
   const std::string Target = ResolvedTarget(Path);
   TTemporaryFile Temporary(FolderOf(Target));
   for (const std::span<const std::uint8_t> Piece : Pieces) Temporary.Write(Piece);

@@ -13,4 +13,5 @@ void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> 
 
 // The same with the content given in consecutive pieces, so that large parts need not be copied
 // into one buffer first.
-void WritePiecesAtomically(const std::string& Path, std::initializer_list<std::span<const std::uint8_t>> Pieces);
+void WritePiecesAtomically(const std::string& Path,
+                           std::initializer_list<std::span<const std::uint8_t>> Pieces);

@@ -48,7 +48,8 @@ class TButtonsDisabled {
 
 std::string RemovalSummary(int Total, int Succeeded) {
   char Text[160];
-  std::snprintf(Text, sizeof Text, "共有%d个操作文件，删除成功%d个；失败%d个", Total, Succeeded, Total - Succeeded);
+  std::snprintf(Text, sizeof Text, "共有%d个操作文件，删除成功%d个；失败%d个", Total, Succeeded,
+                Total - Succeeded);
   return Text;
 }
 }  // namespace

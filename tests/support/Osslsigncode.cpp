@@ -40,6 +40,7 @@ TVerifyResult OsslVerify(const std::string& Path) {
   Verify.Output = Result.Out + Result.Err;
   Verify.HasSignature = Result.Out.find("Signature Index: 0") != std::string::npos;
   Verify.SignatureOk = Result.ExitCode == 0 && HasLine(Result.Out, "Signature verification: ok");
-  Verify.TimestampOk = Verify.SignatureOk && HasLine(Result.Out, "Timestamp Server Signature verification: ok");
+  Verify.TimestampOk =
+      Verify.SignatureOk && HasLine(Result.Out, "Timestamp Server Signature verification: ok");
   return Verify;
 }

@@ -89,7 +89,8 @@ std::vector<std::uint8_t> BuildPe(const TPeOptions& Options) {
   const std::uint32_t OptionalHeaderSize = Is64 ? 240 : 224;
   const std::uint32_t SectionCount = Options.WithResourceSection ? 2 : 1;
   const std::uint32_t SectionTablePos = NtOffset + 4 + 20 + OptionalHeaderSize;
-  const std::uint32_t HeadersSize = AlignUp(SectionTablePos + SectionCount * SectionHeaderSize, FileAlignment);
+  const std::uint32_t HeadersSize =
+      AlignUp(SectionTablePos + SectionCount * SectionHeaderSize, FileAlignment);
 
   const std::vector<std::uint8_t> Code = EntryCode(Options.Kind);
   const std::uint32_t ResourceRawSize = Options.WithResourceSection ? FileAlignment : 0;
