@@ -139,9 +139,14 @@ TEST(RunAndCapture, ReturnsWhenTheChildEndsEvenIfAGrandchildHoldsThePipe) {
   std::string ErrorText;
   EXPECT_FALSE(RunAndCapture(Shell("sleep 120 & printf %s $! >&2"), ErrorText));
   const pid_t Grandchild = std::atoi(ErrorText.c_str());
-  ASSERT_GT(Grandchild, 0);
+  ASSERT_GT(Grandchild, 0) << ErrorText;
   EXPECT_EQ(::kill(Grandchild, 0), 0) << "the runner waited for the grandchild";
   ::kill(Grandchild, SIGKILL);
+
+  // A grandchild that writes without end must not keep the runner reading; it ends itself once
+  // the runner has closed the pipe.
+  EXPECT_FALSE(RunAndCapture(Shell("yes >&2 & printf y >&2"), ErrorText));
+  EXPECT_EQ(ErrorText.substr(0, 1), "y");
 }
 
 TEST(RunAndCapture, SearchesOwnFolderThenCurrentFolderThenPath) {

@@ -166,10 +166,12 @@ bool HasExited(pid_t Child) {
 
 enum class TDrain { Open, Closed, Failed };
 
-// Reads what the pipe holds now, keeping the first MaxErrorBytes bytes in Kept.
-TDrain DrainPipe(int Fd, std::string& Kept) {
+// Reads what the pipe holds now, keeping the first MaxErrorBytes bytes in Kept. While the child
+// runs everything is read, so that it never blocks; afterwards reading may stop once Kept is full.
+TDrain DrainPipe(int Fd, std::string& Kept, bool StopWhenFull = false) {
   char Buffer[4096];
   for (;;) {
+    if (StopWhenFull && Kept.size() == MaxErrorBytes) return TDrain::Open;
     const ssize_t Count = ::read(Fd, Buffer, sizeof(Buffer));
     if (Count > 0) {
       const std::size_t Room = MaxErrorBytes - Kept.size();
@@ -199,8 +201,8 @@ bool WaitAndCollect(pid_t Child, TFd& ErrorRead, std::string& Kept) {
     }
     if (HasExited(Child)) {
       // Whatever the child wrote before it ended is in the pipe now. A grandchild that keeps the
-      // pipe open does not hold us up.
-      return !PipeOpen || DrainPipe(ErrorRead.Get(), Kept) != TDrain::Failed;
+      // pipe open, or keeps writing to it, does not hold us up.
+      return !PipeOpen || DrainPipe(ErrorRead.Get(), Kept, true) != TDrain::Failed;
     }
   }
   // The stream cannot be read: closing our end lets a writing child fail instead of block.
