@@ -210,8 +210,10 @@ TEST_F(StripSignatureTest, FileLargerThanTheAddressSpaceAllowsCannotBeViewed) {
   const std::string Path = PathOf("huge.exe");
   WriteBytes(Path, BuildPe({}));
   ASSERT_EQ(::truncate(Path.c_str(), 8LL << 30), 0);  // sparse: no disk space is used
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string Style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // the window's threads make a plain fork unsafe
   EXPECT_EXIT(StripWithLittleAddressSpace(Path), ::testing::ExitedWithCode(0), "读取映射失败");
+  GTEST_FLAG_SET(death_test_style, Style);
 }
 
 TEST_F(StripSignatureTest, FilesThatAreNoPrograms) {
