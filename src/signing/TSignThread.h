@@ -1,8 +1,8 @@
 #pragma once
 // The signing batch's worker. It signs the rows of the file list one after another with
 // signtool.exe and never touches a widget or the list itself: reading the settings and the next
-// row, writing a row's result and showing the summary are each handed to the window's thread,
-// and the worker waits for them. Rows are followed by id, so rows appended during the batch are
+// row, writing a row's result and showing the summary are handed to the window's thread, and the
+// worker waits for them. Rows are followed by id, so rows appended during the batch are
 // signed in it and deleted rows are passed over.
 #include <QThread>
 
@@ -42,11 +42,14 @@ class TSignThread : public QThread {
  private:
   struct TLink;
   struct TJob;
+  struct TDone;
 
   // Runs Call on the window's thread and waits for it; nothing once the worker is being destroyed.
   template <class T>
   std::optional<T> OnWindowThread(std::function<T()> Call);
-  std::optional<TJob> NextJob(std::optional<std::uint64_t> After);
+  // One trip to the window's thread between two files: writes the finished file's result, then
+  // finds the next row and reads the settings for it. False once the worker is being destroyed.
+  bool HandOver(std::optional<TDone> Finished, std::optional<TJob>& Next);
 
   TFileListView* FTree;
   TSettingsReader FReadSettings;
