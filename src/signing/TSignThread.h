@@ -22,6 +22,7 @@ class TSignThread : public QThread {
   using TSettingsReader = std::function<TSignSettings()>;
 
   // Stack size of the workers started from now on, in bytes; 0 takes the system's default.
+  // (Tests ask for more than the address space allows, to see a worker that cannot be created.)
   static inline unsigned StackSize = 0;
 
   // The worker for Tree's rows, a child of Owner (which lives on the window's thread). It frees
