@@ -84,7 +84,7 @@ void SigningBatch200(benchmark::State& State) {
     QSignalSpy BannerLoaded(Frm.wbAD, &QWebEngineView::loadFinished);
     Frm.show();
     QTest::qWaitForWindowExposed(&Frm);
-    BannerLoaded.wait(30000);
+    if (!BannerLoaded.wait(30000)) std::printf("the banner did not finish loading\n");
     QTest::qWait(2000);
     for (const std::string& File : WindowFiles) Frm.vstFiles->Files()->Append(File);
     Frm.cbFile->setEditText(QString::fromStdString(Settings.CertFile));
