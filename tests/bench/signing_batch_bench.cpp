@@ -83,7 +83,7 @@ void SigningBatch200(benchmark::State& State) {
     // A batch starts long after the window has opened: let the banner's browser settle first.
     QSignalSpy BannerLoaded(Frm.wbAD, &QWebEngineView::loadFinished);
     Frm.show();
-    QTest::qWaitForWindowExposed(&Frm);
+    if (!QTest::qWaitForWindowExposed(&Frm)) std::printf("the window was never exposed\n");
     if (!BannerLoaded.wait(30000)) std::printf("the banner did not finish loading\n");
     QTest::qWait(2000);
     for (const std::string& File : WindowFiles) Frm.vstFiles->Files()->Append(File);
