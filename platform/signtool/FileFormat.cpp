@@ -1,8 +1,9 @@
 #include "FileFormat.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
-#include <cstring>
-#include <fstream>
 #include <string_view>
 
 namespace {
@@ -22,10 +23,12 @@ bool IsSignableFormat(const std::string& Path) {
     if (HasExtension(Path, Script)) return true;
 
   std::array<char, 8> Head{};
-  std::ifstream File(Path, std::ios::binary);
-  if (!File.read(Head.data(), Head.size()) && File.gcount() < 2) return false;
-  const std::size_t Read = static_cast<std::size_t>(File.gcount());
-  const std::string_view Start(Head.data(), Read);
+  const int File = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (File < 0) return false;
+  const ssize_t Read = ::read(File, Head.data(), Head.size());
+  ::close(File);
+  if (Read < 2) return false;
+  const std::string_view Start(Head.data(), static_cast<std::size_t>(Read));
   const std::string_view Ole("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
   return Start.substr(0, 2) == "MZ" || Start.substr(0, 4) == "MSCF" || Start == Ole ||
          Start.substr(0, 4) == std::string_view("PK\x03\x04", 4) ||

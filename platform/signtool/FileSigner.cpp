@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 #include "FileFormat.h"
 #include "OsslsigncodeRun.h"
@@ -70,12 +69,14 @@ std::string ReplaceFile(const std::string& Signed, const std::string& Original, 
 
 // osslsigncode's own explanation: its lines without the verdict and the OpenSSL error queue.
 std::string Explanation(const std::string& Output) {
-  std::istringstream Lines(Output);
-  std::string Line;
-  while (std::getline(Lines, Line)) {
-    if (Line.empty() || Line == "Failed" || Line == "Succeeded" || Line.find(":error:") != std::string::npos)
-      continue;
-    return Line;
+  std::size_t Start = 0;
+  while (Start < Output.size()) {
+    std::size_t End = Output.find('\n', Start);
+    if (End == std::string::npos) End = Output.size();
+    const std::string Line = Output.substr(Start, End - Start);
+    Start = End + 1;
+    if (!Line.empty() && Line != "Failed" && Line != "Succeeded" && Line.find(":error:") == std::string::npos)
+      return Line;
   }
   return "osslsigncode failed without saying why";
 }
@@ -147,6 +148,7 @@ TSignResult TFileSigner::Diagnose(const std::string& File, const std::string& Ou
     case TPfxState::WrongPassword:
       return {TSignOutcome::CertificateUnusable, "The specified PFX password is not correct."};
     case TPfxState::Usable:
+    case TPfxState::Unknown:
       break;
   }
   if (!IsSignableFormat(File)) return {TSignOutcome::Failed, "This file format cannot be signed because it is not recognized."};

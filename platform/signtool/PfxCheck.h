@@ -3,7 +3,12 @@
 #include <optional>
 #include <string>
 
-enum class TPfxState { Usable, CannotOpen, NotPfx, WrongPassword };
+enum class TPfxState {
+  Usable,  // a PFX that the password opens; its contents are left to the signer
+  CannotOpen,
+  NotPfx,
+  WrongPassword,
+  Unknown  // libcrypto could not be loaded to look
+};
 
-// Usable means the file is a PFX and the password opens it; its contents are left to the signer.
 TPfxState CheckPfx(const std::string& Path, const std::optional<std::string>& Password);
