@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
