@@ -2,10 +2,11 @@
 // model's name index against walking every row for every name. Prints the ratio at the end.
 #include <benchmark/benchmark.h>
 
+#include "RatioReporter.h"
+
 #include <QApplication>
 
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -79,15 +80,6 @@ void DropWalkingAllRows(benchmark::State& State) {
 
 BENCHMARK(DropWithIndex)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(DropWalkingAllRows)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& Runs) override {
-    for (const Run& Each : Runs) Milliseconds[Each.benchmark_name()] = Each.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(Runs);
-  }
-  std::map<std::string, double> Milliseconds;
-};
 }  // namespace
 
 int main(int Argc, char** Argv) {
@@ -96,12 +88,8 @@ int main(int Argc, char** Argv) {
   benchmark::Initialize(&Argc, Argv);
   TRatioReporter Reporter;
   benchmark::RunSpecifiedBenchmarks(&Reporter);
-  double Indexed = 0;
-  double Walking = 0;
-  for (const auto& [Name, Value] : Reporter.Milliseconds) {
-    if (Name.rfind("DropWithIndex", 0) == 0) Indexed = Value;
-    if (Name.rfind("DropWalkingAllRows", 0) == 0) Walking = Value;
-  }
+  const double Indexed = Reporter.TimeOf("DropWithIndex");
+  const double Walking = Reporter.TimeOf("DropWalkingAllRows");
   if (Indexed > 0 && Walking > 0)
     std::printf("%d names on %d rows: index %.1f ms, walking all rows %.1f ms, index is %.0fx faster\n", DropCount,
                 RowCount, Indexed, Walking, Walking / Indexed);

@@ -2,12 +2,13 @@
 // same files. Prints the ratio of the two wall times at the end.
 #include <benchmark/benchmark.h>
 
+#include "RatioReporter.h"
+
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -84,14 +85,6 @@ BENCHMARK(StripSignatureOwn)->Unit(benchmark::kMillisecond)->Iterations(5)->UseR
 BENCHMARK(StripSignatureOsslsigncode)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
 // Keeps each benchmark's real time per iteration so the ratio can be printed afterwards.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& Runs) override {
-    for (const Run& Each : Runs) Seconds[Each.benchmark_name()] = Each.GetAdjustedRealTime() / 1000.0;
-    ConsoleReporter::ReportRuns(Runs);
-  }
-  std::map<std::string, double> Seconds;
-};
 }  // namespace
 
 int main(int Argc, char** Argv) {
@@ -99,12 +92,8 @@ int main(int Argc, char** Argv) {
   benchmark::Initialize(&Argc, Argv);
   TRatioReporter Reporter;
   benchmark::RunSpecifiedBenchmarks(&Reporter);
-  double Own = 0;
-  double Tool = 0;
-  for (const auto& [Name, Value] : Reporter.Seconds) {
-    if (Name.rfind("StripSignatureOwn", 0) == 0) Own = Value;
-    if (Name.rfind("StripSignatureOsslsigncode", 0) == 0) Tool = Value;
-  }
+  const double Own = Reporter.TimeOf("StripSignatureOwn") / 1000.0;
+  const double Tool = Reporter.TimeOf("StripSignatureOsslsigncode") / 1000.0;
   if (Own > 0 && Tool > 0)
     std::printf("%d files of 1 MiB: own %.3f s, osslsigncode %.3f s, own is %.1fx faster\n", FileCount, Own,
                 Tool, Tool / Own);
