@@ -8,7 +8,6 @@ PACKAGES=(
   cmake g++ clang libclang-rt-14-dev ninja-build ccache pkg-config
   qt6-base-dev qt6-webengine-dev libgl-dev
   libssl-dev openssl osslsigncode
-  libsimpleini-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick fonts-wqy-zenhei
 )

@@ -6,9 +6,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "history/HistoryStore.h"
 #include "support/PromptRecorder.h"
@@ -42,6 +46,7 @@ std::vector<std::string> Lines(const std::string& Path) {
 }
 
 using TLines = std::vector<std::string>;
+using namespace std::string_literals;
 
 class HistoryStoreTest : public ::testing::Test {
  protected:
@@ -160,6 +165,100 @@ TEST_F(HistoryStoreTest, AFileThatCannotBeReadIsNotOverwritten) {
   EXPECT_TRUE(QFileInfo(QString::fromStdString(Path)).isDir());
 }
 
+// Whatever the file holds beyond the entries the store is asked for stays as it was.
+TEST_F(HistoryStoreTest, ASaveKeepsEverythingItWasNotAskedToChange) {
+  const std::string Before = "; kept by hand\n[Description]\n1=first\0after the NUL\n"s +
+                             "not an entry\n[File]\n1=old.pfx\n; about the next section\n"
+                             "[description]\n2=second\n[Options]\nSignParallelism=4\n";
+  WriteText(Path, Before);
+  THistoryStore Store(Path);
+  EXPECT_EQ(Store.Keys("Description"), (TLines{"1", "2"}));
+  EXPECT_EQ(Store.Read("Description", "1"), "first");
+  EXPECT_EQ(Store.Read("options", "signparallelism"), "4");
+
+  Store.Write("Description", "1", "first");  // reads the same: the line stays whole
+  Store.Write("File", "1", "new.pfx");
+  Store.Write("File", "2", "b.pfx");
+  Store.Write("Options", "Language", "en");
+  Store.Save();
+  const std::string After = "; kept by hand\n[Description]\n1=first\0after the NUL\n"s +
+                            "not an entry\n[File]\n1=new.pfx\n2=b.pfx\n; about the next section\n"
+                            "[description]\n2=second\n[Options]\nSignParallelism=4\nLanguage=en\n";
+  EXPECT_EQ(ReadText(Path), After);
+}
+
+TEST_F(HistoryStoreTest, TheFilesLineEndsAreKept) {
+  WriteText(Path, "[Description]\r\n1=a\r\n\r\n[File]\r\n1=x.pfx");
+  THistoryStore Store(Path);
+  Store.Write("File", "2", "y.pfx");
+  Store.Write("URL", "1", "http://u.example");
+  Store.Save();
+  EXPECT_EQ(ReadText(Path),
+            "[Description]\r\n1=a\r\n\r\n[File]\r\n1=x.pfx\r\n2=y.pfx\r\n[URL]\r\n1=http://u.example\r\n");
+}
+
+TEST_F(HistoryStoreTest, WhatIsNoRegularFileOfSaneSizeIsNeitherReadNorReplaced) {
+  // Each would block, never end, or exhaust memory if it were read as a file.
+  ASSERT_EQ(::mkfifo(Path.c_str(), 0644), 0);
+  THistoryStore Pipe(Path);
+  EXPECT_TRUE(Pipe.Keys("File").empty());
+  Pipe.Write("File", "1", "a.pfx");
+  EXPECT_THROW(Pipe.Save(), std::runtime_error);
+  EXPECT_TRUE(std::filesystem::is_fifo(std::filesystem::symlink_status(Path)));
+
+  const std::string Device = QDir(Folder.path()).filePath("device.ini").toStdString();
+  ASSERT_EQ(::symlink("/dev/zero", Device.c_str()), 0);
+  THistoryStore Zero(Device);
+  EXPECT_TRUE(Zero.Keys("File").empty());
+  EXPECT_THROW(Zero.Save(), std::runtime_error);
+
+  const std::string Huge = QDir(Folder.path()).filePath("huge.ini").toStdString();
+  WriteText(Huge, "[File]\n1=a.pfx\n");
+  std::filesystem::resize_file(Huge, THistoryStore::MaxFileSize + 1);
+  THistoryStore Big(Huge);
+  EXPECT_TRUE(Big.Keys("File").empty());
+  EXPECT_THROW(Big.Save(), std::runtime_error);
+  EXPECT_EQ(std::filesystem::file_size(Huge), THistoryStore::MaxFileSize + 1);
+}
+
+TEST_F(HistoryStoreTest, ALinkStaysALinkAndItsTargetIsWritten) {
+  const std::string Target = QDir(Folder.path()).filePath("real.ini").toStdString();
+  WriteText(Target, "[File]\n1=a.pfx\n");
+  ASSERT_EQ(::symlink("real.ini", Path.c_str()), 0);
+  THistoryStore Store(Path);
+  EXPECT_EQ(Store.Read("File", "1"), "a.pfx");
+  Store.Write("File", "2", "b.pfx");
+  Store.Save();
+  EXPECT_TRUE(std::filesystem::is_symlink(Path));
+  EXPECT_EQ(ReadText(Target), "[File]\n1=a.pfx\n2=b.pfx\n");
+
+  // A link to a file not yet there creates the file.
+  const std::string Dangling = QDir(Folder.path()).filePath("dangling.ini").toStdString();
+  const std::string Later = QDir(Folder.path()).filePath("later.ini").toStdString();
+  ASSERT_EQ(::symlink(Later.c_str(), Dangling.c_str()), 0);
+  THistoryStore Fresh(Dangling);
+  Fresh.Write("URL", "1", "http://u.example");
+  Fresh.Save();
+  EXPECT_TRUE(std::filesystem::is_symlink(Dangling));
+  EXPECT_EQ(ReadText(Later), "[URL]\n1=http://u.example\n");
+}
+
+TEST_F(HistoryStoreTest, AFileWithoutWritePermissionIsLeftAlone) {
+  const std::string Before = "[File]\n1=a.pfx\n";
+  WriteText(Path, Before);
+  std::filesystem::permissions(Path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
+  THistoryStore Store(Path);
+  Store.Write("File", "2", "b.pfx");
+  try {
+    Store.Save();
+    FAIL() << "a read-only file was replaced";
+  } catch (const std::runtime_error& Error) {
+    EXPECT_EQ(std::string(Error.what()), "Unable to write to " + Path);
+  }
+  EXPECT_EQ(ReadText(Path), Before);
+}
+
 // The histories as the window shows them.
 class HistoryWindowTest : public ::testing::Test {
  protected:
@@ -275,6 +374,27 @@ TEST_F(HistoryWindowTest, ClearingOneBoxDeletesOnlyItsSection) {
   EXPECT_EQ(Frm.cbFile->currentText(), "");
   EXPECT_EQ(Lines(Path), (TLines{"[Description]", "1=d", "[File]", "[URL]", "1=u", "[TimeStamp]", "1=t"}));
   EXPECT_EQ(Items(Frm.cbTimeStamp), (TLines{Clear, "t"}));
+}
+
+TEST_F(HistoryWindowTest, APipeOrADeviceInPlaceOfTheFileGivesEmptyHistories) {
+  ASSERT_EQ(::mkfifo(Path.c_str(), 0644), 0);
+  Reload();
+  EXPECT_EQ(Items(Frm.cbFile), (TLines{Clear}));
+  ASSERT_EQ(::unlink(Path.c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/zero", Path.c_str()), 0);
+  Reload();
+  for (const QComboBox* Box : {Frm.cbDescription, Frm.cbFile, Frm.cbURL, Frm.cbTimeStamp})
+    EXPECT_EQ(Items(Box), (TLines{Clear})) << Box->objectName().toStdString();
+}
+
+TEST_F(HistoryWindowTest, SavingIntoAReadOnlyFileFailsOnceAndChangesNothing) {
+  const std::string Before = "[File]\n1=a.pfx\n";
+  WriteText(Path, Before);
+  ::chmod(Path.c_str(), 0444);
+  Reload();
+  Frm.cbFile->setEditText("b.pfx");
+  EXPECT_THROW(Frm.SaveHistory(), std::runtime_error);
+  EXPECT_EQ(ReadText(Path), Before);
 }
 
 TEST_F(HistoryWindowTest, PickingARememberedValueAsksNothing) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <vector>
@@ -30,15 +31,19 @@ mode_t CurrentUmask() {
   return 022;
 }
 
-// A link is followed so that its target gets the new content and the link stays.
+// A link is followed, also one that leads nowhere yet, so that its target gets the new content
+// and the link stays. As many links are followed as the system itself would.
 std::string ResolvedTarget(const std::string& Path) {
-  struct stat Info {};
-  if (::lstat(Path.c_str(), &Info) != 0 || !S_ISLNK(Info.st_mode)) return Path;
-  char* Resolved = ::realpath(Path.c_str(), nullptr);
-  if (Resolved == nullptr) return Path;
-  std::string Target(Resolved);
-  std::free(Resolved);
-  return Target;
+  constexpr int MaxLinkHops = 40;
+  std::filesystem::path Current(Path);
+  for (int Hops = 0; Hops < MaxLinkHops; ++Hops) {
+    std::error_code Error;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(Current, Error))) return Current.string();
+    const std::filesystem::path Target = std::filesystem::read_symlink(Current, Error);
+    if (Error) ThrowSystemError(Error.value());
+    Current = Target.is_absolute() ? Target : Current.parent_path() / Target;
+  }
+  ThrowSystemError(ELOOP);
 }
 
 // Owns the temporary file until it has been renamed into place.
@@ -100,6 +105,11 @@ class TTemporaryFile {
   bool Renamed = false;
 };
 }  // namespace
+
+bool IsReadOnlyFile(const std::string& Path) {
+  struct stat Info {};
+  return ::stat(Path.c_str(), &Info) == 0 && (Info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
 
 void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes) {
   WritePiecesAtomically(Path, {Bytes});

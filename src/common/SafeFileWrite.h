@@ -5,7 +5,12 @@
 #include <span>
 #include <string>
 
-// Writes Bytes to a temporary file in Path's folder, flushes it to disk and renames it over Path.
+// A file without any write permission bit counts as read-only, even for a process that could
+// write it anyway. A symbolic link is followed.
+bool IsReadOnlyFile(const std::string& Path);
+
+// Writes Bytes to a temporary file beside Path, flushes it to disk and renames it over Path; a
+// symbolic link is followed, even a dangling one, and its target replaced.
 // The original's permission bits are kept (a new file gets 0644 less the umask). On failure the
 // temporary file is removed, Path is left as it was, and std::runtime_error carries the system's
 // error text.

@@ -6,7 +6,6 @@
 #include <variant>
 #include <vector>
 
-#include <sys/stat.h>
 
 #include "common/MappedFile.h"
 #include "common/PeHeaders.h"
@@ -22,13 +21,6 @@ std::string FullPath(const std::string& Path) {
 
 [[noreturn]] void ThrowCannotCreate(const std::string& Path, const std::string& SystemText) {
   throw std::runtime_error("Cannot create file \"" + FullPath(Path) + "\". " + SystemText);
-}
-
-// A file without any write permission bit counts as read-only, even for a process that could
-// write it anyway.
-bool IsReadOnly(const std::string& Path) {
-  struct stat Info {};
-  return ::stat(Path.c_str(), &Info) == 0 && (Info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
 void ZeroRange(std::vector<std::uint8_t>& Buffer, std::size_t Pos, std::size_t Length) {
@@ -74,7 +66,7 @@ bool StripSignature(const std::string& Path, std::string& ErrorText) {
   const std::span<const std::uint8_t> Rest = Image.subspan(Headers.HeadersEnd, RestLength);
   File.Prefault(Headers.HeadersEnd, RestLength);
 
-  if (IsReadOnly(Path)) ThrowCannotCreate(Path, std::strerror(EACCES));
+  if (IsReadOnlyFile(Path)) ThrowCannotCreate(Path, std::strerror(EACCES));
   try {
     WritePiecesAtomically(Path, {NtHeaders, Rest});
   } catch (const std::runtime_error& Error) {

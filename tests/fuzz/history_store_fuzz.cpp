@@ -1,5 +1,6 @@
 // config.ini as anything may have left it: loading, listing and reading never fail, values
-// stay within their limits, and a written value reads back.
+// stay within their limits, a written value reads back, an untouched text comes back byte for
+// byte, and an edit of one section leaves the others alone.
 #include <unistd.h>
 
 #include <cstdint>
@@ -8,8 +9,10 @@
 #include <fstream>
 #include <string>
 
+#include "common/TextUtil.h"
 #include "history/HistorySections.h"
 #include "history/HistoryStore.h"
+#include "history/IniDocument.h"
 
 namespace {
 // The file each input is written to, removed when the fuzzer exits.
@@ -28,9 +31,32 @@ bool IsBlank(char C) { return static_cast<unsigned char>(C) <= 32; }
 void Require(bool Condition) {
   if (!Condition) std::abort();
 }
+
+
+// Edits made through the document itself, without a file.
+void CheckDocument(std::string_view Text) {
+  const TIniDocument Untouched(Text);
+  Require(Untouched.Text() == Text);
+
+  // A key added to a new section goes to the very end: everything before stays.
+  TIniDocument Added(Text);
+  Added.SetValue("Fuzz-Only Section", "k", "v");
+  if (AsciiLower(Text).find("fuzz-only section") == std::string::npos)
+    Require(Added.Text().compare(0, Text.size(), Text) == 0);
+  Require(Added.Value("fuzz-only section", "K") == "v");
+
+  // Deleting and rewriting keys of a section never touches the lines of another section.
+  TIniDocument Edited(Text);
+  for (const std::string& Key : Edited.Keys("File")) Edited.Delete("File", Key);
+  Edited.SetValue("File", "1", "x\r\ny");
+  Require(Edited.Keys("File").size() == 1 && Edited.Value("File", "1") == "x  y");
+  for (const char* Section : HistorySections)
+    if (std::string_view(Section) != "File") Require(Edited.Keys(Section) == Untouched.Keys(Section));
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
+  CheckDocument(std::string_view(reinterpret_cast<const char*>(Data), Size));
   {
     std::ofstream Out(ScratchFile(), std::ios::binary | std::ios::trunc);
     Out.write(reinterpret_cast<const char*>(Data), static_cast<std::streamsize>(Size));
