@@ -114,6 +114,22 @@ TEST(FileListModel, FileNameIndexFollowsAppendsAndDeletions) {
   EXPECT_FALSE(Model.ContainsFileName("/x/a.exe"));
 }
 
+TEST(FileListModel, NamesLongerThanARecordStayWholeAndApart) {
+  TFileListModel Model;
+  const std::string Shared = "/" + std::string(254, 'd');
+  const TRowId First = Model.Append(Shared + "/one.exe");
+  const TRowId Second = Model.Append(Shared + "/two.exe");
+  EXPECT_EQ(Model.FileName(First), Shared + "/one.exe");
+  EXPECT_EQ(Model.FileName(Second), Shared + "/two.exe");
+  EXPECT_EQ(Model.data(Model.index(1, fcFileName), Qt::ToolTipRole).toString().toStdString(), Shared + "/two.exe");
+  EXPECT_TRUE(Model.ContainsFileName(Shared + "/ONE.exe"));
+  EXPECT_FALSE(Model.ContainsFileName(Shared));
+  Model.RemoveRowsAt({0});
+  EXPECT_EQ(Model.FileName(First), "");
+  EXPECT_FALSE(Model.ContainsFileName(Shared + "/one.exe"));
+  EXPECT_TRUE(Model.ContainsFileName(Shared + "/two.exe"));
+}
+
 TEST(FileListView, AppearanceAndHeader) {
   TFileListView View;
   View.resize(622, 179);

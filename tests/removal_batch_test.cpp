@@ -1,6 +1,7 @@
 // The removal batch through the real window: rows, summary, errors and what may happen meanwhile.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -10,10 +11,12 @@
 
 #include <sys/stat.h>
 
+#include "filelist/DropIntake.h"
 #include "filelist/TFileListView.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
+#include "support/ShellLinkFiles.h"
 #include "ui/uFrmMain.h"
 
 namespace {
@@ -163,4 +166,33 @@ TEST_F(RemovalBatch, ClosingTheWindowStopsAfterTheCurrentFile) {
   EXPECT_EQ(Row(B), (TRowState{fsPending, ""}));
   EXPECT_TRUE(OsslVerify(SecondPath).SignatureOk);
   EXPECT_TRUE(Prompts.Shown().empty()) << ::testing::PrintToString(Prompts.Texts());
+}
+
+TEST_F(RemovalBatch, ANameLongerThanARecordStripsThatFileAndNoOther) {
+  // A folder deep enough that "<folder>/app.exe" fills the record's 255 bytes exactly, so the
+  // longer name cut there would name app.exe.
+  const std::string Deep(255 - std::string("/app.exe").size() - Folder.path().toStdString().size() - 1, 'd');
+  ASSERT_TRUE(QDir(Folder.path()).mkdir(QString::fromStdString(Deep)));
+  const std::string Other = Signed(Deep + "/app.exe");
+  const std::string Dropped = Signed(Deep + "/app.exe.backup-copy.exe");
+  ASSERT_EQ(Dropped.substr(0, 255), Other);
+  WriteBytes(PathOf("copy.lnk"), ShellLinkTo(Dropped));
+
+  EXPECT_EQ(AppendDroppedNames({Dropped, PathOf("copy.lnk")}, Files()), 1);
+  ASSERT_EQ(Files().Count(), 1);
+  const TRowId Id = Files().IdAt(0);
+  EXPECT_EQ(Files().FileName(Id), Dropped);
+
+  struct stat Before {};
+  ASSERT_EQ(::stat(Other.c_str(), &Before), 0);
+  const std::vector<std::uint8_t> OtherBytes = ReadBytes(Other);
+  ClickRemove();
+
+  EXPECT_EQ(Row(Id), (TRowState{fsOk, ""}));
+  EXPECT_FALSE(OsslVerify(Dropped).HasSignature);
+  struct stat After {};
+  ASSERT_EQ(::stat(Other.c_str(), &After), 0);
+  EXPECT_EQ(After.st_ino, Before.st_ino);
+  EXPECT_EQ(ReadBytes(Other), OtherBytes);
+  EXPECT_TRUE(OsslVerify(Other).SignatureOk);
 }

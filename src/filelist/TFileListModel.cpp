@@ -9,7 +9,6 @@
 namespace {
 constexpr std::array<const char*, 2> ColumnHeaders = {"文件路径", "操作信息"};
 
-std::string IndexKey(const TFileItem& Item) { return AsciiLower(ToString(Item.FileName)); }
 }  // namespace
 
 TFileListModel::TFileListModel(QObject* Parent)
@@ -18,13 +17,13 @@ TFileListModel::TFileListModel(QObject* Parent)
                    QIcon(":/res/status-warning.png")} {}
 
 TRowId TFileListModel::Append(std::string_view FileName) {
-  TRow Row{NextId++, {}};
+  TRow Row{NextId++, {}, std::string(FileName)};
   std::memset(&Row.Item, 0, sizeof Row.Item);
   Assign(Row.Item.FileName, FileName);
   const int Position = Count();
   beginInsertRows({}, Position, Position);
-  Rows.push_back(Row);
-  ++FileNameIndex[IndexKey(Row.Item)];
+  ++FileNameIndex[AsciiLower(Row.FileName)];
+  Rows.push_back(std::move(Row));
   endInsertRows();
   return Row.Id;
 }
@@ -53,6 +52,11 @@ const TFileItem* TFileListModel::Item(TRowId Id) const {
   return Row < 0 ? nullptr : &Rows[static_cast<std::size_t>(Row)].Item;
 }
 
+std::string TFileListModel::FileName(TRowId Id) const {
+  const int Row = RowOf(Id);
+  return Row < 0 ? std::string() : Rows[static_cast<std::size_t>(Row)].FileName;
+}
+
 void TFileListModel::SetResult(TRowId Id, TFileStatus Status, std::string_view Info) {
   const int Row = RowOf(Id);
   if (Row < 0) return;
@@ -71,8 +75,8 @@ bool TFileListModel::ContainsFileName(std::string_view Name) const {
   return FileNameIndex.count(AsciiLower(Name)) > 0;
 }
 
-void TFileListModel::Forget(const TFileItem& Item) {
-  const auto It = FileNameIndex.find(IndexKey(Item));
+void TFileListModel::Forget(const TRow& Row) {
+  const auto It = FileNameIndex.find(AsciiLower(Row.FileName));
   if (It != FileNameIndex.end() && --It->second == 0) FileNameIndex.erase(It);
 }
 
@@ -88,7 +92,7 @@ void TFileListModel::RemoveRowsAt(std::vector<int> Positions) {
     End = std::next(Start);
     if (FirstOfRun < 0 || Last >= Count()) continue;
     beginRemoveRows({}, FirstOfRun, Last);
-    for (int Row = FirstOfRun; Row <= Last; ++Row) Forget(Rows[static_cast<std::size_t>(Row)].Item);
+    for (int Row = FirstOfRun; Row <= Last; ++Row) Forget(Rows[static_cast<std::size_t>(Row)]);
     Rows.erase(Rows.begin() + FirstOfRun, Rows.begin() + Last + 1);
     endRemoveRows();
   }
@@ -102,7 +106,10 @@ int TFileListModel::columnCount(const QModelIndex& Parent) const {
 
 QVariant TFileListModel::data(const QModelIndex& Index, int Role) const {
   if (!Index.isValid() || Index.row() >= Count()) return {};
-  const TFileItem& Item = Rows[static_cast<std::size_t>(Index.row())].Item;
+  const TRow& Row = Rows[static_cast<std::size_t>(Index.row())];
+  const TFileItem& Item = Row.Item;
+  // The record's field may hold a cut name; the tip names the whole file.
+  if (Role == Qt::ToolTipRole && Index.column() == fcFileName) return QString::fromStdString(Row.FileName);
   if (Role == Qt::DisplayRole || Role == Qt::ToolTipRole) {
     const auto Text = FileCellText(Item, Index.column());
     return Text ? QVariant(QString::fromStdString(*Text)) : QVariant();

@@ -22,7 +22,8 @@ class TFileListModel : public QAbstractTableModel {
  public:
   explicit TFileListModel(QObject* Parent = nullptr);
 
-  // Appends a pending row whose FileName is Name cut to 255 bytes.
+  // Appends a pending row for the file FileName. The record's field holds it cut to 255 bytes;
+  // the row keeps the whole name for the work and the duplicate test.
   TRowId Append(std::string_view FileName);
   int Count() const { return static_cast<int>(Rows.size()); }
 
@@ -32,6 +33,8 @@ class TFileListModel : public QAbstractTableModel {
 
   // The row's record, or nullptr once the row is deleted.
   const TFileItem* Item(TRowId Id) const;
+  // The whole name of the row's file, never cut; empty once the row is deleted.
+  std::string FileName(TRowId Id) const;
   int RowOf(TRowId Id) const;  // -1 once deleted
   TRowId IdAt(int Row) const { return Rows.at(static_cast<std::size_t>(Row)).Id; }
 
@@ -39,7 +42,7 @@ class TFileListModel : public QAbstractTableModel {
   void SetResult(TRowId Id, TFileStatus Status, std::string_view Info);
   void Repaint(TRowId Id);
 
-  // Whether a row's FileName equals Name, ignoring the case of ASCII letters.
+  // Whether a row's whole file name equals Name, ignoring the case of ASCII letters.
   bool ContainsFileName(std::string_view Name) const;
 
   // Deletes the rows at the given positions; the other rows keep their order and records.
@@ -55,11 +58,12 @@ class TFileListModel : public QAbstractTableModel {
   struct TRow {
     TRowId Id;
     TFileItem Item;
+    std::string FileName;
   };
-  void Forget(const TFileItem& Item);
+  void Forget(const TRow& Row);
 
   std::vector<TRow> Rows;
   TRowId NextId = 1;
-  std::unordered_map<std::string, int> FileNameIndex;  // ASCII-lower-cased FileName -> rows
+  std::unordered_map<std::string, int> FileNameIndex;  // ASCII-lower-cased whole name -> rows
   std::array<QIcon, 3> StatusImages;
 };

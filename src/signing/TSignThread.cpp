@@ -134,7 +134,7 @@ bool TSignThread::HandOver(std::optional<TDone> Finished, std::optional<TJob>& N
     // Looked up only now: rows dropped meanwhile are found, deleted ones passed over.
     const std::optional<TRowId> Row = Finished ? Files->Next(Finished->Row) : Files->First();
     if (!Row) return std::nullopt;
-    return TJob{*Row, ToString(Files->Item(*Row)->FileName), Read()};
+    return TJob{*Row, Files->FileName(*Row), Read()};
   };
   auto Answer = OnWindowThread(std::move(Call));
   if (!Answer) return false;

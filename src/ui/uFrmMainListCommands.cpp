@@ -11,5 +11,5 @@ void TFrmMain::N5Click() { vstFiles->InvertSelection(); }
 void TFrmMain::vstFilesDblClick() {
   const auto Focused = vstFiles->FocusedRow();
   if (!Focused) return;
-  if (const TFileItem* Item = vstFiles->Files()->Item(*Focused)) ShowFileProperties(ToString(Item->FileName));
+  if (const std::string FileName = vstFiles->Files()->FileName(*Focused); !FileName.empty()) ShowFileProperties(FileName);
 }

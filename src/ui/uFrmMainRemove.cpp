@@ -68,7 +68,7 @@ void TFrmMain::btnDelSignClick() {
   // Rows are found by their stable id, so rows deleted or dropped while messages are processed
   // do not disturb the walk; dropped rows are stripped in this batch too.
   for (auto Id = Files->First(); Id; Id = Files->Next(*Id)) {
-    const std::string FileName = ToString(Files->Item(*Id)->FileName);
+    const std::string FileName = Files->FileName(*Id);
     std::string ErrorText;
     if (StripSignature(FileName, ErrorText)) {
       Files->SetResult(*Id, fsOk, "");
