@@ -1,13 +1,18 @@
 // The update component: its text format, and DoUpdate against a real loopback server.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 #include <QWidget>
+#include <cstring>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "Update.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/UrlRecorder.h"
+#include "vendor/HttpResponseReader.h"
 #include "vendor/UpdateText.h"
 
 TEST(UpdateText, VersionsHaveOneToFourSmallNumbers) {
@@ -39,6 +44,58 @@ TEST(UpdateText, AnythingElseIsNoAnnouncement) {
   for (const std::string& Bad : Texts) EXPECT_FALSE(ParseUpdateText(Bad).has_value()) << Bad;
   std::string Huge = "3.1\nhttp://v.example/\n" + std::string(MaxUpdateTextBytes, 'x');
   EXPECT_FALSE(ParseUpdateText(Huge).has_value());
+}
+
+namespace {
+// The reader's verdict on Answer fed in pieces of Piece bytes, then the connection's end.
+std::pair<THttpResponseReader::TState, std::string> ReadAnswer(std::string_view Answer, std::size_t Piece,
+                                                               std::size_t MaxBody = 64) {
+  THttpResponseReader Reader(MaxBody);
+  for (std::size_t At = 0; At < Answer.size(); At += Piece) Reader.Feed(Answer.substr(At, Piece));
+  Reader.End();
+  return {Reader.State(), std::to_string(Reader.Status()) + " " + Reader.Body()};
+}
+using TState = THttpResponseReader::TState;
+}  // namespace
+
+TEST(HttpResponseReader, BodiesByLengthByChunksAndByTheEndInAnyPieces) {
+  const std::pair<const char*, const char*> Answers[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n3.1.0and more", "200 3.1.0"},
+      {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\ntransfer-encoding: gzip, Chunked\r\n\r\n"
+       "4;ext=1\r\n3.1.\r\n1\n0\r\n0\r\nX-Trailer: t\r\n\r\n",
+       "200 3.1.0"},
+      {"HTTP/1.0 404 Not Found\nServer: x\n\nmissing", "404 missing"},
+      {"HTTP/1.1 204 No Content\r\n\r\n", "204 "},
+  };
+  for (const auto& [Answer, Expected] : Answers)
+    for (std::size_t Piece : {std::size_t{1}, std::size_t{7}, std::strlen(Answer)})
+      EXPECT_EQ(ReadAnswer(Answer, Piece), std::make_pair(TState::Done, std::string(Expected))) << Answer << Piece;
+}
+
+TEST(HttpResponseReader, EndlessOrMalformedAnswersFailAsSoonAsTheyPassALimit) {
+  const std::string Fields = [] {
+    std::string Text;
+    for (std::size_t I = 0; I <= THttpResponseReader::MaxHeaderFields; ++I) Text += "X-" + std::to_string(I) + ": 1\r\n";
+    return Text;
+  }();
+  const std::string Refused[] = {
+      "HTTP/1.1 200 OK\r\nX: " + std::string(THttpResponseReader::MaxHeadBytes, 'a'),
+      "HTTP/1.1 200 OK\r\n" + Fields + "\r\n",
+      "HTTP/1.1 200 OK\r\nContent-Length: 65\r\n\r\n",
+      "HTTP/1.1 200 OK\r\n\r\n" + std::string(65, 'x'),
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n41\r\n",
+      "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nab",
+      "HTTP/1.1 200 OK\r\n folded: line\r\n\r\n",
+      "ICY 200 OK\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\ncut short",
+  };
+  for (const std::string& Answer : Refused) EXPECT_EQ(ReadAnswer(Answer, 5).first, TState::Failed) << Answer;
+
+  THttpResponseReader Endless(64);
+  EXPECT_EQ(Endless.Feed("HTTP/1.1 200 OK\r\n"), TState::More);
+  TState State = TState::More;
+  for (int I = 0; I < 10'000 && State == TState::More; ++I) State = Endless.Feed("X-Flood: yes\r\n");
+  EXPECT_EQ(State, TState::Failed);
 }
 
 TEST(UpdateText, LongNotesAreCutBetweenCharacters) {
@@ -147,6 +204,7 @@ TEST_F(DoUpdateTest, FailuresShowNothing) {
       {"server error", 500, "9.9.9.9\nhttp://127.0.0.1/download.html\n"},
       {"redirect", 302, "9.9.9.9\nhttp://127.0.0.1/download.html\n"},
       {"download on another host", 200, "9.9.9.9\nhttp://elsewhere.example/download.html\n"},
+      {"download on another port", 200, "9.9.9.9\nhttp://127.0.0.1:1/download.html\n"},
       {"download address not on the web", 200, "9.9.9.9\nfile:///etc/passwd\n"},
   };
   UrlRecorder Browser("http");
@@ -164,6 +222,25 @@ TEST_F(DoUpdateTest, AServerThatNeverAnswersIsGivenUpOnAtTheTimeLimit) {
   DoUpdate(nullptr, Server.Url("/update.txt").c_str());
   EXPECT_EQ(Server.RequestCount(), 1);
   EXPECT_TRUE(Questions.empty());
+}
+
+TEST_F(DoUpdateTest, AHeadWithoutEndIsGivenUpOnWithinTheTimeLimit) {
+  const std::string Status = "HTTP/1.1 200 OK\r\n";
+  const THttpFlood Floods[] = {
+      {Status + "X-Endless: ", std::string(4096, 'a'), {}},
+      {Status, "X-Field: " + std::string(64, 'b') + "\r\n", {}},
+      {Status, "X-Slow: c\r\n", std::chrono::milliseconds(50)},
+  };
+  for (const THttpFlood& Flood : Floods) {
+    LoopbackHttpServer Server(Flood);
+    QElapsedTimer Clock;
+    Clock.start();
+    DoUpdate(nullptr, Server.Url("/update.txt").c_str());
+    // The fixture's limit is one second; the slack is for a busy machine, not for a second pass.
+    EXPECT_LT(Clock.elapsed(), 2000) << Flood.Repeated.substr(0, 12);
+    EXPECT_EQ(Server.RequestCount(), 1);
+    EXPECT_TRUE(Questions.empty());
+  }
 }
 
 TEST_F(DoUpdateTest, NoServerAndUnusableArgumentsShowNothing) {

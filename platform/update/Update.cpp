@@ -2,15 +2,13 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QEventLoop>
+#include <QDeadlineTimer>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 #include <optional>
 
+#include "HttpGet.h"
 #include "vendor/UpdateText.h"
 
 namespace {
@@ -25,29 +23,15 @@ bool IsWebAddress(const QUrl& Url) {
   return Url.isValid() && (Url.scheme() == "http" || Url.scheme() == "https") && !Url.host().isEmpty();
 }
 
-// The body of a 200 answer within the time limit, or nothing. Redirects are not followed.
-std::optional<QByteArray> Fetch(const QUrl& Url) {
-  QNetworkAccessManager Manager;
-  QNetworkRequest Request(Url);
-  Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-  QNetworkReply* Reply = Manager.get(Request);
-
-  QEventLoop Loop;
-  QTimer Limit;
-  Limit.setSingleShot(true);
-  QObject::connect(&Limit, &QTimer::timeout, Reply, &QNetworkReply::abort);
-  QObject::connect(Reply, &QNetworkReply::downloadProgress, Reply, [Reply](qint64 Received, qint64) {
-    if (Received > static_cast<qint64>(MaxUpdateTextBytes)) Reply->abort();
-  });
-  QObject::connect(Reply, &QNetworkReply::finished, &Loop, &QEventLoop::quit);
-  Limit.start(TimeLimit);
-  // Painting and timers go on; input waits until the answer is in.
-  if (!Reply->isFinished()) Loop.exec(QEventLoop::ExcludeUserInputEvents);
-
-  if (Reply->error() != QNetworkReply::NoError) return std::nullopt;
-  if (Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) return std::nullopt;
-  return Reply->readAll();
+// The body of a 200 answer in by Deadline, or nothing. Redirects are not followed.
+std::optional<QByteArray> Fetch(const QUrl& Url, const QDeadlineTimer& Deadline) {
+  const std::optional<THttpAnswer> Answer = HttpGet(Url, Deadline, MaxUpdateTextBytes);
+  if (!Answer || Answer->Status != 200) return std::nullopt;
+  return Answer->Body;
 }
+
+// The port an address reaches, its scheme's own when it names none.
+int EffectivePort(const QUrl& Url) { return Url.port(Url.scheme() == QLatin1String("https") ? 443 : 80); }
 
 bool AskToOpen(QWidget* Owner, const QString& Text) {
   const QString Title = QStringLiteral("Quillory");
@@ -64,14 +48,17 @@ void CheckForUpdate(void* OwnerWindow, const char* UpdateInfoUrl) {
   if (!IsWebAddress(InfoUrl)) return;
   QPointer<QWidget> Owner = OwnerWindow ? QWidget::find(reinterpret_cast<WId>(OwnerWindow)) : nullptr;
 
-  const std::optional<QByteArray> Body = Fetch(InfoUrl);
+  // One deadline for the whole exchange, from connecting to the last byte of the text.
+  const QDeadlineTimer Deadline(TimeLimit);
+  const std::optional<QByteArray> Body = Fetch(InfoUrl, Deadline);
   if (!Body) return;
   const std::optional<TUpdateInfo> Info = ParseUpdateText(std::string_view(Body->constData(), Body->size()));
   const std::optional<TVersion> Current = ParseVersion(QUILLORY_VERSION);
   if (!Info || !Current || !(*Current < Info->Version)) return;
 
   const QUrl Download(QString::fromStdString(Info->DownloadUrl), QUrl::StrictMode);
-  if (!IsWebAddress(Download) || Download.host() != InfoUrl.host()) return;
+  if (!IsWebAddress(Download) || Download.host() != InfoUrl.host() || EffectivePort(Download) != EffectivePort(InfoUrl))
+    return;
 
   QString Text = QString::fromUtf8("发现新版本 %1（当前版本 %2）。")
                      .arg(QString::fromStdString(VersionText(Info->Version)), QStringLiteral(QUILLORY_VERSION));

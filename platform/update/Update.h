@@ -3,9 +3,9 @@
 #define UPDATE_EXPORT __attribute__((visibility("default")))
 
 extern "C" {
-// Fetches the update text at UpdateInfoUrl (at most 10 s, the windows keep painting meanwhile)
-// and, when it announces a version newer than the program's, asks whether to open the download
-// page, which must lie on the same host. Failures of any kind show nothing. OwnerWindow is the
+// Fetches the update text at UpdateInfoUrl (at most 10 s for the whole exchange, the windows
+// keep painting meanwhile) and, when it announces a version newer than the program's, asks
+// whether to open the download page, which must lie on the same host and port. Failures of any kind show nothing. OwnerWindow is the
 // native id of the window the question belongs to, or null.
 UPDATE_EXPORT void DoUpdate(void* OwnerWindow, const char* UpdateInfoUrl);
 

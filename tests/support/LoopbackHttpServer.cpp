@@ -71,7 +71,10 @@ bool ParseHead(const std::string& Head, THttpRequest& Request) {
 }
 }  // namespace
 
-LoopbackHttpServer::LoopbackHttpServer(Handler OnRequest) : OnRequest(std::move(OnRequest)) {
+LoopbackHttpServer::LoopbackHttpServer(Handler OnRequest) : LoopbackHttpServer(std::move(OnRequest), std::nullopt) {}
+
+LoopbackHttpServer::LoopbackHttpServer(Handler OnRequest, std::optional<THttpFlood> Flood)
+    : OnRequest(std::move(OnRequest)), Flood(std::move(Flood)) {
   int Wake[2];
   if (::pipe2(Wake, O_CLOEXEC) != 0) throw std::runtime_error("cannot create the server's wake pipe");
   WakeRead = Wake[0];
@@ -94,6 +97,8 @@ LoopbackHttpServer::LoopbackHttpServer(Handler OnRequest) : OnRequest(std::move(
   ListenPort = ntohs(Address.sin_port);
   Worker = std::thread([this] { Serve(); });
 }
+
+LoopbackHttpServer::LoopbackHttpServer(THttpFlood Flood) : LoopbackHttpServer(nullptr, std::move(Flood)) {}
 
 LoopbackHttpServer::~LoopbackHttpServer() {
   const char Stop = 's';
@@ -133,6 +138,11 @@ void LoopbackHttpServer::Answer(int Connection) {
     return;
   }
   ++Requests;
+  if (Flood) {
+    SendFlood(Connection);
+    ::close(Connection);
+    return;
+  }
   const std::optional<THttpResponse> Response = OnRequest(*Request);
   if (!Response) {
     Held.push_back(Connection);
@@ -146,6 +156,32 @@ void LoopbackHttpServer::Answer(int Connection) {
   SendAll(Connection, Reply);
   ::shutdown(Connection, SHUT_WR);
   ::close(Connection);
+}
+
+void LoopbackHttpServer::SendFlood(int Connection) {
+  if (!SendUntilStopped(Connection, Flood->Head)) return;
+  for (;;) {
+    if (Flood->Pause.count() > 0) {
+      pollfd Wake = {WakeRead, POLLIN, 0};
+      if (::poll(&Wake, 1, static_cast<int>(Flood->Pause.count())) != 0) return;
+    }
+    if (!SendUntilStopped(Connection, Flood->Repeated)) return;
+  }
+}
+
+bool LoopbackHttpServer::SendUntilStopped(int Connection, const std::string& Data) {
+  std::size_t Done = 0;
+  while (Done < Data.size()) {
+    pollfd Watched[2] = {{Connection, POLLOUT, 0}, {WakeRead, POLLIN, 0}};
+    const int Ready = ::poll(Watched, 2, -1);
+    if (Ready < 0 && errno == EINTR) continue;
+    if (Ready < 0 || Watched[1].revents != 0 || (Watched[0].revents & (POLLERR | POLLHUP)) != 0) return false;
+    const ssize_t Sent = ::send(Connection, Data.data() + Done, Data.size() - Done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (Sent < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (Sent <= 0) return false;
+    Done += static_cast<std::size_t>(Sent);
+  }
+  return true;
 }
 
 bool LoopbackHttpServer::ReadMore(int Connection, std::string& Buffer) {

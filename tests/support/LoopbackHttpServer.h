@@ -2,6 +2,7 @@
 // A small HTTP/1.1 server on 127.0.0.1 for tests that need a real server to talk to. It answers
 // one request per connection from its own thread, with plain POSIX sockets.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -21,6 +22,14 @@ struct THttpResponse {
   std::string Body;
 };
 
+// An answer that never ends: Head, then Repeated again and again, Pause apart, until the client
+// goes away or the server stops.
+struct THttpFlood {
+  std::string Head;
+  std::string Repeated;
+  std::chrono::milliseconds Pause{0};
+};
+
 class LoopbackHttpServer {
  public:
   // Called on the server's thread. Returning std::nullopt leaves the request unanswered and the
@@ -29,6 +38,8 @@ class LoopbackHttpServer {
 
   // Listens on a free port; throws std::runtime_error when it cannot.
   explicit LoopbackHttpServer(Handler OnRequest);
+  // Answers every request with Flood.
+  explicit LoopbackHttpServer(THttpFlood Flood);
   ~LoopbackHttpServer();  // stops and joins
   LoopbackHttpServer(const LoopbackHttpServer&) = delete;
   LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
@@ -38,14 +49,18 @@ class LoopbackHttpServer {
   int RequestCount() const { return Requests; }
 
  private:
+  LoopbackHttpServer(Handler OnRequest, std::optional<THttpFlood> Flood);
   void Serve();
   void Answer(int Connection);
   bool WaitReadable(int Descriptor);  // false once the server is stopping
   bool ReadMore(int Connection, std::string& Buffer);
   std::optional<THttpRequest> ReadRequest(int Connection);
   bool ReadBody(int Connection, std::string& Buffer, THttpRequest& Request);
+  void SendFlood(int Connection);
+  bool SendUntilStopped(int Connection, const std::string& Data);  // false once stopping or gone
 
   Handler OnRequest;
+  std::optional<THttpFlood> Flood;
   int Listener = -1;
   int WakeRead = -1, WakeWrite = -1;
   std::uint16_t ListenPort = 0;
