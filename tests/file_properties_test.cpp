@@ -8,7 +8,10 @@
 #include <QTreeWidget>
 #include <chrono>
 #include <fstream>
+#include <memory>
 
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
 #include <sys/stat.h>
 
 #include "common/AuthenticodeInfo.h"
@@ -49,6 +52,60 @@ std::string SubjectCommonName(const std::string& CertPath) {
   if (At == std::string::npos) return {};
   const std::size_t Start = At + Key.size();
   return Result.Out.substr(Start, Result.Out.find('\n', Start) - Start);
+}
+
+template <auto Free>
+struct TFreeWith {
+  template <typename T>
+  void operator()(T* Object) const { Free(Object); }
+};
+using TPkcs7Ptr = std::unique_ptr<PKCS7, TFreeWith<PKCS7_free>>;
+
+std::vector<std::uint8_t> Der(PKCS7* Signature) {
+  unsigned char* Bytes = nullptr;
+  const int Length = i2d_PKCS7(Signature, &Bytes);
+  std::vector<std::uint8_t> Result(Bytes, Bytes + std::max(Length, 0));
+  OPENSSL_free(Bytes);
+  return Result;
+}
+
+// Signed Image with its signature made to carry Nested copies of itself (without certificates,
+// to stay small) as nested signatures, and followed by Entries more copies in the table.
+std::vector<std::uint8_t> WithManySignatures(std::vector<std::uint8_t> Image, int Nested, int Entries) {
+  const auto Pe = std::get<TPeHeaders>(ReadPeHeaders(Image));
+  const unsigned char* Start = Image.data() + Pe.CertOffset + 8;
+  const TPkcs7Ptr Primary(d2i_PKCS7(nullptr, &Start, Pe.CertSize - 8));
+  const TPkcs7Ptr Copy(PKCS7_dup(Primary.get()));
+  sk_X509_pop_free(Copy->d.sign->cert, X509_free);
+  Copy->d.sign->cert = nullptr;
+  const std::vector<std::uint8_t> CopyDer = Der(Copy.get());
+
+  ASN1_OBJECT* NestedType = OBJ_txt2obj("1.3.6.1.4.1.311.2.4.1", 1);
+  X509_ATTRIBUTE* Attribute = X509_ATTRIBUTE_create_by_OBJ(nullptr, NestedType, V_ASN1_SEQUENCE, CopyDer.data(),
+                                                           static_cast<int>(CopyDer.size()));
+  for (int I = 1; I < Nested; ++I)
+    X509_ATTRIBUTE_set1_data(Attribute, V_ASN1_SEQUENCE, CopyDer.data(), static_cast<int>(CopyDer.size()));
+  PKCS7_SIGNER_INFO* Signer = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(Primary.get()), 0);
+  X509at_add1_attr(&Signer->unauth_attr, Attribute);
+  X509_ATTRIBUTE_free(Attribute);
+  ASN1_OBJECT_free(NestedType);
+
+  std::vector<std::uint8_t> Table;
+  const auto AddEntry = [&Table](const std::vector<std::uint8_t>& Signature) {
+    const std::uint32_t Length = static_cast<std::uint32_t>(Signature.size() + 8);
+    for (int Shift = 0; Shift < 32; Shift += 8) Table.push_back(static_cast<std::uint8_t>(Length >> Shift));
+    Table.insert(Table.end(), {0x00, 0x02, 0x02, 0x00});  // revision 2.0, PKCS#7 signed data
+    Table.insert(Table.end(), Signature.begin(), Signature.end());
+    Table.resize((Table.size() + 7) & ~std::size_t{7});
+  };
+  AddEntry(Der(Primary.get()));
+  for (int I = 0; I < Entries; ++I) AddEntry(CopyDer);
+
+  Image.resize(Pe.CertOffset);
+  Image.insert(Image.end(), Table.begin(), Table.end());
+  for (int Byte = 0; Byte < 4; ++Byte)
+    Image[*Pe.CertEntryPos + 4 + Byte] = static_cast<std::uint8_t>(Table.size() >> (8 * Byte));
+  return Image;
 }
 
 class FileProperties : public ::testing::Test {
@@ -109,6 +166,32 @@ TEST_F(FileProperties, NestedSignaturesAreListedAfterThePrimaryOne) {
   EXPECT_EQ(Info.Signatures[1].DigestAlgorithm, "sha512");
   EXPECT_EQ(Info.Signatures[1].NestingLevel, 1);
   EXPECT_EQ(Info.Signatures[1].Signer, TestPki().SignerCommonName);
+}
+
+TEST_F(FileProperties, SignaturesBeyondTheFirst64AreCountedExactly) {
+  const auto Image = WithManySignatures(ReadBytes(Signed("many.exe")), 150, 5);
+  const TAuthenticodeInfo All = ReadAuthenticodeInfo(Image, 1000);
+  ASSERT_EQ(All.Signatures.size(), 156u);
+  EXPECT_EQ(All.MoreSignatures, 0u);
+  EXPECT_EQ(All.Signatures[150].NestingLevel, 1);
+  EXPECT_EQ(All.Signatures[151].NestingLevel, 0);
+  for (const std::size_t Limit : {std::size_t{0}, std::size_t{1}, std::size_t{64}, std::size_t{151}, std::size_t{155}}) {
+    const TAuthenticodeInfo Some = ReadAuthenticodeInfo(Image, Limit);
+    EXPECT_EQ(Some.Signatures.size(), Limit);
+    EXPECT_EQ(Some.Signatures.size() + Some.MoreSignatures, All.Signatures.size()) << Limit;
+  }
+}
+
+TEST_F(FileProperties, AFileWithTwentyThousandSignaturesListsTheFirstOnesAndCountsTheRest) {
+  const std::string Path = PathOf("crowded.exe");
+  WriteBytes(Path, WithManySignatures(ReadBytes(Signed("plain.exe")), 20'000, 100));
+  TFrmFileProperties* Window = Open(Path);
+  ASSERT_NE(Window, nullptr);
+  ASSERT_NE(Window->lvSignatures, nullptr);
+  EXPECT_EQ(Window->lvSignatures->topLevelItemCount(), static_cast<int>(MaxReadSignatures));
+  ASSERT_NE(Window->lblMoreSignatures, nullptr);
+  EXPECT_TRUE(Window->lblMoreSignatures->text().contains(QString::number(20'101 - MaxReadSignatures)))
+      << Window->lblMoreSignatures->text().toStdString();
 }
 
 TEST_F(FileProperties, TimestampTimeFromEitherKindOfTimestamp) {

@@ -12,14 +12,13 @@
 #include <variant>
 
 #include "common/PeHeaders.h"
+#include "common/SignatureCount.h"
 
 namespace {
 constexpr std::uint16_t CertTypePkcsSignedData = 0x0002;
 constexpr std::size_t WinCertificateHeaderSize = 8;
 constexpr const char* NestedSignatureOid = "1.3.6.1.4.1.311.2.4.1";
 constexpr const char* Rfc3161TimestampOid = "1.3.6.1.4.1.311.3.3.1";
-// Each level needs its own bytes, so this only stops a crafted chain from going deep.
-constexpr int MaxNestingLevel = 16;
 
 template <auto Free>
 struct TOpenSslFree {
@@ -133,33 +132,66 @@ std::optional<std::int64_t> TimestampTime(PKCS7_SIGNER_INFO* Signer) {
   return std::nullopt;
 }
 
-void AppendSignatures(PKCS7* SignedData, int Level, std::vector<TSignatureInfo>& Signatures) {
-  if (Level > MaxNestingLevel || !PKCS7_type_is_signed(SignedData) || SignedData->d.sign == nullptr) return;
-  STACK_OF(PKCS7_SIGNER_INFO)* Signers = PKCS7_get_signer_info(SignedData);
-  if (Signers == nullptr) return;
-  for (int I = 0; I < sk_PKCS7_SIGNER_INFO_num(Signers); ++I) {
-    PKCS7_SIGNER_INFO* Signer = sk_PKCS7_SIGNER_INFO_value(Signers, I);
-    TSignatureInfo Info;
-    Info.NestingLevel = Level;
-    Info.DigestAlgorithm = DigestName(Signer);
-    if (const PKCS7_ISSUER_AND_SERIAL* IssuerAndSerial = Signer->issuer_and_serial) {
-      Info.Issuer = NameText(IssuerAndSerial->issuer);
-      Info.SerialNumber = SerialText(IssuerAndSerial->serial);
-    }
-    if (const X509* Certificate = PKCS7_cert_from_signer_info(SignedData, Signer)) {
-      Info.Signer = NameText(X509_get_subject_name(Certificate));
-      Info.ValidFrom = Seconds(X509_get0_notBefore(Certificate));
-      Info.ValidTo = Seconds(X509_get0_notAfter(Certificate));
-    }
-    Info.TimestampTime = TimestampTime(Signer);
-    Signatures.push_back(std::move(Info));
-    for (ASN1_TYPE* Value : UnsignedAttributeValues(Signer, NestedSignatureOid))
-      if (const TPkcs7 Nested = ParsePkcs7(Value)) AppendSignatures(Nested.get(), Level + 1, Signatures);
+TSignatureInfo ReadSignerInfo(PKCS7* SignedData, PKCS7_SIGNER_INFO* Signer, int Level) {
+  TSignatureInfo Info;
+  Info.NestingLevel = Level;
+  Info.DigestAlgorithm = DigestName(Signer);
+  if (const PKCS7_ISSUER_AND_SERIAL* IssuerAndSerial = Signer->issuer_and_serial) {
+    Info.Issuer = NameText(IssuerAndSerial->issuer);
+    Info.SerialNumber = SerialText(IssuerAndSerial->serial);
   }
+  if (const X509* Certificate = PKCS7_cert_from_signer_info(SignedData, Signer)) {
+    Info.Signer = NameText(X509_get_subject_name(Certificate));
+    Info.ValidFrom = Seconds(X509_get0_notBefore(Certificate));
+    Info.ValidTo = Seconds(X509_get0_notAfter(Certificate));
+  }
+  Info.TimestampTime = TimestampTime(Signer);
+  return Info;
 }
+
+std::span<const std::uint8_t> SequenceBytes(const ASN1_TYPE* Value) {
+  if (Value == nullptr || Value->type != V_ASN1_SEQUENCE || Value->value.sequence->length < 0) return {};
+  return {Value->value.sequence->data, static_cast<std::size_t>(Value->value.sequence->length)};
+}
+
+// Reads signatures while there is room for them and only counts them after that.
+class TSignatureReader {
+ public:
+  TSignatureReader(TAuthenticodeInfo& Result, std::size_t MaxSignatures) : Result(Result), MaxSignatures(MaxSignatures) {}
+
+  bool Full() const { return Result.Signatures.size() >= MaxSignatures; }
+
+  void Count(std::span<const std::uint8_t> Der, int Level) { Result.MoreSignatures += CountSignatures(Der, Level); }
+
+  void Read(PKCS7* SignedData, int Level) {
+    if (Level > MaxSignatureNestingLevel || !PKCS7_type_is_signed(SignedData) || SignedData->d.sign == nullptr) return;
+    STACK_OF(PKCS7_SIGNER_INFO)* Signers = PKCS7_get_signer_info(SignedData);
+    if (Signers == nullptr) return;
+    for (int I = 0; I < sk_PKCS7_SIGNER_INFO_num(Signers); ++I) {
+      PKCS7_SIGNER_INFO* Signer = sk_PKCS7_SIGNER_INFO_value(Signers, I);
+      if (Full()) {
+        ++Result.MoreSignatures;
+      } else {
+        Result.Signatures.push_back(ReadSignerInfo(SignedData, Signer, Level));
+      }
+      if (Level == MaxSignatureNestingLevel) continue;
+      for (ASN1_TYPE* Value : UnsignedAttributeValues(Signer, NestedSignatureOid)) {
+        if (Full()) {
+          Count(SequenceBytes(Value), Level + 1);
+        } else if (const TPkcs7 Nested = ParsePkcs7(Value)) {
+          Read(Nested.get(), Level + 1);
+        }
+      }
+    }
+  }
+
+ private:
+  TAuthenticodeInfo& Result;
+  std::size_t MaxSignatures;
+};
 }  // namespace
 
-TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image) {
+TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image, std::size_t MaxSignatures) {
   TAuthenticodeInfo Result;
   const auto Headers = ReadPeHeaders(Image);
   if (!std::holds_alternative<TPeHeaders>(Headers)) return Result;
@@ -168,13 +200,17 @@ TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image) {
   Result.HasCertificateTable = true;
 
   const auto Table = Image.subspan(Pe.CertOffset, Pe.CertSize);
+  TSignatureReader Reader(Result, MaxSignatures);
   for (std::uint64_t Pos = 0; Fits(Table, Pos, WinCertificateHeaderSize);) {
     const std::uint32_t Length = ReadLe32(Table, Pos);
     if (Length < WinCertificateHeaderSize || !Fits(Table, Pos, Length)) break;
     if (ReadLe16(Table, Pos + 6) == CertTypePkcsSignedData) {
-      const TPkcs7 SignedData = ParsePkcs7(Table.data() + Pos + WinCertificateHeaderSize,
-                                          static_cast<long>(Length - WinCertificateHeaderSize));
-      if (SignedData) AppendSignatures(SignedData.get(), 0, Result.Signatures);
+      const auto Der = Table.subspan(Pos + WinCertificateHeaderSize, Length - WinCertificateHeaderSize);
+      if (Reader.Full()) {
+        Reader.Count(Der, 0);
+      } else if (const TPkcs7 SignedData = ParsePkcs7(Der.data(), static_cast<long>(Der.size()))) {
+        Reader.Read(SignedData.get(), 0);
+      }
     }
     Pos += (static_cast<std::uint64_t>(Length) + 7) & ~std::uint64_t{7};
   }

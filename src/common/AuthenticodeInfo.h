@@ -2,6 +2,7 @@
 // What a PE file's Authenticode signatures say: read from the certificate table's
 // WIN_CERTIFICATE entries, each a PKCS#7 signed-data structure, including signatures nested
 // inside another one.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -23,6 +24,14 @@ struct TSignatureInfo {
 struct TAuthenticodeInfo {
   bool HasCertificateTable = false;  // the table may be present and still hold nothing readable
   std::vector<TSignatureInfo> Signatures;
+  std::size_t MoreSignatures = 0;  // found beyond those read, and only counted
 };
 
-TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image);
+// Enough for any file signed for real; more are only counted, so that a file crafted to carry
+// thousands of signatures is still read at once.
+inline constexpr std::size_t MaxReadSignatures = 64;
+
+// Reads the first MaxSignatures signatures, primary ones in table order, each followed by those
+// nested in it, and counts the rest.
+TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image,
+                                       std::size_t MaxSignatures = MaxReadSignatures);

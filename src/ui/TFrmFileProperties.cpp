@@ -167,6 +167,12 @@ QWidget* TFrmFileProperties::CreateSignaturesTab(const TAuthenticodeInfo& Info) 
         {Utf8(Signature.Signer), Utf8(Signature.DigestAlgorithm), TimeText(Signature.TimestampTime)}));
   lvSignatures->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   Layout->addWidget(lvSignatures);
+  if (Info.MoreSignatures > 0) {
+    lblMoreSignatures = ValueLabel(Page, Utf8("仅列出前 %1 个签名，另有 %2 个签名未列出。")
+                                             .arg(Signatures.size())
+                                             .arg(static_cast<qulonglong>(Info.MoreSignatures)));
+    Layout->addWidget(lblMoreSignatures);
+  }
 
   auto* Details = new QGroupBox(Utf8("签名详细信息"), Page);
   auto* Form = new QFormLayout(Details);

@@ -35,6 +35,7 @@ class TFrmFileProperties : public QWidget {
   QLabel* lblKind = nullptr;
   // Digital signatures tab
   QTreeWidget* lvSignatures = nullptr;
+  QLabel* lblMoreSignatures = nullptr;  // only when the file carries more than are listed
   QLabel* lblSigner = nullptr;
   QLabel* lblIssuer = nullptr;
   QLabel* lblSerial = nullptr;
