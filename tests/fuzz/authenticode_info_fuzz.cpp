@@ -1,12 +1,21 @@
 // Feeds arbitrary files to the signature reader of the properties window: a damaged certificate
-// table or PKCS#7 structure must never crash it.
+// table or PKCS#7 structure must never crash it, whether its signatures are read or only counted.
 #include <cstdint>
 #include <cstdlib>
 
 #include "common/AuthenticodeInfo.h"
 
+namespace {
+void Require(bool Condition) {
+  if (!Condition) std::abort();
+}
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   const TAuthenticodeInfo Info = ReadAuthenticodeInfo({Data, Size});
-  if (!Info.HasCertificateTable && !Info.Signatures.empty()) std::abort();
+  Require(Info.HasCertificateTable || Info.Signatures.empty());
+  Require(Info.Signatures.size() <= MaxReadSignatures);
+  const TAuthenticodeInfo Counted = ReadAuthenticodeInfo({Data, Size}, 0);
+  Require(Counted.Signatures.empty() && Counted.HasCertificateTable == Info.HasCertificateTable);
   return 0;
 }
