@@ -7,6 +7,7 @@ JOBS="$(nproc)"
 PACKAGES=(
   cmake g++ clang libclang-rt-14-dev ninja-build ccache pkg-config
   qt6-base-dev qt6-webengine-dev libgl-dev
+  qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   libssl-dev openssl osslsigncode
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick fonts-wqy-zenhei

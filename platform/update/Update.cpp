@@ -60,10 +60,10 @@ void CheckForUpdate(void* OwnerWindow, const char* UpdateInfoUrl) {
   if (!IsWebAddress(Download) || Download.host() != InfoUrl.host() || EffectivePort(Download) != EffectivePort(InfoUrl))
     return;
 
-  QString Text = QString::fromUtf8("发现新版本 %1（当前版本 %2）。")
+  QString Text = QCoreApplication::translate("DoUpdate", "发现新版本 %1（当前版本 %2）。")
                      .arg(QString::fromStdString(VersionText(Info->Version)), QStringLiteral(QUILLORY_VERSION));
   if (!Info->Notes.empty()) Text += "\n\n" + QString::fromStdString(Info->Notes);
-  Text += QString::fromUtf8("\n\n是否打开下载页面？");
+  Text += "\n\n" + QCoreApplication::translate("DoUpdate", "是否打开下载页面？");
   if (AskToOpen(Owner, Text)) QDesktopServices::openUrl(Download);
 }
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 
+#include "common/DisplayedText.h"
 #include "common/MappedFile.h"
 #include "common/PeHeaders.h"
 #include "common/SafeFileWrite.h"
@@ -33,18 +34,18 @@ void ZeroRange(std::vector<std::uint8_t>& Buffer, std::size_t Pos, std::size_t L
 const char* Refusal(TMappedFile& File, const std::string& Path, TPeHeaders& Headers) {
   switch (File.Open(Path)) {
     case TMappedFile::TOpenResult::Ok: break;
-    case TMappedFile::TOpenResult::OpenFailed: return "打开文件失败";
-    case TMappedFile::TOpenResult::MappingFailed: return "创建映射失败";
-    case TMappedFile::TOpenResult::ViewFailed: return "读取映射失败";
+    case TMappedFile::TOpenResult::OpenFailed: return DISPLAYED_TEXT("StripSignature", "打开文件失败");
+    case TMappedFile::TOpenResult::MappingFailed: return DISPLAYED_TEXT("StripSignature", "创建映射失败");
+    case TMappedFile::TOpenResult::ViewFailed: return DISPLAYED_TEXT("StripSignature", "读取映射失败");
   }
   const auto Parsed = ReadPeHeaders(File.Bytes());
   if (const auto* Error = std::get_if<TPeFormatError>(&Parsed))
-    return *Error == TPeFormatError::NotMz ? "无法识别格式" : "非法的PE文件";
+    return *Error == TPeFormatError::NotMz ? DISPLAYED_TEXT("StripSignature", "无法识别格式") : DISPLAYED_TEXT("StripSignature", "非法的PE文件");
   Headers = std::get<TPeHeaders>(Parsed);
-  if (!Headers.CertEntryPos || Headers.CertSize == 0) return "文件没有签名";
+  if (!Headers.CertEntryPos || Headers.CertSize == 0) return DISPLAYED_TEXT("StripSignature", "文件没有签名");
   // Cutting at or before the end of the NT headers would destroy the headers themselves.
   if (Headers.CertOffset <= Headers.HeadersEnd || Headers.CertOffset > File.Bytes().size())
-    return "修改签名失败";
+    return DISPLAYED_TEXT("StripSignature", "修改签名失败");
   return nullptr;
 }
 }  // namespace

@@ -1,5 +1,6 @@
 #include "filelist/TFileListModel.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <cstring>
 
@@ -7,7 +8,8 @@
 #include "filelist/FileListDisplay.h"
 
 namespace {
-constexpr std::array<const char*, 2> ColumnHeaders = {"文件路径", "操作信息"};
+constexpr std::array<const char*, 2> ColumnHeaders = {QT_TRANSLATE_NOOP("TFileListModel", "文件路径"),
+                                                     QT_TRANSLATE_NOOP("TFileListModel", "操作信息")};
 
 }  // namespace
 
@@ -112,7 +114,11 @@ QVariant TFileListModel::data(const QModelIndex& Index, int Role) const {
   if (Role == Qt::ToolTipRole && Index.column() == fcFileName) return QString::fromStdString(Row.FileName);
   if (Role == Qt::DisplayRole || Role == Qt::ToolTipRole) {
     const auto Text = FileCellText(Item, Index.column());
-    return Text ? QVariant(QString::fromStdString(*Text)) : QVariant();
+    if (!Text) return {};
+    // The stripper's messages are shown in the user's language; any other text is not in the
+    // catalogue and comes back unchanged.
+    if (Index.column() == fcInfo) return QCoreApplication::translate("StripSignature", Text->c_str());
+    return QString::fromStdString(*Text);
   }
   if (Role == Qt::DecorationRole) {
     const int Image = FileCellImage(Item, Index.column());
@@ -125,7 +131,7 @@ QVariant TFileListModel::headerData(int Section, Qt::Orientation Orientation, in
   if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole || Section < 0 ||
       Section >= columnCount())
     return {};
-  return QString::fromUtf8(ColumnHeaders[static_cast<std::size_t>(Section)]);
+  return tr(ColumnHeaders[static_cast<std::size_t>(Section)]);
 }
 
 Qt::ItemFlags TFileListModel::flags(const QModelIndex& Index) const {

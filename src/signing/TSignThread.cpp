@@ -1,7 +1,6 @@
 #include "signing/TSignThread.h"
 
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <stdexcept>
 
@@ -158,10 +157,9 @@ void TSignThread::run() {
   }
   if (FStopRequested) return;
 
-  char Summary[160];
-  std::snprintf(Summary, sizeof Summary, "共有%d个操作文件，签名成功%d个；失败%d个", Processed, Succeeded,
-                Processed - Succeeded);
-  OnWindowThread<bool>([Text = std::string(Summary)] {
+  const std::string Summary =
+      tr("共有%1个操作文件，签名成功%2个；失败%3个").arg(Processed).arg(Succeeded).arg(Processed - Succeeded).toStdString();
+  OnWindowThread<bool>([Text = Summary] {
     ShowPrompt(Text, "", pkInfo);
     return true;
   });

@@ -1,5 +1,6 @@
 #include "ui/TFrmFileProperties.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -24,12 +25,12 @@ QHash<QString, TFrmFileProperties*>& OpenWindows() {
   return Windows;
 }
 
-QString Utf8(const char* Text) { return QString::fromUtf8(Text); }
+QString Text(const char* Source) { return QCoreApplication::translate("TFrmFileProperties", Source); }
 QString Utf8(const std::string& Text) { return QString::fromStdString(Text); }
 
 QString TimeText(const std::optional<std::int64_t>& Seconds) {
-  if (!Seconds) return Utf8("不可用");
-  return QDateTime::fromSecsSinceEpoch(*Seconds).toLocalTime().toString(Utf8("yyyy年M月d日 HH:mm:ss"));
+  if (!Seconds) return Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "不可用"));
+  return QDateTime::fromSecsSinceEpoch(*Seconds).toLocalTime().toString(Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "yyyy年M月d日 HH:mm:ss")));
 }
 
 QLabel* ValueLabel(QWidget* Parent, const QString& Text = {}) {
@@ -59,11 +60,12 @@ class TMappedFile {
 };
 
 QString KindText(const QFileInfo& Info, const TMappedFile& Mapped) {
-  if (Info.isDir()) return Utf8("文件夹");
-  if (Mapped.IsUnreadable()) return Utf8("无法读取");
+  if (Info.isDir()) return Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "文件夹"));
+  if (Mapped.IsUnreadable()) return Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "无法读取"));
   const auto Headers = ReadPeHeaders(Mapped.Image());
-  if (const auto* Pe = std::get_if<TPeHeaders>(&Headers)) return Utf8(Pe->Is64 ? "64 位程序" : "32 位程序");
-  return Utf8("不是程序");
+  if (const auto* Pe = std::get_if<TPeHeaders>(&Headers)) return Pe->Is64 ? Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "64 位程序"))
+                                                              : Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "32 位程序"));
+  return Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "不是程序"));
 }
 }  // namespace
 
@@ -88,7 +90,7 @@ TFrmFileProperties::TFrmFileProperties(const QString& FilePath) : QWidget(nullpt
   setAttribute(Qt::WA_DeleteOnClose);
   // The program ends with its main window; an open properties window does not keep it running.
   setAttribute(Qt::WA_QuitOnClose, false);
-  setWindowTitle(Utf8("%1 属性").arg(QFileInfo(Path).fileName()));
+  setWindowTitle(tr("%1 属性").arg(QFileInfo(Path).fileName()));
   OpenWindows().insert(Key(Path), this);
   if (QFileInfo::exists(Path))
     CreateTabs();
@@ -104,7 +106,7 @@ TFrmFileProperties::~TFrmFileProperties() {
 void TFrmFileProperties::CreateMissingFilePage() {
   resize(440, 90);
   auto* Layout = new QVBoxLayout(this);
-  lblMessage = ValueLabel(this, Utf8("找不到文件“%1”。请确定该文件没有被移动、重命名或删除。")
+  lblMessage = ValueLabel(this, tr("找不到文件“%1”。请确定该文件没有被移动、重命名或删除。")
                                     .arg(QDir::toNativeSeparators(Path)));
   Layout->addWidget(lblMessage, 0, Qt::AlignTop);
 }
@@ -116,11 +118,11 @@ void TFrmFileProperties::CreateTabs() {
   Layout->addWidget(Tabs);
   const QFileInfo Info(Path);
   const TMappedFile Mapped(Info);
-  Tabs->addTab(CreateGeneralTab(KindText(Info, Mapped)), Utf8("常规"));
+  Tabs->addTab(CreateGeneralTab(KindText(Info, Mapped)), tr("常规"));
   if (Mapped.IsUnreadable())
-    Tabs->addTab(CreateMessagePage(Utf8("无法读取此文件。")), Utf8("数字签名"));
+    Tabs->addTab(CreateMessagePage(tr("无法读取此文件。")), tr("数字签名"));
   else
-    Tabs->addTab(CreateSignaturesTab(ReadAuthenticodeInfo(Mapped.Image())), Utf8("数字签名"));
+    Tabs->addTab(CreateSignaturesTab(ReadAuthenticodeInfo(Mapped.Image())), tr("数字签名"));
 }
 
 QWidget* TFrmFileProperties::CreateGeneralTab(const QString& Kind) {
@@ -132,13 +134,13 @@ QWidget* TFrmFileProperties::CreateGeneralTab(const QString& Kind) {
   lblName = ValueLabel(Page, Info.fileName());
   lblFolder = ValueLabel(Page, QDir::toNativeSeparators(Info.absolutePath()));
   lblKind = ValueLabel(Page, Kind);
-  lblSize = ValueLabel(Page, Info.isDir() ? QString() : Utf8("%1 字节").arg(Chinese.toString(Info.size())));
-  lblModified = ValueLabel(Page, Info.lastModified().toString(Utf8("yyyy年M月d日 HH:mm:ss")));
-  Form->addRow(Utf8("名称："), lblName);
-  Form->addRow(Utf8("类型："), lblKind);
-  Form->addRow(Utf8("位置："), lblFolder);
-  Form->addRow(Utf8("大小："), lblSize);
-  Form->addRow(Utf8("修改时间："), lblModified);
+  lblSize = ValueLabel(Page, Info.isDir() ? QString() : tr("%1 字节").arg(Chinese.toString(Info.size())));
+  lblModified = ValueLabel(Page, Info.lastModified().toString(tr("yyyy年M月d日 HH:mm:ss")));
+  Form->addRow(tr("名称："), lblName);
+  Form->addRow(tr("类型："), lblKind);
+  Form->addRow(tr("位置："), lblFolder);
+  Form->addRow(tr("大小："), lblSize);
+  Form->addRow(tr("修改时间："), lblModified);
   return Page;
 }
 
@@ -152,16 +154,16 @@ QWidget* TFrmFileProperties::CreateMessagePage(const QString& Message) {
 
 QWidget* TFrmFileProperties::CreateSignaturesTab(const TAuthenticodeInfo& Info) {
   if (Info.Signatures.empty())
-    return CreateMessagePage(Info.HasCertificateTable ? Utf8("此文件的数字签名已损坏，无法读取。")
-                                                      : Utf8("此文件没有数字签名。"));
+    return CreateMessagePage(Info.HasCertificateTable ? tr("此文件的数字签名已损坏，无法读取。")
+                                                      : tr("此文件没有数字签名。"));
   Signatures = Info.Signatures;
   auto* Page = new QWidget(Tabs);
   auto* Layout = new QVBoxLayout(Page);
 
-  Layout->addWidget(new QLabel(Utf8("签名列表："), Page));
+  Layout->addWidget(new QLabel(tr("签名列表："), Page));
   lvSignatures = new QTreeWidget(Page);
   lvSignatures->setRootIsDecorated(false);
-  lvSignatures->setHeaderLabels({Utf8("签名人姓名"), Utf8("摘要算法"), Utf8("时间戳")});
+  lvSignatures->setHeaderLabels({tr("签名人姓名"), tr("摘要算法"), tr("时间戳")});
   for (const TSignatureInfo& Signature : Signatures)
     lvSignatures->addTopLevelItem(new QTreeWidgetItem(
         {Utf8(Signature.Signer), Utf8(Signature.DigestAlgorithm), TimeText(Signature.TimestampTime)}));
@@ -174,7 +176,7 @@ QWidget* TFrmFileProperties::CreateSignaturesTab(const TAuthenticodeInfo& Info) 
     Layout->addWidget(lblMoreSignatures);
   }
 
-  auto* Details = new QGroupBox(Utf8("签名详细信息"), Page);
+  auto* Details = new QGroupBox(tr("签名详细信息"), Page);
   auto* Form = new QFormLayout(Details);
   lblSigner = ValueLabel(Details);
   lblIssuer = ValueLabel(Details);
@@ -183,13 +185,13 @@ QWidget* TFrmFileProperties::CreateSignaturesTab(const TAuthenticodeInfo& Info) 
   lblValidTo = ValueLabel(Details);
   lblDigest = ValueLabel(Details);
   lblTimestamp = ValueLabel(Details);
-  Form->addRow(Utf8("签名人："), lblSigner);
-  Form->addRow(Utf8("颁发者："), lblIssuer);
-  Form->addRow(Utf8("序列号："), lblSerial);
-  Form->addRow(Utf8("有效期从："), lblValidFrom);
-  Form->addRow(Utf8("有效期到："), lblValidTo);
-  Form->addRow(Utf8("摘要算法："), lblDigest);
-  Form->addRow(Utf8("时间戳："), lblTimestamp);
+  Form->addRow(tr("签名人："), lblSigner);
+  Form->addRow(tr("颁发者："), lblIssuer);
+  Form->addRow(tr("序列号："), lblSerial);
+  Form->addRow(tr("有效期从："), lblValidFrom);
+  Form->addRow(tr("有效期到："), lblValidTo);
+  Form->addRow(tr("摘要算法："), lblDigest);
+  Form->addRow(tr("时间戳："), lblTimestamp);
   Layout->addWidget(Details);
 
   connect(lvSignatures, &QTreeWidget::currentItemChanged, this, [this] {

@@ -2,8 +2,8 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QDropEvent>
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -12,7 +12,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QToolButton>
 #include <QHeaderView>
@@ -20,6 +19,7 @@
 
 #include "common/ErrorReport.h"
 #include "filelist/TFileListView.h"
+#include "ui/ConfigFile.h"
 #include "ui/FileDialogs.h"
 #include "ui/TAnchorLayout.h"
 #include "vendor/TWebBrowseEx.h"
@@ -45,26 +45,26 @@ QComboBox* HistoryBox(QWidget* Parent, const char* Name, int Tag) {
   return Box;
 }
 
-QLabel* Label(QWidget* Parent, const char* Name, const char* Caption, QPoint At) {
-  auto* Result = new QLabel(Utf8(Caption), Parent);
+// A label left of its box. The Chinese text sits at At; a translation of another length is
+// right-aligned a few pixels before the box, so the Chinese window keeps its exact positions.
+QLabel* Label(QWidget* Parent, const char* Name, const char* Source, QPoint At, int BoxLeft) {
+  const QString Text = QCoreApplication::translate("TFrmMain", Source);
+  auto* Result = new QLabel(Text, Parent);
   Result->setObjectName(Name);
   Result->adjustSize();
-  Result->move(At);
+  if (Text == Utf8(Source))
+    Result->move(At);
+  else
+    Result->move(BoxLeft - 3 - Result->width(), At.y());
   return Result;
 }
 
-QPushButton* Button(QWidget* Parent, const char* Name, const char* Caption) {
-  auto* Result = new QPushButton(Utf8(Caption), Parent);
+QPushButton* Button(QWidget* Parent, const char* Name, const QString& Caption) {
+  auto* Result = new QPushButton(Caption, Parent);
   Result->setObjectName(Name);
   return Result;
 }
 
-std::string ConfigFilePath() {
-  const QString ProgramDir = QCoreApplication::applicationDirPath();
-  if (QFileInfo(ProgramDir).isWritable()) return QDir(ProgramDir).filePath("config.ini").toStdString();
-  const QString UserDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-  return QDir(UserDir).filePath("config.ini").toStdString();
-}
 }  // namespace
 
 int HistoryTag(const QComboBox* Box) { return Box->property("Tag").toInt(); }
@@ -103,30 +103,30 @@ TFrmMain::~TFrmMain() {
 void TFrmMain::CreateControls() {
   auto* Anchors = new TAnchorLayout(this, QSize(DesignWidth, DesignHeight));
 
-  btnAddSign = Button(this, "btnAddSign", "开始签名(&S)");
+  btnAddSign = Button(this, "btnAddSign", tr("开始签名(&S)"));
   Anchors->Place(btnAddSign, QRect(394, 447, 89, 27), akRight | akBottom);
 
-  gbInfo = new QGroupBox(Utf8("签名信息设置"), this);
+  gbInfo = new QGroupBox(tr("签名信息设置"), this);
   gbInfo->setObjectName("gbInfo");
   Anchors->Place(gbInfo, QRect(21, 72, 657, 139), akLeft | akTop | akRight);
   CreateInfoGroup();
 
-  gbFiles = new QGroupBox(Utf8(" 待签名文件列表（可直接把文件拖动列表中；双击可查看文件属性） "), this);
+  gbFiles = new QGroupBox(tr(" 待签名文件列表（可直接把文件拖动列表中；双击可查看文件属性） "), this);
   gbFiles->setObjectName("gbFiles");
   Anchors->Place(gbFiles, QRect(21, 221, 657, 219), akLeft | akTop | akRight | akBottom);
   CreateFilesGroup();
 
-  btnDelSign = Button(this, "btnDelSign", "删除签名(&D)");
+  btnDelSign = Button(this, "btnDelSign", tr("删除签名(&D)"));
   Anchors->Place(btnDelSign, QRect(296, 447, 89, 27), akRight | akBottom);
 
-  btnExit = Button(this, "btnExit", "退出程序(&X)");
+  btnExit = Button(this, "btnExit", tr("退出程序(&X)"));
   Anchors->Place(btnExit, QRect(592, 447, 89, 27), akRight | akBottom);
 
   pnlAD = new QWidget(this);
   pnlAD->setObjectName("pnlAD");
   Anchors->AlignTop(pnlAD, 60);
 
-  Button1 = Button(this, "Button1", "访问官网(&W)");
+  Button1 = Button(this, "Button1", tr("访问官网(&W)"));
   Anchors->Place(Button1, QRect(493, 447, 89, 27), akRight | akBottom);
 
   Timer = new QTimer(this);
@@ -141,11 +141,11 @@ void TFrmMain::CreateControls() {
 void TFrmMain::CreateInfoGroup() {
   auto* Anchors = new TAnchorLayout(gbInfo, QSize(657, 139));
 
-  Label6 = Label(gbInfo, "Label6", "证书文件：", {17, 29});
+  Label6 = Label(gbInfo, "Label6", QT_TRANSLATE_NOOP("TFrmMain", "证书文件："), {17, 29}, 78);
   cbFile = HistoryBox(gbInfo, "cbFile", 1);
   Anchors->Place(cbFile, QRect(78, 25, 329, 20), akLeft | akTop | akRight);
 
-  Label2 = Label(gbInfo, "Label2", "签名密码：", {469, 29});
+  Label2 = Label(gbInfo, "Label2", QT_TRANSLATE_NOOP("TFrmMain", "签名密码："), {469, 29}, 527);
   Anchors->Place(Label2, Label2->geometry(), akTop | akRight);
   edtPwd = new QLineEdit(gbInfo);
   edtPwd->setObjectName("edtPwd");
@@ -153,15 +153,15 @@ void TFrmMain::CreateInfoGroup() {
   edtPwd->setStyleSheet("lineedit-password-character: 42");  // "*"
   Anchors->Place(edtPwd, QRect(527, 24, 113, 22), akTop | akRight);
 
-  Label4 = Label(gbInfo, "Label4", "时间戳：", {29, 56});
+  Label4 = Label(gbInfo, "Label4", QT_TRANSLATE_NOOP("TFrmMain", "时间戳："), {29, 56}, 78);
   cbTimeStamp = HistoryBox(gbInfo, "cbTimeStamp", 3);
   Anchors->Place(cbTimeStamp, QRect(78, 52, 562, 20), akLeft | akTop | akRight);
 
-  lblDescription = Label(gbInfo, "lblDescription", "签名描述：", {17, 83});
+  lblDescription = Label(gbInfo, "lblDescription", QT_TRANSLATE_NOOP("TFrmMain", "签名描述："), {17, 83}, 78);
   cbDescription = HistoryBox(gbInfo, "cbDescription", 0);
   Anchors->Place(cbDescription, QRect(78, 79, 562, 20), akLeft | akTop | akRight);
 
-  Label3 = Label(gbInfo, "Label3", "软件网址：", {17, 111});
+  Label3 = Label(gbInfo, "Label3", QT_TRANSLATE_NOOP("TFrmMain", "软件网址："), {17, 111}, 78);
   cbURL = HistoryBox(gbInfo, "cbURL", 2);
   Anchors->Place(cbURL, QRect(78, 107, 562, 20), akLeft | akTop | akRight);
 
@@ -190,15 +190,15 @@ void TFrmMain::CreateFilesGroup() {
 void TFrmMain::CreatePopupMenu() {
   PopupMenu = new QMenu(this);
   PopupMenu->setObjectName("PopupMenu");
-  pmiDelete = PopupMenu->addAction(Utf8("删除选中(&D)"));
+  pmiDelete = PopupMenu->addAction(tr("删除选中(&D)"));
   pmiDelete->setObjectName("pmiDelete");
   N2 = PopupMenu->addSeparator();
   N2->setObjectName("N2");
-  pmiSelAll = PopupMenu->addAction(Utf8("全部选中(&A)"));
+  pmiSelAll = PopupMenu->addAction(tr("全部选中(&A)"));
   pmiSelAll->setObjectName("pmiSelAll");
-  pmiUnSelAll = PopupMenu->addAction(Utf8("全部不选(&C)"));
+  pmiUnSelAll = PopupMenu->addAction(tr("全部不选(&C)"));
   pmiUnSelAll->setObjectName("pmiUnSelAll");
-  N5 = PopupMenu->addAction(Utf8("反向选择(&U)"));
+  N5 = PopupMenu->addAction(tr("反向选择(&U)"));
   N5->setObjectName("N5");
 }
 
@@ -247,6 +247,6 @@ void TFrmMain::FormShow() {}
 void TFrmMain::btnExitClick() { close(); }
 
 void TFrmMain::btnSignFileClick() {
-  if (const auto Chosen = AskOpenFileName(this, Utf8("证书文件(*.pfx)")))
+  if (const auto Chosen = AskOpenFileName(this, tr("证书文件(*.pfx)")))
     cbFile->setEditText(QDir::toNativeSeparators(QFileInfo(*Chosen).absoluteFilePath()));
 }

@@ -1,5 +1,6 @@
 // The four drop-down histories and config.ini.
 #include <QComboBox>
+#include <QCoreApplication>
 #include <array>
 #include <string>
 #include <vector>
@@ -12,13 +13,11 @@
 #include "ui/uFrmMain.h"
 
 namespace {
-const char* const ClearCommand = "<清空记录>";
-
 std::string EditText(const QComboBox* Box) { return Box->currentText().toStdString(); }
 
 void ResetToCommandOnly(QComboBox* Box) {
   Box->clear();
-  Box->addItem(QString::fromUtf8(ClearCommand));
+  Box->addItem(QCoreApplication::translate("TFrmMain", "<清空记录>"));
 }
 
 void EmptyEditText(QComboBox* Box) {
@@ -83,6 +82,6 @@ void TFrmMain::ClearHistory(QComboBox* Box) {
 
 void TFrmMain::cbDescriptionCloseUp(QComboBox* Sender) {
   if (Sender->currentIndex() != 0) return;
-  if (ShowPrompt("你确定要清除历史记录吗?", "", pkQuestion) == idYes) ClearHistory(Sender);
+  if (ShowPrompt(tr("你确定要清除历史记录吗?").toStdString(), "", pkQuestion) == idYes) ClearHistory(Sender);
   EmptyEditText(Sender);
 }

@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include <cstdio>
 
 #include "common/uPubFunc.h"
 #include "filelist/TFileListView.h"
@@ -47,10 +46,11 @@ class TButtonsDisabled {
 };
 
 std::string RemovalSummary(int Total, int Succeeded) {
-  char Text[160];
-  std::snprintf(Text, sizeof Text, "共有%d个操作文件，删除成功%d个；失败%d个", Total, Succeeded,
-                Total - Succeeded);
-  return Text;
+  return QCoreApplication::translate("TFrmMain", "共有%1个操作文件，删除成功%2个；失败%3个")
+      .arg(Total)
+      .arg(Succeeded)
+      .arg(Total - Succeeded)
+      .toStdString();
 }
 }  // namespace
 

@@ -17,8 +17,8 @@ namespace {
 std::string Text(const QComboBox* Box) { return Box->currentText().toStdString(); }
 
 // Shows why Start cannot go on and leads the user to the control concerned.
-void Refuse(const char* Message, QWidget* Control) {
-  ShowPrompt(Message, "", pkInfo);
+void Refuse(const QString& Message, QWidget* Control) {
+  ShowPrompt(Message.toStdString(), "", pkInfo);
   if (Control->isVisible() && Control->isEnabled() && Control->focusPolicy() != Qt::NoFocus) Control->setFocus();
 }
 }  // namespace
@@ -29,19 +29,19 @@ void TFrmMain::btnAddSignClick() {
   QDir::setCurrent(QCoreApplication::applicationDirPath());
   const std::string CertFile = Trim(Text(cbFile));
   if (CertFile.empty()) {
-    Refuse("证书文件不能为空", cbFile);
+    Refuse(tr("证书文件不能为空"), cbFile);
     return;
   }
   if (!QFileInfo(QString::fromStdString(CertFile)).isFile()) {
-    Refuse("证书文件不存在", cbFile);
+    Refuse(tr("证书文件不存在"), cbFile);
     return;
   }
   if (edtPwd->text().isEmpty()) {
-    Refuse("签名密码不能为空", edtPwd);
+    Refuse(tr("签名密码不能为空"), edtPwd);
     return;
   }
   if (Trim(Text(cbTimeStamp)).empty()) {
-    Refuse("时间戳不能为空", cbTimeStamp);
+    Refuse(tr("时间戳不能为空"), cbTimeStamp);
     return;
   }
   SaveHistory();

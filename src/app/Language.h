@@ -1,0 +1,21 @@
+#pragma once
+// Which language the window speaks. The texts in the sources are Chinese; English comes from a
+// translation built into the program.
+#include <QStringList>
+#include <optional>
+#include <string>
+#include <string_view>
+
+enum class TLanguage { Chinese, English };
+
+// Chinese when the first user-interface language is Chinese or the plain C/POSIX locale;
+// English for every other. Takes QLocale::uiLanguages(), which already weighs LANGUAGE,
+// LC_ALL, LC_MESSAGES and LANG.
+TLanguage LanguageOfUiLanguages(const QStringList& UiLanguages);
+
+// The [Options] Language value: "zh_CN" or "en". Anything else chooses nothing.
+std::optional<TLanguage> LanguageOfSetting(std::string_view Value);
+
+// The language for this start: the setting in ConfigFile when it names one, else the system's
+// locale.
+TLanguage ChooseLanguage(const std::string& ConfigFile);

@@ -1,0 +1,309 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>DoUpdate</name>
+    <message>
+        <source>发现新版本 %1（当前版本 %2）。</source>
+        <translation>A new version, %1, is available (this is version %2).</translation>
+    </message>
+    <message>
+        <source>是否打开下载页面？</source>
+        <translation>Open the download page?</translation>
+    </message>
+</context>
+<context>
+    <name>ShowPrompt</name>
+    <message>
+        <source>提示</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>询问</source>
+        <translation>Question</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+</context>
+<context>
+    <name>StripSignature</name>
+    <message>
+        <source>打开文件失败</source>
+        <translation>Cannot open the file</translation>
+    </message>
+    <message>
+        <source>创建映射失败</source>
+        <translation>Cannot map the file</translation>
+    </message>
+    <message>
+        <source>读取映射失败</source>
+        <translation>Cannot read the mapped file</translation>
+    </message>
+    <message>
+        <source>无法识别格式</source>
+        <translation>Unknown file format</translation>
+    </message>
+    <message>
+        <source>非法的PE文件</source>
+        <translation>Invalid PE file</translation>
+    </message>
+    <message>
+        <source>文件没有签名</source>
+        <translation>The file is not signed</translation>
+    </message>
+    <message>
+        <source>修改签名失败</source>
+        <translation>Cannot remove the signature</translation>
+    </message>
+</context>
+<context>
+    <name>TFileListModel</name>
+    <message>
+        <source>文件路径</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>操作信息</source>
+        <translation>Message</translation>
+    </message>
+</context>
+<context>
+    <name>TFrmFileProperties</name>
+    <message>
+        <source>不可用</source>
+        <translation>Not available</translation>
+    </message>
+    <message>
+        <source>yyyy年M月d日 HH:mm:ss</source>
+        <translation>MMMM d, yyyy HH:mm:ss</translation>
+    </message>
+    <message>
+        <source>文件夹</source>
+        <translation>Folder</translation>
+    </message>
+    <message>
+        <source>无法读取</source>
+        <translation>Unreadable</translation>
+    </message>
+    <message>
+        <source>64 位程序</source>
+        <translation>64-bit program</translation>
+    </message>
+    <message>
+        <source>32 位程序</source>
+        <translation>32-bit program</translation>
+    </message>
+    <message>
+        <source>不是程序</source>
+        <translation>Not a program</translation>
+    </message>
+    <message>
+        <source>%1 属性</source>
+        <translation>%1 Properties</translation>
+    </message>
+    <message>
+        <source>找不到文件“%1”。请确定该文件没有被移动、重命名或删除。</source>
+        <translation>Cannot find the file &quot;%1&quot;. Make sure it has not been moved, renamed or deleted.</translation>
+    </message>
+    <message>
+        <source>常规</source>
+        <translation>General</translation>
+    </message>
+    <message>
+        <source>无法读取此文件。</source>
+        <translation>This file cannot be read.</translation>
+    </message>
+    <message>
+        <source>数字签名</source>
+        <translation>Digital Signatures</translation>
+    </message>
+    <message>
+        <source>%1 字节</source>
+        <translation>%1 bytes</translation>
+    </message>
+    <message>
+        <source>名称：</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>类型：</source>
+        <translation>Type:</translation>
+    </message>
+    <message>
+        <source>位置：</source>
+        <translation>Location:</translation>
+    </message>
+    <message>
+        <source>大小：</source>
+        <translation>Size:</translation>
+    </message>
+    <message>
+        <source>修改时间：</source>
+        <translation>Modified:</translation>
+    </message>
+    <message>
+        <source>此文件的数字签名已损坏，无法读取。</source>
+        <translation>The digital signature of this file is damaged and cannot be read.</translation>
+    </message>
+    <message>
+        <source>此文件没有数字签名。</source>
+        <translation>This file has no digital signature.</translation>
+    </message>
+    <message>
+        <source>签名列表：</source>
+        <translation>Signature list:</translation>
+    </message>
+    <message>
+        <source>签名人姓名</source>
+        <translation>Name of signer</translation>
+    </message>
+    <message>
+        <source>摘要算法</source>
+        <translation>Digest algorithm</translation>
+    </message>
+    <message>
+        <source>时间戳</source>
+        <translation>Timestamp</translation>
+    </message>
+    <message>
+        <source>签名详细信息</source>
+        <translation>Signature details</translation>
+    </message>
+    <message>
+        <source>签名人：</source>
+        <translation>Signer:</translation>
+    </message>
+    <message>
+        <source>颁发者：</source>
+        <translation>Issuer:</translation>
+    </message>
+    <message>
+        <source>序列号：</source>
+        <translation>Serial number:</translation>
+    </message>
+    <message>
+        <source>有效期从：</source>
+        <translation>Valid from:</translation>
+    </message>
+    <message>
+        <source>有效期到：</source>
+        <translation>Valid to:</translation>
+    </message>
+    <message>
+        <source>摘要算法：</source>
+        <translation>Digest algorithm:</translation>
+    </message>
+    <message>
+        <source>时间戳：</source>
+        <translation>Timestamp:</translation>
+    </message>
+</context>
+<context>
+    <name>TFrmMain</name>
+    <message>
+        <source>开始签名(&amp;S)</source>
+        <translation>&amp;Sign</translation>
+    </message>
+    <message>
+        <source>签名信息设置</source>
+        <translation>Signing settings</translation>
+    </message>
+    <message>
+        <source> 待签名文件列表（可直接把文件拖动列表中；双击可查看文件属性） </source>
+        <translation> Files to sign (drop files on the list; double-click a file for its properties) </translation>
+    </message>
+    <message>
+        <source>删除签名(&amp;D)</source>
+        <translation>&amp;Del. signatures</translation>
+    </message>
+    <message>
+        <source>退出程序(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <source>访问官网(&amp;W)</source>
+        <translation>&amp;Website</translation>
+    </message>
+    <message>
+        <source>证书文件：</source>
+        <translation>Certificate:</translation>
+    </message>
+    <message>
+        <source>签名密码：</source>
+        <translation>Password:</translation>
+    </message>
+    <message>
+        <source>时间戳：</source>
+        <translation>Timestamp:</translation>
+    </message>
+    <message>
+        <source>签名描述：</source>
+        <translation>Description:</translation>
+    </message>
+    <message>
+        <source>软件网址：</source>
+        <translation>Product URL:</translation>
+    </message>
+    <message>
+        <source>删除选中(&amp;D)</source>
+        <translation>&amp;Delete selected</translation>
+    </message>
+    <message>
+        <source>全部选中(&amp;A)</source>
+        <translation>Select &amp;all</translation>
+    </message>
+    <message>
+        <source>全部不选(&amp;C)</source>
+        <translation>&amp;Clear selection</translation>
+    </message>
+    <message>
+        <source>反向选择(&amp;U)</source>
+        <translation>&amp;Invert selection</translation>
+    </message>
+    <message>
+        <source>证书文件(*.pfx)</source>
+        <translation>Certificate files (*.pfx)</translation>
+    </message>
+    <message>
+        <source>&lt;清空记录&gt;</source>
+        <translation>&lt;Clear history&gt;</translation>
+    </message>
+    <message>
+        <source>你确定要清除历史记录吗?</source>
+        <translation>Are you sure you want to clear the history?</translation>
+    </message>
+    <message>
+        <source>共有%1个操作文件，删除成功%2个；失败%3个</source>
+        <translation>Files processed: %1; signatures removed: %2; failed: %3</translation>
+    </message>
+    <message>
+        <source>证书文件不能为空</source>
+        <translation>The certificate file cannot be empty</translation>
+    </message>
+    <message>
+        <source>证书文件不存在</source>
+        <translation>The certificate file does not exist</translation>
+    </message>
+    <message>
+        <source>签名密码不能为空</source>
+        <translation>The password cannot be empty</translation>
+    </message>
+    <message>
+        <source>时间戳不能为空</source>
+        <translation>The timestamp server cannot be empty</translation>
+    </message>
+</context>
+<context>
+    <name>TSignThread</name>
+    <message>
+        <source>共有%1个操作文件，签名成功%2个；失败%3个</source>
+        <translation>Files processed: %1; signed: %2; failed: %3</translation>
+    </message>
+</context>
+</TS>
