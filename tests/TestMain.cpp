@@ -4,18 +4,6 @@
 #include "app/TApplication.h"
 #include "app/WebEngineEnvironment.h"
 
-#if defined(__SANITIZE_ADDRESS__) || (defined(__has_feature) && __has_feature(address_sanitizer))
-// Qt WebEngine's own code deletes some objects through a pointer to a smaller base class. That
-// is inside the system library and beyond our reach, so this one check stays off; ASAN_OPTIONS
-// from the environment still applies on top.
-extern "C" const char* __asan_default_options() { return "new_delete_type_mismatch=0"; }
-// Allocations the system's font and browser libraries keep until exit are theirs, not ours.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libQt6WebEngineCore.so\nleak:libfontconfig.so\nleak:libQt6Gui.so\nleak:libQt6Core.so\n"
-         "leak:libglib-2.0.so\nleak:libdbus-1.so\n";
-}
-#endif
-
 int main(int Argc, char** Argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&Argc, Argv);
