@@ -4,6 +4,8 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDirIterator>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeySequence>
@@ -11,6 +13,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
@@ -231,4 +234,52 @@ TEST(TranslatedWindow, TheListShowsTheStrippersMessagesInTheUsersLanguage) {
     EXPECT_NE(Shown(Row), Chinese[static_cast<std::size_t>(Row)]);
   }
   EXPECT_EQ(Shown(ToolRow).toStdString(), ToolMessage);
+}
+
+namespace {
+// The name of the call whose parentheses hold the text at Position, or empty.
+QString EnclosingCall(const QString& Code, qsizetype Position) {
+  int Depth = 0;
+  for (qsizetype I = Position - 1; I >= 0; --I) {
+    const QChar Character = Code[I];
+    if (Character == '"') {  // skip an earlier string literal whole
+      while (--I > 0 && !(Code[I] == '"' && Code[I - 1] != '\\')) {}
+      continue;
+    }
+    if (Character == ')') ++Depth;
+    if (Character == '(' && Depth-- == 0) {
+      qsizetype End = I;
+      while (End > 0 && Code[End - 1].isSpace()) --End;
+      qsizetype Start = End;
+      while (Start > 0 && (Code[Start - 1].isLetterOrNumber() || Code[Start - 1] == '_')) --Start;
+      return Code.mid(Start, End - Start);
+    }
+    if (Character == ';' || Character == '}') return {};
+  }
+  return {};
+}
+}  // namespace
+
+TEST(Translations, EveryChineseTextInTheSourcesGoesThroughTranslation) {
+  // Font family names are names, not texts.
+  const QStringList Marks = {"tr", "translate", "QT_TRANSLATE_NOOP", "DISPLAYED_TEXT", "setFamilies"};
+  const QRegularExpression Literal(R"("(?:[^"\\\n]|\\.)*\p{Han}(?:[^"\\\n]|\\.)*")");
+  int Files = 0;
+  for (const char* Folder : {"src", "platform/update"}) {
+    QDirIterator It(QString(QUILLORY_SOURCE_DIR "/") + Folder, {"*.cpp", "*.h"}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (It.hasNext()) {
+      QFile File(It.next());
+      ASSERT_TRUE(File.open(QIODevice::ReadOnly)) << File.fileName().toStdString();
+      const QString Code = QString::fromUtf8(File.readAll());
+      ++Files;
+      for (const QRegularExpressionMatch& Match : Literal.globalMatch(Code)) {
+        const qsizetype LineStart = Code.lastIndexOf('\n', Match.capturedStart()) + 1;
+        if (Code.mid(LineStart, Match.capturedStart() - LineStart).contains("//")) continue;
+        EXPECT_TRUE(Marks.contains(EnclosingCall(Code, Match.capturedStart())))
+            << File.fileName().toStdString() << ": " << Match.captured().toStdString();
+      }
+    }
+  }
+  EXPECT_GT(Files, 0);
 }

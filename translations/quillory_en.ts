@@ -203,6 +203,10 @@
         <source>时间戳：</source>
         <translation>Timestamp:</translation>
     </message>
+    <message>
+        <source>仅列出前 %1 个签名，另有 %2 个签名未列出。</source>
+        <translation>Only the first %1 signatures are listed; %2 more are not shown.</translation>
+    </message>
 </context>
 <context>
     <name>TFrmMain</name>

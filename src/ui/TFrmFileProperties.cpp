@@ -170,7 +170,7 @@ QWidget* TFrmFileProperties::CreateSignaturesTab(const TAuthenticodeInfo& Info) 
   lvSignatures->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   Layout->addWidget(lvSignatures);
   if (Info.MoreSignatures > 0) {
-    lblMoreSignatures = ValueLabel(Page, Utf8("仅列出前 %1 个签名，另有 %2 个签名未列出。")
+    lblMoreSignatures = ValueLabel(Page, tr("仅列出前 %1 个签名，另有 %2 个签名未列出。")
                                              .arg(Signatures.size())
                                              .arg(static_cast<qulonglong>(Info.MoreSignatures)));
     Layout->addWidget(lblMoreSignatures);
