@@ -141,7 +141,9 @@ void TIniDocument::SetValue(std::string_view Section, std::string_view Key, std:
       return;
     }
   } else {
-    std::string HeaderText = "[" + Trim(Section) + "]";
+    std::string HeaderText = "[";
+    HeaderText += Trim(Section);
+    HeaderText += ']';
     const TLineIt Header = Lines.empty() ? Lines.insert(Lines.end(), TLine{std::move(HeaderText), LineEnd})
                                          : InsertAfter(std::prev(Lines.end()), std::move(HeaderText));
     Target = &AddSection(Trim(Section), Header);
