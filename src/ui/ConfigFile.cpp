@@ -9,5 +9,7 @@ std::string ConfigFilePath() {
   const QString ProgramDir = QCoreApplication::applicationDirPath();
   if (QFileInfo(ProgramDir).isWritable()) return QDir(ProgramDir).filePath("config.ini").toStdString();
   const QString UserDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  // A first start of an installed program finds no folder of its own there yet.
+  QDir().mkpath(UserDir);
   return QDir(UserDir).filePath("config.ini").toStdString();
 }
