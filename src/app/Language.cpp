@@ -2,7 +2,7 @@
 
 #include <QLocale>
 
-#include "history/HistoryStore.h"
+#include "history/LanguageSetting.h"
 
 TLanguage LanguageOfUiLanguages(const QStringList& UiLanguages) {
   if (UiLanguages.isEmpty()) return TLanguage::Chinese;
@@ -13,13 +13,11 @@ TLanguage LanguageOfUiLanguages(const QStringList& UiLanguages) {
   return Code.compare("zh", Qt::CaseInsensitive) == 0 ? TLanguage::Chinese : TLanguage::English;
 }
 
-std::optional<TLanguage> LanguageOfSetting(std::string_view Value) {
-  if (Value == "zh_CN") return TLanguage::Chinese;
-  if (Value == "en") return TLanguage::English;
-  return std::nullopt;
-}
-
 TLanguage ChooseLanguage(const std::string& ConfigFile) {
-  if (const auto Chosen = LanguageOfSetting(THistoryStore(ConfigFile).Read("Options", "Language"))) return *Chosen;
+  switch (ReadLanguageSetting(ConfigFile)) {
+    case TLanguageSetting::Chinese: return TLanguage::Chinese;
+    case TLanguageSetting::English: return TLanguage::English;
+    case TLanguageSetting::FromLocale: break;
+  }
   return LanguageOfUiLanguages(QLocale::system().uiLanguages());
 }

@@ -2,9 +2,7 @@
 // Which language the window speaks. The texts in the sources are Chinese; English comes from a
 // translation built into the program.
 #include <QStringList>
-#include <optional>
 #include <string>
-#include <string_view>
 
 enum class TLanguage { Chinese, English };
 
@@ -12,9 +10,6 @@ enum class TLanguage { Chinese, English };
 // English for every other. Takes QLocale::uiLanguages(), which already weighs LANGUAGE,
 // LC_ALL, LC_MESSAGES and LANG.
 TLanguage LanguageOfUiLanguages(const QStringList& UiLanguages);
-
-// The [Options] Language value: "zh_CN" or "en". Anything else chooses nothing.
-std::optional<TLanguage> LanguageOfSetting(std::string_view Value);
 
 // The language for this start: the setting in ConfigFile when it names one, else the system's
 // locale.
