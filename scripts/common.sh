@@ -3,6 +3,8 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="$(nproc)"
+# Several checkouts (worktrees) of the project share one compiler cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}" CCACHE_NOHASHDIR=1
 
 PACKAGES=(
   cmake g++ clang libclang-rt-14-dev ninja-build ccache pkg-config
@@ -11,6 +13,9 @@ PACKAGES=(
   libssl-dev openssl osslsigncode
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick fonts-wqy-zenhei
+  libengine-pkcs11-openssl p11-kit p11-kit-modules libp11-dev softhsm2 opensc gnutls-bin
+  qt6-l10n-tools qt6-translations-l10n
+  lintian desktop-file-utils appstream
 )
 
 as_root() {

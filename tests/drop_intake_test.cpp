@@ -8,7 +8,7 @@
 #include <QUrl>
 
 #include "filelist/DropIntake.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
 #include "support/ShellLinkFiles.h"

@@ -6,7 +6,7 @@
 
 #include "common/TextUtil.h"
 #include "filelist/FileListDisplay.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 
 namespace {
 TFileItem MakeItem(const std::string& Name, std::uint8_t Status, const std::string& Info) {

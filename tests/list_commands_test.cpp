@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
 #include "ui/TFrmFileProperties.h"

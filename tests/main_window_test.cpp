@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "support/PromptRecorder.h"
 #include "support/QtPrinters.h"
 #include "ui/FileDialogs.h"

@@ -4,7 +4,7 @@
 #include <QTest>
 #include <stdexcept>
 
-#include "common/ErrorReport.h"
+#include "ui/ErrorReport.h"
 #include "common/uPubFunc.h"
 #include "support/PromptRecorder.h"
 

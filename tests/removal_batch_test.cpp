@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 
 #include "filelist/DropIntake.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"

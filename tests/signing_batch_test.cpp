@@ -23,7 +23,7 @@
 #include <functional>
 #include <iterator>
 
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "signing/TSignThread.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"

@@ -26,7 +26,7 @@
 #include "common/uPubFunc.h"
 #include "filelist/FileListDisplay.h"
 #include "filelist/TFileListModel.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "support/PeFixtures.h"
 #include "support/QtPrinters.h"
 #include "support/WindowTexts.h"

@@ -12,8 +12,8 @@
 #include "Update.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/UrlRecorder.h"
-#include "vendor/HttpResponseReader.h"
-#include "vendor/UpdateText.h"
+#include "common/HttpResponseReader.h"
+#include "common/UpdateText.h"
 
 TEST(UpdateText, VersionsHaveOneToFourSmallNumbers) {
   EXPECT_EQ(ParseVersion("3.0.9.1"), (TVersion{3, 0, 9, 1}));

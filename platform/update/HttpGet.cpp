@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "vendor/HttpResponseReader.h"
+#include "common/HttpResponseReader.h"
 
 namespace {
 // Enough for any head and body that can be accepted; the socket takes no more at a time.

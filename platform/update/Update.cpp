@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "HttpGet.h"
-#include "vendor/UpdateText.h"
+#include "common/UpdateText.h"
 
 namespace {
 constexpr int DefaultTimeLimit = 10'000;

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "common/ErrorReport.h"
+#include "ui/ErrorReport.h"
 
 TApplication::TApplication(int& Argc, char** Argv) : QApplication(Argc, Argv) {
   setApplicationName("Quillory");

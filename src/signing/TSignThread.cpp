@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "common/uPubFunc.h"
-#include "filelist/TFileListView.h"
+#include "filelist/TFileListModel.h"
 
 // Shared by the worker and the calls it has queued on the window's thread, which may outlive it.
 struct TSignThread::TLink {
@@ -69,8 +69,13 @@ thread_local TStartFailureCapture* TStartFailureCapture::Active = nullptr;
 std::atomic<QtMessageHandler> TStartFailureCapture::Previous{nullptr};
 }  // namespace
 
-TSignThread::TSignThread(TFileListView* Tree, TSettingsReader ReadSettings, QObject* Owner)
-    : QThread(Owner), FTree(Tree), FReadSettings(std::move(ReadSettings)), FLink(std::make_shared<TLink>()) {
+TSignThread::TSignThread(TFileListModel* Files, TSettingsReader ReadSettings, TSummaryPresenter ShowSummary,
+                         QObject* Owner)
+    : QThread(Owner),
+      FFiles(Files),
+      FReadSettings(std::move(ReadSettings)),
+      FShowSummary(std::move(ShowSummary)),
+      FLink(std::make_shared<TLink>()) {
   connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
@@ -126,9 +131,8 @@ std::optional<T> TSignThread::OnWindowThread(std::function<T()> Call) {
 }
 
 bool TSignThread::HandOver(std::optional<TDone> Finished, std::optional<TJob>& Next) {
-  std::function<std::optional<TJob>()> Call = [Tree = FTree, Read = FReadSettings,
+  std::function<std::optional<TJob>()> Call = [Files = FFiles, Read = FReadSettings,
                                                Finished = std::move(Finished)]() -> std::optional<TJob> {
-    TFileListModel* Files = Tree->Files();
     if (Finished) Files->SetResult(Finished->Row, Finished->Outcome.Status, Finished->Outcome.Info);
     // Looked up only now: rows dropped meanwhile are found, deleted ones passed over.
     const std::optional<TRowId> Row = Finished ? Files->Next(Finished->Row) : Files->First();
@@ -159,8 +163,8 @@ void TSignThread::run() {
 
   const std::string Summary =
       tr("共有%1个操作文件，签名成功%2个；失败%3个").arg(Processed).arg(Succeeded).arg(Processed - Succeeded).toStdString();
-  OnWindowThread<bool>([Text = Summary] {
-    ShowPrompt(Text, "", pkInfo);
+  OnWindowThread<bool>([Show = FShowSummary, Text = Summary] {
+    Show(Text);
     return true;
   });
 }

@@ -13,21 +13,24 @@
 
 #include "signing/SignCommand.h"
 
-class TFileListView;
+class TFileListModel;
 
 class TSignThread : public QThread {
   Q_OBJECT
 
  public:
   using TSettingsReader = std::function<TSignSettings()>;
+  using TSummaryPresenter = std::function<void(const std::string& Summary)>;
 
   // Stack size of the workers started from now on, in bytes; 0 takes the system's default.
   // (Tests ask for more than the address space allows, to see a worker that cannot be created.)
   static inline unsigned StackSize = 0;
 
-  // The worker for Tree's rows, a child of Owner (which lives on the window's thread). It frees
-  // itself once it has ended. ReadSettings runs on the window's thread before every file.
-  TSignThread(TFileListView* Tree, TSettingsReader ReadSettings, QObject* Owner);
+  // The worker for the rows of Files, a child of Owner (which lives on the window's thread). It
+  // frees itself once it has ended. ReadSettings runs on the window's thread before every file,
+  // ShowSummary there once the batch has run to its end; the worker waits for both.
+  TSignThread(TFileListModel* Files, TSettingsReader ReadSettings, TSummaryPresenter ShowSummary,
+              QObject* Owner);
   // Stops after the current file and waits for the worker, which then touches nothing more.
   ~TSignThread() override;
 
@@ -52,8 +55,9 @@ class TSignThread : public QThread {
   // finds the next row and reads the settings for it. False once the worker is being destroyed.
   bool HandOver(std::optional<TDone> Finished, std::optional<TJob>& Next);
 
-  TFileListView* FTree;
+  TFileListModel* FFiles;
   TSettingsReader FReadSettings;
+  TSummaryPresenter FShowSummary;
   std::shared_ptr<TLink> FLink;
   std::atomic<bool> FStopRequested{false};
 };

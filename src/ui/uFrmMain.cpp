@@ -17,9 +17,9 @@
 #include <QHeaderView>
 #include <exception>
 
-#include "common/ErrorReport.h"
-#include "filelist/TFileListView.h"
 #include "ui/ConfigFile.h"
+#include "ui/ErrorReport.h"
+#include "ui/TFileListView.h"
 #include "ui/FileDialogs.h"
 #include "ui/TAnchorLayout.h"
 #include "vendor/TWebBrowseEx.h"

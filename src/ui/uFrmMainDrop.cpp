@@ -5,7 +5,7 @@
 #include <QUrl>
 
 #include "filelist/DropIntake.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "ui/uFrmMain.h"
 
 namespace {

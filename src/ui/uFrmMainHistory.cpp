@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "common/TextUtil.h"
 #include "common/uPubFunc.h"
 #include "history/HistorySections.h"

@@ -1,6 +1,6 @@
 // The list's pop-up menu and double-click.
 #include "common/uPubFunc.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "ui/uFrmMain.h"
 
 void TFrmMain::pmiDeleteClick() { vstFiles->DeleteSelected(); }

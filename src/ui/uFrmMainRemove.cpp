@@ -6,7 +6,7 @@
 
 
 #include "common/uPubFunc.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "ui/uFrmMain.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "common/TextUtil.h"
 #include "common/uPubFunc.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "signing/TSignThread.h"
 #include "ui/uFrmMain.h"
 
@@ -49,11 +49,11 @@ void TFrmMain::btnAddSignClick() {
   btnDelSign->setEnabled(false);
   btnAddSign->setEnabled(false);
   auto* Worker = new TSignThread(
-      vstFiles,
+      vstFiles->Files(),
       [this] {
         return TSignSettings{Text(cbFile), edtPwd->text().toStdString(), Text(cbTimeStamp), Text(cbDescription)};
       },
-      this);
+      [](const std::string& Summary) { ShowPrompt(Summary, "", pkInfo); }, this);
   connect(Worker, &QThread::finished, this, &TFrmMain::SignThreadDone);
   FSignThread = Worker;
   try {

@@ -12,7 +12,7 @@
 
 #include "common/TextUtil.h"
 #include "filelist/DropIntake.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 
 namespace {
 constexpr int RowCount = 10000;

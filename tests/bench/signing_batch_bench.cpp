@@ -19,7 +19,7 @@
 
 #include "app/TApplication.h"
 #include "common/uPubFunc.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "signing/SignCommand.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"

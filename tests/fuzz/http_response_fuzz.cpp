@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "vendor/HttpResponseReader.h"
+#include "common/HttpResponseReader.h"
 
 namespace {
 constexpr std::size_t MaxBody = 4096;

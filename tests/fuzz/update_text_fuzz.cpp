@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "vendor/UpdateText.h"
+#include "common/UpdateText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   const std::string_view Text(reinterpret_cast<const char*>(Data), Size);

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/MessageBox.h"
+#include "ui/MessageBox.h"
 
 class PromptRecorder {
  public:

@@ -12,7 +12,7 @@
 #include <QUrl>
 
 #include "app/TApplication.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
 #include "ui/uFrmMain.h"

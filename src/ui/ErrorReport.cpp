@@ -1,8 +1,8 @@
-#include "common/ErrorReport.h"
+#include "ui/ErrorReport.h"
 
 #include <QCoreApplication>
 
-#include "common/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "common/TextUtil.h"
 
 std::string ProgramTitle(std::string_view ProgramPath) {

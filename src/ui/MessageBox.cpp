@@ -1,4 +1,4 @@
-#include "common/MessageBox.h"
+#include "ui/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

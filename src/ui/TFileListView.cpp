@@ -1,4 +1,4 @@
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 
 #include <QDragEnterEvent>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
 #include <QCoreApplication>
 #include <array>
 
-#include "common/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "common/uPubFunc.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "vendor/UpdateText.h"
+#include "common/UpdateText.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "vendor/HttpResponseReader.h"
+#include "common/HttpResponseReader.h"
 
 #include <algorithm>
 
