@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 
+#include "common/ByteReader.h"
+
 namespace {
 constexpr std::uint32_t HeaderSize = 0x4C;
 // {00021401-0000-0000-C000-000000000046} as it is stored.
@@ -35,19 +37,9 @@ constexpr std::size_t NlNetNameUnicodePos = 0x14;
 
 using TBytes = std::span<const std::uint8_t>;
 
-bool Fits(TBytes Bytes, std::size_t Pos, std::size_t Length) {
-  return Pos <= Bytes.size() && Length <= Bytes.size() - Pos;
-}
-
-std::uint32_t Le16(TBytes Bytes, std::size_t Pos) {
-  return static_cast<std::uint32_t>(Bytes[Pos] | (Bytes[Pos + 1] << 8));
-}
-
-std::uint32_t Le32(TBytes Bytes, std::size_t Pos) { return Le16(Bytes, Pos) | (Le16(Bytes, Pos + 2) << 16); }
-
 std::optional<std::uint32_t> Field32(TBytes Bytes, std::size_t Pos) {
   if (!Fits(Bytes, Pos, 4)) return std::nullopt;
-  return Le32(Bytes, Pos);
+  return ReadLe32(Bytes, Pos);
 }
 
 // A zero-terminated 8-bit string starting at Pos inside Bytes, without its terminator.
@@ -84,10 +76,10 @@ bool IsLowSurrogate(std::uint32_t Unit) { return Unit >= 0xDC00 && Unit <= 0xDFF
 std::optional<std::string> UnicodeString(TBytes Bytes, std::size_t Pos) {
   std::string Text;
   for (std::size_t At = Pos; Fits(Bytes, At, 2); At += 2) {
-    const std::uint32_t Unit = Le16(Bytes, At);
+    const std::uint32_t Unit = ReadLe16(Bytes, At);
     if (Unit == 0) return Text;
-    if (IsHighSurrogate(Unit) && Fits(Bytes, At + 2, 2) && IsLowSurrogate(Le16(Bytes, At + 2))) {
-      const std::uint32_t Low = Le16(Bytes, At + 2);
+    if (IsHighSurrogate(Unit) && Fits(Bytes, At + 2, 2) && IsLowSurrogate(ReadLe16(Bytes, At + 2))) {
+      const std::uint32_t Low = ReadLe16(Bytes, At + 2);
       AppendUtf8(Text, 0x10000 + ((Unit - 0xD800) << 10) + (Low - 0xDC00));
       At += 2;
     } else if (IsHighSurrogate(Unit) || IsLowSurrogate(Unit)) {
@@ -123,23 +115,23 @@ std::optional<std::string> NetworkName(TBytes LinkInfo, std::uint32_t Offset) {
   const auto Size = Field32(LinkInfo, Offset);
   if (!Size || *Size < NetworkLinkMinSize || !Fits(LinkInfo, Offset, *Size)) return std::nullopt;
   const TBytes NetworkLink = LinkInfo.subspan(Offset, *Size);
-  const std::uint32_t NetNameOffset = Le32(NetworkLink, NlNetNamePos);
+  const std::uint32_t NetNameOffset = ReadLe32(NetworkLink, NlNetNamePos);
   // The UTF-16 offsets exist only when the 8-bit name starts after them.
   const bool HasUnicodeFields = NetNameOffset > NetworkLinkMinSize;
   return PreferUnicode(NetworkLink, HasUnicodeFields, NlNetNamePos, NlNetNameUnicodePos);
 }
 
 std::optional<std::string> LinkInfoTarget(TBytes LinkInfo) {
-  const std::uint32_t InfoHeaderSize = Le32(LinkInfo, LiHeaderSizePos);
+  const std::uint32_t InfoHeaderSize = ReadLe32(LinkInfo, LiHeaderSizePos);
   if (InfoHeaderSize < LinkInfoMinHeaderSize || InfoHeaderSize > LinkInfo.size()) return std::nullopt;
   const bool HasUnicodeFields = InfoHeaderSize >= LinkInfoUnicodeHeaderSize;
-  const std::uint32_t InfoFlags = Le32(LinkInfo, LiFlagsPos);
+  const std::uint32_t InfoFlags = ReadLe32(LinkInfo, LiFlagsPos);
 
   std::optional<std::string> Base;
   if (InfoFlags & liVolumeIdAndLocalBasePath) {
     Base = PreferUnicode(LinkInfo, HasUnicodeFields, LiLocalBasePathPos, LiLocalBasePathUnicodePos);
   } else if (InfoFlags & liNetworkLinkAndPathSuffix) {
-    Base = NetworkName(LinkInfo, Le32(LinkInfo, LiNetworkLinkPos));
+    Base = NetworkName(LinkInfo, ReadLe32(LinkInfo, LiNetworkLinkPos));
   } else {
     return std::string();
   }
@@ -151,15 +143,15 @@ std::optional<std::string> LinkInfoTarget(TBytes LinkInfo) {
 }  // namespace
 
 std::optional<std::string> ReadShellLinkTarget(TBytes Bytes) {
-  if (!Fits(Bytes, 0, HeaderSize) || Le32(Bytes, 0) != HeaderSize) return std::nullopt;
+  if (!Fits(Bytes, 0, HeaderSize) || ReadLe32(Bytes, 0) != HeaderSize) return std::nullopt;
   for (std::size_t I = 0; I < ShellLinkClsid.size(); ++I)
     if (Bytes[4 + I] != ShellLinkClsid[I]) return std::nullopt;
-  const std::uint32_t Flags = Le32(Bytes, LinkFlagsPos);
+  const std::uint32_t Flags = ReadLe32(Bytes, LinkFlagsPos);
 
   std::size_t Pos = HeaderSize;
   if (Flags & lfHasLinkTargetIdList) {
     if (!Fits(Bytes, Pos, 2)) return std::nullopt;
-    const std::size_t IdListSize = Le16(Bytes, Pos);
+    const std::size_t IdListSize = ReadLe16(Bytes, Pos);
     Pos += 2;
     if (!Fits(Bytes, Pos, IdListSize)) return std::nullopt;
     Pos += IdListSize;
