@@ -3,15 +3,11 @@
 #include <algorithm>
 #include <map>
 
+#include "common/TextUtil.h"
+
 namespace {
 enum class TOption { Quiet, Verbose, Help, Pfx, Password, Timestamp, Rfc3161, Rfc3161Digest, Digest,
                      Description, DescriptionUrl };
-
-std::string Lower(std::string Text) {
-  for (char& C : Text)
-    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
-  return Text;
-}
 
 std::optional<TOption> Known(const std::string& Name) {
   static const std::map<std::string, TOption> Options{
@@ -19,7 +15,7 @@ std::optional<TOption> Known(const std::string& Name) {
       {"f", TOption::Pfx},           {"p", TOption::Password},        {"t", TOption::Timestamp},
       {"tr", TOption::Rfc3161},      {"td", TOption::Rfc3161Digest},  {"fd", TOption::Digest},
       {"d", TOption::Description},   {"du", TOption::DescriptionUrl}};
-  const auto Found = Options.find(Lower(Name));
+  const auto Found = Options.find(AsciiLower(Name));
   if (Found == Options.end()) return std::nullopt;
   return Found->second;
 }
@@ -35,7 +31,7 @@ bool LooksLikeOption(const std::string& Word) {
 }
 
 std::optional<std::string> DigestName(const std::string& Name) {
-  const std::string Lowered = Lower(Name);
+  const std::string Lowered = AsciiLower(Name);
   if (Lowered == "sha1" || Lowered == "sha256" || Lowered == "sha384" || Lowered == "sha512") return Lowered;
   return std::nullopt;
 }

@@ -31,6 +31,16 @@ bool StartsWithAscii(std::string_view Text, std::string_view Prefix) {
   return Text.size() >= Prefix.size() && SameTextAscii(Text.substr(0, Prefix.size()), Prefix);
 }
 
+bool EndsWithAscii(std::string_view Text, std::string_view Suffix) {
+  return Text.size() >= Suffix.size() && SameTextAscii(Text.substr(Text.size() - Suffix.size()), Suffix);
+}
+
+std::string FolderOf(const std::string& Path) {
+  const std::size_t Slash = Path.rfind('/');
+  if (Slash == std::string::npos) return ".";
+  return Slash == 0 ? "/" : Path.substr(0, Slash);
+}
+
 std::string_view CutUtf8(std::string_view Text, std::size_t MaxBytes) {
   if (Text.size() <= MaxBytes) return Text;
   std::size_t End = MaxBytes;

@@ -11,5 +11,9 @@ std::string AsciiLower(std::string_view Text);
 bool SameTextAscii(std::string_view A, std::string_view B);
 // Starts with Prefix, ignoring the case of A-Z.
 bool StartsWithAscii(std::string_view Text, std::string_view Prefix);
+// Ends with Suffix, ignoring the case of A-Z.
+bool EndsWithAscii(std::string_view Text, std::string_view Suffix);
+// The folder part of a path: "." when it has none, "/" for a file in the root folder.
+std::string FolderOf(const std::string& Path);
 // The longest prefix of Text of at most MaxBytes bytes that does not split a UTF-8 character.
 std::string_view CutUtf8(std::string_view Text, std::size_t MaxBytes);

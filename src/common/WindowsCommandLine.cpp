@@ -87,9 +87,8 @@ std::vector<std::string> SplitCommandLine(std::string_view CommandLine) {
   return Result;
 }
 
-std::string QuoteArgument(std::string_view Value) {
-  if (!NeedsQuotes(Value)) return std::string(Value);
-  std::string Quoted = "\"";
+std::string EscapeInsideQuotes(std::string_view Value) {
+  std::string Escaped;
   std::size_t Backslashes = 0;
   for (char C : Value) {
     if (C == '\\') {
@@ -97,15 +96,15 @@ std::string QuoteArgument(std::string_view Value) {
       continue;
     }
     // Backslashes count only before a quote: double them there, and escape the quote itself.
-    if (C == '"') {
-      Quoted.append(2 * Backslashes + 1, '\\');
-    } else {
-      Quoted.append(Backslashes, '\\');
-    }
+    Escaped.append(C == '"' ? 2 * Backslashes + 1 : Backslashes, '\\');
     Backslashes = 0;
-    Quoted += C;
+    Escaped += C;
   }
-  Quoted.append(2 * Backslashes, '\\');  // they stand before the closing quote
-  Quoted += '"';
-  return Quoted;
+  Escaped.append(2 * Backslashes, '\\');  // they stand before the closing quote
+  return Escaped;
+}
+
+std::string QuoteArgument(std::string_view Value) {
+  if (!NeedsQuotes(Value)) return std::string(Value);
+  return '"' + EscapeInsideQuotes(Value) + '"';
 }

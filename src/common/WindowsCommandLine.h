@@ -14,6 +14,10 @@
 // gives no elements.
 std::vector<std::string> SplitCommandLine(std::string_view CommandLine);
 
+// Value escaped to stand between two double quotes of a command line: a quote becomes \", and
+// backslashes are doubled where they precede a quote, including the closing one.
+std::string EscapeInsideQuotes(std::string_view Value);
+
 // Value unchanged when it needs no quoting; otherwise wrapped in double quotes and escaped so that
 // SplitCommandLine returns it as exactly one argument.
 std::string QuoteArgument(std::string_view Value);

@@ -5,26 +5,6 @@
 #include "common/TextUtil.h"
 #include "common/WindowsCommandLine.h"
 
-namespace {
-// Value escaped to stand between two double quotes of the command line: a quote becomes \",
-// and backslashes are doubled where they precede a quote, including the closing one.
-std::string EscapeInsideQuotes(std::string_view Value) {
-  std::string Result;
-  std::size_t Backslashes = 0;
-  for (char C : Value) {
-    if (C == '\\') {
-      ++Backslashes;
-      continue;
-    }
-    Result.append(C == '"' ? 2 * Backslashes + 1 : Backslashes, '\\');
-    Backslashes = 0;
-    Result += C;
-  }
-  Result.append(2 * Backslashes, '\\');
-  return Result;
-}
-}  // namespace
-
 std::string SignCommandLine(const TSignSettings& Settings, std::string_view ShortPath) {
   std::string Line = "signtool.exe sign /q /f ";
   Line += QuoteArgument(Trim(Settings.CertFile));
