@@ -63,9 +63,9 @@ class TSearchEnvironment {
 };
 }  // namespace
 
-TEST(RunAndCapture, OnlyTheErrorStreamDecides) {
+TEST(RunAndCapture, TheErrorStreamDecidesWhenTheChildEndedNormally) {
   std::string ErrorText = "as before";
-  EXPECT_TRUE(RunAndCapture(Shell("echo lots of output; exit 3"), ErrorText));
+  EXPECT_TRUE(RunAndCapture(Shell("echo lots of output; exit 0"), ErrorText));
   EXPECT_EQ(ErrorText, "as before");
 
   EXPECT_FALSE(RunAndCapture(Shell("printf x >&2; exit 0"), ErrorText));
@@ -94,9 +94,43 @@ TEST(RunAndCapture, TextEndsAtTheFirstZeroByte) {
   EXPECT_FALSE(RunAndCapture(Shell("printf 'ab\\000cd' >&2"), ErrorText));
   EXPECT_EQ(ErrorText, "ab");
 
-  ErrorText = "as before";
-  EXPECT_TRUE(RunAndCapture(Shell("printf '\\000after' >&2"), ErrorText));
-  EXPECT_EQ(ErrorText, "as before");
+  // Text that begins with a zero byte is no clean run, though nothing readable is left of it.
+  EXPECT_FALSE(RunAndCapture(Shell("printf '\\000after' >&2"), ErrorText));
+  EXPECT_EQ(ErrorText, "程序 sh 的错误输出以零字节开头");
+}
+
+TEST(RunAndCapture, SilentFailuresAreFailuresThatSayWhatHappened) {
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(Shell("echo lots of output; exit 3"), ErrorText));
+  EXPECT_EQ(ErrorText, "程序 sh 以退出码 3 结束，没有给出错误信息");
+
+  EXPECT_FALSE(RunAndCapture(Shell("kill -KILL $$"), ErrorText));
+  EXPECT_EQ(ErrorText, "程序 sh 被信号 SIGKILL 终止");
+
+  EXPECT_FALSE(RunAndCapture(Shell("kill -SEGV $$"), ErrorText));
+  EXPECT_EQ(ErrorText, "程序 sh 被信号 SIGSEGV 终止");
+
+  // What the child said before it died is its message.
+  EXPECT_FALSE(RunAndCapture(Shell("printf 'half a message' >&2; kill -TERM $$"), ErrorText));
+  EXPECT_EQ(ErrorText, "half a message");
+}
+
+TEST(RunAndCapture, ChildStartsWithDefaultSignalHandlingAndNothingBlocked) {
+  // A handler or a blocked signal in the caller must not carry over into the child.
+  struct sigaction Ignore {};
+  Ignore.sa_handler = SIG_IGN;
+  struct sigaction Previous {};
+  ASSERT_EQ(::sigaction(SIGTERM, &Ignore, &Previous), 0);
+  sigset_t Hup, OldMask;
+  sigemptyset(&Hup);
+  sigaddset(&Hup, SIGHUP);
+  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &Hup, &OldMask), 0);
+  std::string ErrorText;
+  const bool Clean = RunAndCapture(Shell("grep -E '^Sig(Blk|Ign)' /proc/self/status >&2"), ErrorText);
+  ::pthread_sigmask(SIG_SETMASK, &OldMask, nullptr);
+  ::sigaction(SIGTERM, &Previous, nullptr);
+  EXPECT_FALSE(Clean);
+  EXPECT_EQ(ErrorText, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
 }
 
 TEST(RunAndCapture, ProgramThatCannotStartLeavesErrorTextAlone) {
