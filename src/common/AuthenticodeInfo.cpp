@@ -11,6 +11,7 @@
 #include <memory>
 #include <variant>
 
+#include "common/ByteReader.h"
 #include "common/PeHeaders.h"
 #include "common/SignatureCount.h"
 
@@ -30,10 +31,6 @@ using TSignerInfo = std::unique_ptr<PKCS7_SIGNER_INFO, TOpenSslFree<PKCS7_SIGNER
 using TTstInfo = std::unique_ptr<TS_TST_INFO, TOpenSslFree<TS_TST_INFO_free>>;
 using TObject = std::unique_ptr<ASN1_OBJECT, TOpenSslFree<ASN1_OBJECT_free>>;
 using TBio = std::unique_ptr<BIO, TOpenSslFree<BIO_free>>;
-
-bool Fits(std::span<const std::uint8_t> Bytes, std::uint64_t Pos, std::uint64_t Length) {
-  return Pos <= Bytes.size() && Length <= Bytes.size() - Pos;
-}
 
 TPkcs7 ParsePkcs7(const unsigned char* Data, long Length) {
   return TPkcs7(d2i_PKCS7(nullptr, &Data, Length));
@@ -192,14 +189,16 @@ class TSignatureReader {
 }  // namespace
 
 TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image, std::size_t MaxSignatures) {
-  TAuthenticodeInfo Result;
   const auto Headers = ReadPeHeaders(Image);
-  if (!std::holds_alternative<TPeHeaders>(Headers)) return Result;
+  if (!std::holds_alternative<TPeHeaders>(Headers)) return {};
   const TPeHeaders& Pe = std::get<TPeHeaders>(Headers);
-  if (Pe.CertOffset == 0 || Pe.CertSize == 0 || !Fits(Image, Pe.CertOffset, Pe.CertSize)) return Result;
-  Result.HasCertificateTable = true;
+  if (Pe.CertOffset == 0 || Pe.CertSize == 0 || !Fits(Image, Pe.CertOffset, Pe.CertSize)) return {};
+  return ReadAuthenticodeTable(Image.subspan(Pe.CertOffset, Pe.CertSize), MaxSignatures);
+}
 
-  const auto Table = Image.subspan(Pe.CertOffset, Pe.CertSize);
+TAuthenticodeInfo ReadAuthenticodeTable(std::span<const std::uint8_t> Table, std::size_t MaxSignatures) {
+  TAuthenticodeInfo Result;
+  Result.HasCertificateTable = true;
   TSignatureReader Reader(Result, MaxSignatures);
   for (std::uint64_t Pos = 0; Fits(Table, Pos, WinCertificateHeaderSize);) {
     const std::uint32_t Length = ReadLe32(Table, Pos);

@@ -32,6 +32,9 @@ struct TAuthenticodeInfo {
 inline constexpr std::size_t MaxReadSignatures = 64;
 
 // Reads the first MaxSignatures signatures, primary ones in table order, each followed by those
-// nested in it, and counts the rest.
+// nested in it, and counts the rest. From a whole image held in memory.
 TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image,
                                        std::size_t MaxSignatures = MaxReadSignatures);
+// The same from the certificate table alone, as the image's certificate directory entry locates it.
+TAuthenticodeInfo ReadAuthenticodeTable(std::span<const std::uint8_t> Table,
+                                        std::size_t MaxSignatures = MaxReadSignatures);

@@ -14,9 +14,11 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <span>
+#include <optional>
+#include <vector>
 #include <variant>
 
+#include "common/FileReader.h"
 #include "common/PeHeaders.h"
 
 namespace {
@@ -40,30 +42,39 @@ QLabel* ValueLabel(QWidget* Parent, const QString& Text = {}) {
   return Result;
 }
 
-// A regular file's bytes, mapped read-only while the window is built. Anything else (a folder,
-// a named pipe, a device) has no bytes to show and is not opened: a pipe would wait for a writer.
-class TMappedFile {
+// What the window shows of a regular file's bytes: its PE headers and certificate table, read by
+// position. Anything else (a folder, a named pipe, a device) has no bytes to show and is not
+// opened.
+class TProgramBytes {
  public:
-  explicit TMappedFile(const QFileInfo& Info) : File(Info.filePath()) {
+  explicit TProgramBytes(const QFileInfo& Info) {
     if (!Info.isFile()) return;
-    Unreadable = !File.open(QIODevice::ReadOnly);
-    if (!Unreadable && File.size() > 0)
-      if (uchar* Data = File.map(0, File.size())) Bytes = {Data, static_cast<std::size_t>(File.size())};
+    TFileReader Reader;
+    Unreadable = !Reader.Open(QFile::encodeName(Info.filePath()).toStdString());
+    if (Unreadable) return;
+    std::optional<std::vector<std::uint8_t>> Head = ReadPeHeaderBytes(Reader.Descriptor(), Reader.Size());
+    Unreadable = !Head;
+    if (Unreadable) return;
+    Headers = ReadPeHeaders(*Head);
+    const auto* Pe = std::get_if<TPeHeaders>(&Headers);
+    if (Pe == nullptr || Pe->CertOffset == 0 || Pe->CertSize == 0) return;
+    if (const auto Table = ReadAt(Reader.Descriptor(), Pe->CertOffset, Pe->CertSize))
+      Signatures = ReadAuthenticodeTable(*Table);
   }
   bool IsUnreadable() const { return Unreadable; }
-  std::span<const std::uint8_t> Image() const { return Bytes; }
+  const TPeHeaders* Program() const { return std::get_if<TPeHeaders>(&Headers); }
+  const TAuthenticodeInfo& Authenticode() const { return Signatures; }
 
  private:
-  QFile File;
   bool Unreadable = false;
-  std::span<const std::uint8_t> Bytes;
+  std::variant<TPeHeaders, TPeFormatError> Headers = TPeFormatError::NotMz;
+  TAuthenticodeInfo Signatures;
 };
 
-QString KindText(const QFileInfo& Info, const TMappedFile& Mapped) {
+QString KindText(const QFileInfo& Info, const TProgramBytes& Bytes) {
   if (Info.isDir()) return Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "文件夹"));
-  if (Mapped.IsUnreadable()) return Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "无法读取"));
-  const auto Headers = ReadPeHeaders(Mapped.Image());
-  if (const auto* Pe = std::get_if<TPeHeaders>(&Headers)) return Pe->Is64 ? Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "64 位程序"))
+  if (Bytes.IsUnreadable()) return Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "无法读取"));
+  if (const TPeHeaders* Pe = Bytes.Program()) return Pe->Is64 ? Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "64 位程序"))
                                                               : Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "32 位程序"));
   return Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "不是程序"));
 }
@@ -117,12 +128,12 @@ void TFrmFileProperties::CreateTabs() {
   Tabs = new QTabWidget(this);
   Layout->addWidget(Tabs);
   const QFileInfo Info(Path);
-  const TMappedFile Mapped(Info);
-  Tabs->addTab(CreateGeneralTab(KindText(Info, Mapped)), tr("常规"));
-  if (Mapped.IsUnreadable())
+  const TProgramBytes Bytes(Info);
+  Tabs->addTab(CreateGeneralTab(KindText(Info, Bytes)), tr("常规"));
+  if (Bytes.IsUnreadable())
     Tabs->addTab(CreateMessagePage(tr("无法读取此文件。")), tr("数字签名"));
   else
-    Tabs->addTab(CreateSignaturesTab(ReadAuthenticodeInfo(Mapped.Image())), tr("数字签名"));
+    Tabs->addTab(CreateSignaturesTab(Bytes.Authenticode()), tr("数字签名"));
 }
 
 QWidget* TFrmFileProperties::CreateGeneralTab(const QString& Kind) {
