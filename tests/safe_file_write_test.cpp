@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,5 +78,62 @@ TEST(WriteFileAtomically, FailureLeavesNoTraceAndCarriesTheSystemText) {
   ASSERT_TRUE(QDir(Folder.path()).mkpath("busy/inner"));
   EXPECT_THROW(WriteFileAtomically(Busy, Bytes("x")), std::runtime_error);
   EXPECT_EQ(EntriesOf(Folder), QStringList{"busy"});
+}
+// Starts a replacement of Path with New written, but not yet committed.
+void Begin(TFileReplacement& Replacement, const std::string& Path, const std::string& New) {
+  ASSERT_EQ(Replacement.Open(Path, false), TFileReplacement::TOpenResult::Opened);
+  ASSERT_EQ(::pwrite(Replacement.Temporary(), New.data(), New.size(), 0), static_cast<ssize_t>(New.size()));
+}
+
+void ExpectRefusal(TFileReplacement& Replacement, TReplaceError::TKind Kind) {
+  try {
+    Replacement.Commit();
+    ADD_FAILURE() << "committed";
+  } catch (const TReplaceError& Error) {
+    EXPECT_EQ(Error.Kind, Kind) << Error.what();
+  }
+}
+
+TEST(FileReplacement, FileChangedDuringTheWorkKeepsTheOtherWritersContent) {
+  QTemporaryDir Folder;
+  const std::string Path = Folder.filePath("program.exe").toStdString();
+  WriteBytes(Path, Bytes("original"));
+  {
+    TFileReplacement Replacement;
+    Begin(Replacement, Path, "ours");
+    WriteBytes(Path, Bytes("rewritten by another program"));  // truncated and written in place
+    ExpectRefusal(Replacement, TReplaceError::TKind::Changed);
+  }
+  EXPECT_EQ(ReadBytes(Path), Bytes("rewritten by another program"));
+  {
+    // Replaced by a rename: the new file stays.
+    TFileReplacement Replacement;
+    Begin(Replacement, Path, "ours");
+    const std::string Newer = Folder.filePath("newer").toStdString();
+    WriteBytes(Newer, Bytes("renamed over it"));
+    ASSERT_EQ(::rename(Newer.c_str(), Path.c_str()), 0);
+    ExpectRefusal(Replacement, TReplaceError::TKind::Changed);
+  }
+  EXPECT_EQ(ReadBytes(Path), Bytes("renamed over it"));
+  EXPECT_EQ(EntriesOf(Folder), QStringList{"program.exe"});
+}
+
+TEST(FileReplacement, LockTakenDuringTheWorkIsRespected) {
+  QTemporaryDir Folder;
+  const std::string Path = Folder.filePath("program.exe").toStdString();
+  WriteBytes(Path, Bytes("original"));
+  TFileReplacement Replacement;
+  Begin(Replacement, Path, "ours");
+  // Our own lock keeps writers' locks out; a reader's lock can still be taken, and counts.
+  const int Fd = ::open(Path.c_str(), O_RDWR | O_CLOEXEC);
+  struct flock Lock {};
+  Lock.l_type = F_WRLCK;
+  Lock.l_whence = SEEK_SET;
+  EXPECT_NE(::fcntl(Fd, F_OFD_SETLK, &Lock), 0);
+  Lock.l_type = F_RDLCK;
+  ASSERT_EQ(::fcntl(Fd, F_OFD_SETLK, &Lock), 0);
+  ExpectRefusal(Replacement, TReplaceError::TKind::Locked);
+  ::close(Fd);
+  EXPECT_EQ(ReadBytes(Path), Bytes("original"));
 }
 }  // namespace

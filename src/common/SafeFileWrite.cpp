@@ -1,33 +1,46 @@
 #include "common/SafeFileWrite.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <stdexcept>
+#include <random>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "common/TextUtil.h"
 
 namespace {
-[[noreturn]] void ThrowSystemError(int Error) { throw std::runtime_error(std::strerror(Error)); }
+constexpr std::size_t CopyChunk = 1 << 20;
 
-std::string FolderOf(const std::string& Path) {
-  const std::size_t Slash = Path.rfind('/');
-  if (Slash == std::string::npos) return ".";
-  return Slash == 0 ? "/" : Path.substr(0, Slash);
+std::string ErrorText(TReplaceError::TKind Kind, int Error) {
+  switch (Kind) {
+    case TReplaceError::TKind::Locked: return "The file is locked by another process";
+    case TReplaceError::TKind::Changed: return "The file was changed by another process meanwhile";
+    case TReplaceError::TKind::NotWritable:
+    case TReplaceError::TKind::System: break;
+  }
+  return std::strerror(Error);
 }
+
+[[noreturn]] void Fail(TReplaceError::TKind Kind, int Error = 0) { throw TReplaceError(Kind, Error); }
+[[noreturn]] void FailSystem(int Error) { Fail(TReplaceError::TKind::System, Error); }
 
 mode_t CurrentUmask() {
   // Reading the mask from /proc avoids changing it, which would race with other threads.
-  std::ifstream Status("/proc/self/status");
-  std::string Line;
-  while (std::getline(Status, Line))
-    if (Line.rfind("Umask:", 0) == 0)
-      return static_cast<mode_t>(std::strtoul(Line.c_str() + 6, nullptr, 8));
+  if (FILE* Status = std::fopen("/proc/self/status", "re")) {
+    char Line[256];
+    unsigned Mask = 022;
+    while (std::fgets(Line, sizeof(Line), Status))
+      if (std::sscanf(Line, "Umask: %o", &Mask) == 1) break;
+    std::fclose(Status);
+    return static_cast<mode_t>(Mask);
+  }
   return 022;
 }
 
@@ -40,87 +53,265 @@ std::string ResolvedTarget(const std::string& Path) {
     std::error_code Error;
     if (!std::filesystem::is_symlink(std::filesystem::symlink_status(Current, Error))) return Current.string();
     const std::filesystem::path Target = std::filesystem::read_symlink(Current, Error);
-    if (Error) ThrowSystemError(Error.value());
+    if (Error) FailSystem(Error.value());
     Current = Target.is_absolute() ? Target : Current.parent_path() / Target;
   }
-  ThrowSystemError(ELOOP);
+  FailSystem(ELOOP);
 }
 
-// Owns the temporary file until it has been renamed into place.
-class TTemporaryFile {
- public:
-  explicit TTemporaryFile(const std::string& Folder) : Name(Folder + "/.quillory-XXXXXX") {
-    std::vector<char> Template(Name.begin(), Name.end());
-    Template.push_back('\0');
-    Descriptor = ::mkstemp(Template.data());
-    if (Descriptor < 0) ThrowSystemError(errno);
-    Name = Template.data();
-  }
-  ~TTemporaryFile() {
-    if (Descriptor >= 0) ::close(Descriptor);
-    if (!Renamed) ::unlink(Name.c_str());
-  }
-  TTemporaryFile(const TTemporaryFile&) = delete;
-  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+bool HasNoWriteBit(mode_t Mode) { return (Mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
-  void Write(std::span<const std::uint8_t> Bytes) {
-    std::size_t Done = 0;
-    while (Done < Bytes.size()) {
-      const ssize_t Written = ::write(Descriptor, Bytes.data() + Done, Bytes.size() - Done);
-      if (Written < 0) {
-        if (errno == EINTR) continue;
-        ThrowSystemError(errno);
-      }
-      Done += static_cast<std::size_t>(Written);
-    }
-  }
-  // Takes over the original's permission bits and, where allowed, its owner.
-  void TakeOverAttributes(const std::string& Original) {
-    struct stat Info {};
-    if (::stat(Original.c_str(), &Info) != 0) {
-      if (::fchmod(Descriptor, 0644 & ~CurrentUmask()) != 0) ThrowSystemError(errno);
-      return;
-    }
-    if (Info.st_uid != ::geteuid() || Info.st_gid != ::getegid())
-      (void)!::fchown(Descriptor, Info.st_uid, Info.st_gid);
-    if (::fchmod(Descriptor, Info.st_mode & 07777) != 0) ThrowSystemError(errno);
-  }
-  void Close() {
-    const bool Synced = ::fsync(Descriptor) == 0;
-    const int SyncError = errno;
-    const bool Closed = ::close(Descriptor) == 0;
-    const int CloseError = errno;
-    Descriptor = -1;
-    if (!Synced) ThrowSystemError(SyncError);
-    if (!Closed) ThrowSystemError(CloseError);
-  }
-  void RenameTo(const std::string& Path) {
-    if (::rename(Name.c_str(), Path.c_str()) != 0) ThrowSystemError(errno);
-    Renamed = true;
-  }
+bool SameTime(const timespec& A, const timespec& B) { return A.tv_sec == B.tv_sec && A.tv_nsec == B.tv_nsec; }
 
- private:
-  std::string Name;
-  int Descriptor = -1;
-  bool Renamed = false;
-};
+// Whether another open file holds an fcntl or lockf lock of any kind on Fd's file. Our own lock
+// sits on the same open file and is not reported.
+bool OthersHoldLocks(int Fd) {
+  struct flock Probe {};
+  Probe.l_type = F_WRLCK;
+  Probe.l_whence = SEEK_SET;
+  if (::fcntl(Fd, F_OFD_GETLK, &Probe) != 0) return false;
+  return Probe.l_type != F_UNLCK;
+}
+
+std::string RandomSuffix() {
+  static thread_local std::mt19937_64 Generator{std::random_device{}()};
+  static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string Suffix(8, 'x');
+  for (char& C : Suffix) C = Letters[Generator() % (sizeof(Letters) - 1)];
+  return Suffix;
+}
+
+void WriteAll(int Fd, const std::uint8_t* Data, std::size_t Length, std::uint64_t Pos) {
+  while (Length > 0) {
+    const ssize_t Written = ::pwrite(Fd, Data, Length, static_cast<off_t>(Pos));
+    if (Written < 0) {
+      if (errno == EINTR) continue;
+      FailSystem(errno);
+    }
+    Data += Written;
+    Length -= static_cast<std::size_t>(Written);
+    Pos += static_cast<std::uint64_t>(Written);
+  }
+}
+
+std::uint64_t CopyByReading(int From, std::uint64_t FromPos, int To, std::uint64_t ToPos, std::uint64_t Length) {
+  std::vector<std::uint8_t> Buffer(static_cast<std::size_t>(std::min<std::uint64_t>(Length, CopyChunk)));
+  std::uint64_t Done = 0;
+  while (Done < Length) {
+    const std::size_t Want = static_cast<std::size_t>(std::min<std::uint64_t>(Length - Done, Buffer.size()));
+    const ssize_t Read = ::pread(From, Buffer.data(), Want, static_cast<off_t>(FromPos + Done));
+    if (Read < 0) {
+      if (errno == EINTR) continue;
+      FailSystem(errno);
+    }
+    if (Read == 0) break;
+    WriteAll(To, Buffer.data(), static_cast<std::size_t>(Read), ToPos + Done);
+    Done += static_cast<std::uint64_t>(Read);
+  }
+  return Done;
+}
+
+void Flush(int Fd) {
+  if (::fsync(Fd) != 0) FailSystem(errno);
+}
 }  // namespace
 
 bool IsReadOnlyFile(const std::string& Path) {
   struct stat Info {};
-  return ::stat(Path.c_str(), &Info) == 0 && (Info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  return ::stat(Path.c_str(), &Info) == 0 && HasNoWriteBit(Info.st_mode);
+}
+
+TReplaceError::TReplaceError(TKind Kind, int Error)
+    : std::runtime_error(ErrorText(Kind, Error)), Kind(Kind), Error(Error) {}
+
+std::uint64_t CopyFileRange(int From, std::uint64_t FromPos, int To, std::uint64_t ToPos, std::uint64_t Length) {
+  std::uint64_t Done = 0;
+  while (Done < Length) {
+    loff_t In = static_cast<loff_t>(FromPos + Done);
+    loff_t Out = static_cast<loff_t>(ToPos + Done);
+    const ssize_t Copied = ::copy_file_range(From, &In, To, &Out, static_cast<std::size_t>(std::min<std::uint64_t>(Length - Done, 1ULL << 30)), 0);
+    if (Copied > 0) {
+      Done += static_cast<std::uint64_t>(Copied);
+      continue;
+    }
+    if (Copied == 0) return Done;
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF)
+      return Done + CopyByReading(From, FromPos + Done, To, ToPos + Done, Length - Done);
+    FailSystem(errno);
+  }
+  return Done;
+}
+
+TFileReplacement::~TFileReplacement() {
+  if (TemporaryFd >= 0) ::close(TemporaryFd);
+  if (!TemporaryName.empty()) ::unlink(TemporaryName.c_str());
+  if (OriginalFd >= 0) ::close(OriginalFd);  // drops the locks with it
+}
+
+TFileReplacement::TOpenResult TFileReplacement::Open(const std::string& Path, bool MayCreate) {
+  try {
+    TargetPath = ResolvedTarget(Path);
+  } catch (const TReplaceError& Error) {
+    errno = Error.Error;
+    return TOpenResult::Failed;
+  }
+  Folder = FolderOf(TargetPath);
+  // Non-blocking so that a named pipe cannot hang the caller.
+  OriginalFd = ::open(TargetPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (OriginalFd < 0) return errno == ENOENT && MayCreate ? TOpenResult::Created : TOpenResult::Failed;
+  if (::fstat(OriginalFd, &Info) != 0) return TOpenResult::Failed;
+  if (!S_ISREG(Info.st_mode)) return TOpenResult::NotRegular;
+  if (::flock(OriginalFd, LOCK_EX | LOCK_NB) != 0)
+    return errno == EWOULDBLOCK ? TOpenResult::Locked : TOpenResult::Failed;
+  struct flock ReadLock {};
+  ReadLock.l_type = F_RDLCK;
+  ReadLock.l_whence = SEEK_SET;
+  if (::fcntl(OriginalFd, F_OFD_SETLK, &ReadLock) != 0) {
+    if (errno == EAGAIN || errno == EACCES) return TOpenResult::Locked;
+  }
+  if (OthersHoldLocks(OriginalFd)) return TOpenResult::Locked;
+  return TOpenResult::Opened;
+}
+
+void TFileReplacement::CheckWritable() const {
+  if (OriginalFd < 0) return;
+  if (HasNoWriteBit(Info.st_mode)) Fail(TReplaceError::TKind::NotWritable, EACCES);
+  if (::faccessat(AT_FDCWD, TargetPath.c_str(), W_OK, AT_EACCESS) != 0)
+    Fail(TReplaceError::TKind::NotWritable, errno);
+}
+
+int TFileReplacement::Temporary() {
+  if (TemporaryFd >= 0) return TemporaryFd;
+  TemporaryFd = ::open(Folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (TemporaryFd >= 0) return TemporaryFd;
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) FailSystem(errno);
+  // A file system without unnamed files: a named one, hidden and clearly ours.
+  std::string Template = Folder + "/.quillory-new-XXXXXX";
+  TemporaryFd = ::mkostemp(Template.data(), O_CLOEXEC);
+  if (TemporaryFd < 0) FailSystem(errno);
+  TemporaryName = Template;
+  return TemporaryFd;
+}
+
+void TFileReplacement::CheckUnchanged() const {
+  if (OriginalFd < 0) return;
+  struct stat Now {};
+  if (::fstat(OriginalFd, &Now) != 0) FailSystem(errno);
+  if (Now.st_size != Info.st_size || !SameTime(Now.st_mtim, Info.st_mtim)) Fail(TReplaceError::TKind::Changed);
+  struct stat Named {};
+  if (::stat(TargetPath.c_str(), &Named) != 0 || Named.st_ino != Info.st_ino || Named.st_dev != Info.st_dev)
+    Fail(TReplaceError::TKind::Changed);
+  if (OthersHoldLocks(OriginalFd)) Fail(TReplaceError::TKind::Locked);
+}
+
+// Gives the new file the original's owner, group and permission bits; false when the owner or
+// group could not be given.
+bool TFileReplacement::TakeOverOwnerAndMode() {
+  if (OriginalFd < 0) {
+    if (::fchmod(TemporaryFd, 0644 & ~CurrentUmask()) != 0) FailSystem(errno);
+    return true;
+  }
+  bool Kept = true;
+  if (Info.st_uid != ::geteuid() || Info.st_gid != ::getegid()) {
+    if (::fchown(TemporaryFd, Info.st_uid, Info.st_gid) != 0) {
+      // Not allowed to give the file away; the group may still be one of ours.
+      Kept = false;
+      if (Info.st_uid == ::geteuid()) Kept = ::fchown(TemporaryFd, static_cast<uid_t>(-1), Info.st_gid) == 0;
+    }
+  }
+  // After the owner: a change of owner clears the set-id bits.
+  if (::fchmod(TemporaryFd, Info.st_mode & 07777) != 0) FailSystem(errno);
+  return Kept;
+}
+
+void TFileReplacement::Commit() {
+  Temporary();
+  const bool OwnerKept = TakeOverOwnerAndMode();
+  Flush(TemporaryFd);
+  CheckUnchanged();
+  if (OriginalFd >= 0 && (Info.st_nlink > 1 || !OwnerKept))
+    RewriteInPlace();
+  else
+    LinkIn();
+}
+
+void TFileReplacement::LinkIn() {
+  if (!TemporaryName.empty()) {
+    if (::rename(TemporaryName.c_str(), TargetPath.c_str()) != 0) FailSystem(errno);
+    TemporaryName.clear();
+    return;
+  }
+  // An unnamed file gets a name only for the moment between the link and the rename.
+  const std::string Self = "/proc/self/fd/" + std::to_string(TemporaryFd);
+  std::string Name;
+  for (int Attempt = 0;; ++Attempt) {
+    Name = Folder + "/.quillory-new-" + RandomSuffix();
+    if (::linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+    if (errno != EEXIST || Attempt == 16) FailSystem(errno);
+  }
+  if (::rename(Name.c_str(), TargetPath.c_str()) != 0) {
+    const int Error = errno;
+    ::unlink(Name.c_str());
+    FailSystem(Error);
+  }
+}
+
+// The original's inode keeps its links, owner and group; its old content is kept aside first so
+// that a write failing half-way can be undone.
+void TFileReplacement::RewriteInPlace() {
+  struct stat New {};
+  if (::fstat(TemporaryFd, &New) != 0) FailSystem(errno);
+  const int Backup = ::open(Folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (Backup < 0) FailSystem(errno);
+  const int Writable = ::open(TargetPath.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (Writable < 0) {
+    const int Error = errno;
+    ::close(Backup);
+    FailSystem(Error);
+  }
+  const auto OldSize = static_cast<std::uint64_t>(Info.st_size);
+  const auto NewSize = static_cast<std::uint64_t>(New.st_size);
+  try {
+    if (CopyFileRange(OriginalFd, 0, Backup, 0, OldSize) != OldSize) Fail(TReplaceError::TKind::Changed);
+    Flush(Backup);
+  } catch (...) {
+    ::close(Writable);
+    ::close(Backup);
+    throw;
+  }
+  try {
+    // Reserving the space first keeps a full disk from stopping the write half-way.
+    const int Reserved = ::fallocate(Writable, 0, 0, static_cast<off_t>(NewSize));
+    if (Reserved != 0 && errno != EOPNOTSUPP) FailSystem(errno);
+    if (CopyFileRange(TemporaryFd, 0, Writable, 0, NewSize) != NewSize) FailSystem(EIO);
+    if (::ftruncate(Writable, static_cast<off_t>(NewSize)) != 0) FailSystem(errno);
+    Flush(Writable);
+  } catch (...) {
+    try {
+      CopyFileRange(Backup, 0, Writable, 0, OldSize);
+    } catch (const TReplaceError&) {
+      // The first failure is the one to report; the backup's bytes are as far as they got.
+    }
+    (void)!::ftruncate(Writable, static_cast<off_t>(OldSize));
+    ::fsync(Writable);
+    ::close(Writable);
+    ::close(Backup);
+    throw;
+  }
+  ::close(Writable);
+  ::close(Backup);
 }
 
 void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes) {
-  WritePiecesAtomically(Path, {Bytes});
-}
-
-void WritePiecesAtomically(const std::string& Path,
-                           std::initializer_list<std::span<const std::uint8_t>> Pieces) {
-  const std::string Target = ResolvedTarget(Path);
-  TTemporaryFile Temporary(FolderOf(Target));
-  for (const std::span<const std::uint8_t> Piece : Pieces) Temporary.Write(Piece);
-  Temporary.TakeOverAttributes(Target);
-  Temporary.Close();
-  Temporary.RenameTo(Target);
+  TFileReplacement Replacement;
+  switch (Replacement.Open(Path, true)) {
+    case TFileReplacement::TOpenResult::Opened:
+    case TFileReplacement::TOpenResult::Created: break;
+    case TFileReplacement::TOpenResult::NotRegular: FailSystem(EISDIR);
+    case TFileReplacement::TOpenResult::Locked: Fail(TReplaceError::TKind::Locked);
+    case TFileReplacement::TOpenResult::Failed: FailSystem(errno);
+  }
+  WriteAll(Replacement.Temporary(), Bytes.data(), Bytes.size(), 0);
+  Replacement.Commit();
 }

@@ -1,22 +1,90 @@
 #pragma once
-// Replacing a file's content so that a failure never leaves it half-written.
+// Replacing a file's content so that neither a failure nor another process's work is lost.
+//
+// The original is opened and locked for the whole work (flock, and an fcntl read lock so that no
+// lockf writer can start meanwhile); its content is read by position, so that nothing another
+// process does to it can fault this one. The new content goes to an unnamed temporary file in the
+// same folder that is linked in only once it is finished and flushed, so that a crash leaves
+// nothing behind. A file with several hard links, or whose owner or group the new file cannot take
+// over, is rewritten in place from the finished copy instead. A file changed meanwhile (its size,
+// modification time or identity) is not replaced: the other writer's content stays.
+#include <sys/stat.h>
+
 #include <cstdint>
-#include <initializer_list>
 #include <span>
+#include <stdexcept>
 #include <string>
+
+class TReplaceError : public std::runtime_error {
+ public:
+  enum class TKind {
+    Locked,       // another process holds a lock on the file
+    NotWritable,  // the user may not write it, or it has no write permission bit at all
+    Changed,      // another process changed or replaced the file during the work
+    System        // a system call failed; Error holds its errno
+  };
+  TReplaceError(TKind Kind, int Error);
+  TKind Kind;
+  int Error;
+};
+
+class TFileReplacement {
+ public:
+  enum class TOpenResult {
+    Opened,
+    Created,     // there is no such file yet; committing makes it
+    NotRegular,  // a folder, a pipe, a device
+    Locked,
+    Failed       // errno tells why
+  };
+
+  TFileReplacement() = default;
+  ~TFileReplacement();
+  TFileReplacement(const TFileReplacement&) = delete;
+  TFileReplacement& operator=(const TFileReplacement&) = delete;
+
+  // Opens the file Path names, through symbolic links (even one that leads nowhere yet), and
+  // locks it. MayCreate lets a missing file be made by Commit.
+  TOpenResult Open(const std::string& Path, bool MayCreate);
+
+  int Original() const { return OriginalFd; }  // read-only; -1 for a file still to be made
+  const struct stat& OriginalInfo() const { return Info; }
+  const std::string& Target() const { return TargetPath; }
+
+  // Throws NotWritable unless the user (by the effective ids) may write the file and it has a
+  // write permission bit: a read-only file stays read-only, even for root.
+  void CheckWritable() const;
+
+  // The descriptor the new content is written to; made on the first call. Throws System.
+  int Temporary();
+
+  // Makes the new content the file's. Throws TReplaceError; the file is then as it was (or as
+  // the other process left it).
+  void Commit();
+
+ private:
+  void CheckUnchanged() const;
+  bool TakeOverOwnerAndMode();
+  void LinkIn();
+  void RewriteInPlace();
+
+  std::string TargetPath;
+  std::string Folder;
+  int OriginalFd = -1;
+  struct stat Info {};
+  int TemporaryFd = -1;
+  std::string TemporaryName;  // only when the folder's file system has no unnamed files
+};
+
+// Copies Length bytes from one descriptor to another, at the given positions, in the kernel
+// where it can. Returns how many were copied: fewer only when the source ended first. Throws
+// TReplaceError (System) when reading or writing fails.
+std::uint64_t CopyFileRange(int From, std::uint64_t FromPos, int To, std::uint64_t ToPos, std::uint64_t Length);
 
 // A file without any write permission bit counts as read-only, even for a process that could
 // write it anyway. A symbolic link is followed.
 bool IsReadOnlyFile(const std::string& Path);
 
-// Writes Bytes to a temporary file beside Path, flushes it to disk and renames it over Path; a
-// symbolic link is followed, even a dangling one, and its target replaced.
-// The original's permission bits are kept (a new file gets 0644 less the umask). On failure the
-// temporary file is removed, Path is left as it was, and std::runtime_error carries the system's
-// error text.
+// Writes Bytes as the whole content of Path, which need not exist yet (a new file gets 0644 less
+// the umask), by the rules above. Throws TReplaceError.
 void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes);
-
-// The same with the content given in consecutive pieces, so that large parts need not be copied
-// into one buffer first.
-void WritePiecesAtomically(const std::string& Path,
-                           std::initializer_list<std::span<const std::uint8_t>> Pieces);
