@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <QCoreApplication>
@@ -12,6 +14,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <random>
 
 #include "common/WindowsCommandLine.h"
 #include "common/uPubFunc.h"
@@ -63,6 +67,36 @@ class SignToolTest : public ::testing::Test {
 
   QTemporaryDir Folder;
 };
+
+std::string Slurp(const std::string& Path) {
+  std::ifstream Stream(Path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(Stream), {});
+}
+
+// The osslsigncode a running signtool.exe started, or 0.
+pid_t OsslsigncodeOf(qint64 SignToolPid) {
+  const std::string Pid = std::to_string(SignToolPid);
+  const std::string Children = Slurp("/proc/" + Pid + "/task/" + Pid + "/children");
+  return Children.empty() ? 0 : static_cast<pid_t>(std::stol(Children));
+}
+
+// Whether any process still has Needle in its command line.
+bool AnyProcessMentions(const std::string& Needle) {
+  for (const auto& Entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string Name = Entry.path().filename().string();
+    if (Name.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (Slurp(Entry.path().string() + "/cmdline").find(Needle) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// signtool.exe started on one file against Server, not waited for.
+void StartSigning(QProcess& Process, const std::string& File, const std::string& Url) {
+  Process.start(QString::fromStdString(SignTool()),
+                {"sign", "/q", "/f", QString::fromStdString(TestPki().PfxPath), "/p",
+                 QString::fromStdString(TestPki().PfxPassword), "/t", QString::fromStdString(Url),
+                 QString::fromStdString(File)});
+}
 
 // A free port with nothing listening on it.
 std::string UnreachableUrl() {
@@ -273,13 +307,9 @@ TEST_F(SignToolTest, PasswordStaysOutOfTheProcessList) {
   QTRY_VERIFY_WITH_TIMEOUT(Silent.RequestCount() == 1, 20000);
 
   const std::string Pid = std::to_string(SignToolProcess.processId());
-  auto Slurp = [](const std::string& Path) {
-    std::ifstream Stream(Path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(Stream), {});
-  };
   const std::string OwnCommandLine = Slurp("/proc/" + Pid + "/cmdline");
-  std::string Children = Slurp("/proc/" + Pid + "/task/" + Pid + "/children");
-  const std::string OsslsigncodeCommandLine = Slurp("/proc/" + Children.substr(0, Children.find(' ')) + "/cmdline");
+  const std::string OsslsigncodeCommandLine =
+      Slurp("/proc/" + std::to_string(OsslsigncodeOf(SignToolProcess.processId())) + "/cmdline");
   SignToolProcess.kill();
   SignToolProcess.waitForFinished();
 
@@ -288,4 +318,204 @@ TEST_F(SignToolTest, PasswordStaysOutOfTheProcessList) {
   EXPECT_NE(OsslsigncodeCommandLine.find(std::string("-readpass\0-\0", 12)), std::string::npos)
       << OsslsigncodeCommandLine;
   EXPECT_EQ(OsslsigncodeCommandLine.find("Secret"), std::string::npos);
+}
+
+TEST_F(SignToolTest, EachKindOfUnusableInputSaysWhatItIs) {
+  TimestampServer Server;
+  ASSERT_TRUE(QDir(Folder.path()).mkdir("folder.exe"));
+  const std::string Directory = PathOf("folder.exe");
+  const std::string Pipe = PathOf("pipe.exe");
+  ASSERT_EQ(::mkfifo(Pipe.c_str(), 0644), 0);
+  const std::string ReadOnly = WriteProgram("read-only.exe");
+  ASSERT_EQ(::chmod(ReadOnly.c_str(), 0444), 0);
+  const auto Original = ReadBytes(ReadOnly);
+  const std::vector<std::string> Before = Entries();
+  const auto Expect = [&](const std::string& File, const std::string& Reason) {
+    std::string ErrorText;
+    EXPECT_FALSE(RunAndCapture(SignCommand(File, Server.Url()), ErrorText));
+    EXPECT_EQ(ErrorText, "SignTool Error: " + Reason + File +
+                             "\nSignTool Error: An error occurred while attempting to sign: " + File + "\n");
+  };
+  Expect(Directory, "The specified file is a folder: ");
+  Expect(Pipe, "The specified file is not a regular file: ");
+  // Without any write permission bit a file stays as it is, whoever asks.
+  Expect(ReadOnly, "Access is denied: the file cannot be written: ");
+  EXPECT_EQ(ReadBytes(ReadOnly), Original);
+  EXPECT_EQ(Entries(), Before);
+}
+
+TEST_F(SignToolTest, OrdinaryUserCannotReadOrWriteWhatTheModeForbids) {
+  if (::geteuid() != 0) GTEST_SKIP() << "running signtool.exe as another user needs root";
+  ASSERT_EQ(::chmod(Folder.path().toLocal8Bit().constData(), 0777), 0);
+  const std::string Pfx = PathOf("user.pfx");
+  WriteBytes(Pfx, ReadBytes(TestPki().PfxPath));
+  const auto Sign = [&](const std::string& File) {
+    return RunProcess("setpriv", {"--reuid=4243", "--regid=4243", "--clear-groups", SignTool(), "sign", "/q", "/f",
+                                  Pfx, "/p", TestPki().PfxPassword, File});
+  };
+  const std::string WriteOnly = WriteProgram("write-only.exe");
+  ASSERT_EQ(::chown(WriteOnly.c_str(), 4243, 4243), 0);
+  ASSERT_EQ(::chmod(WriteOnly.c_str(), 0200), 0);
+  TProcessResult Result = Sign(WriteOnly);
+  EXPECT_EQ(Result.ExitCode, 1);
+  EXPECT_EQ(Result.Err.substr(0, Result.Err.find('\n')),
+            "SignTool Error: Access is denied: the file cannot be read: " + WriteOnly);
+
+  // Another user's file: the folder being writable does not make it the user's to change.
+  const std::string Foreign = WriteProgram("foreign.exe");
+  const auto Original = ReadBytes(Foreign);
+  Result = Sign(Foreign);
+  EXPECT_EQ(Result.Err.substr(0, Result.Err.find('\n')),
+            "SignTool Error: Access is denied: the file cannot be written: " + Foreign);
+  EXPECT_EQ(ReadBytes(Foreign), Original);
+}
+
+TEST_F(SignToolTest, FullDiskIsToldAsSuch) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  const std::string Small = PathOf("small");
+  ASSERT_TRUE(QDir(Folder.path()).mkdir("small"));
+  if (RunProcess("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", Small}).ExitCode != 0)
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  const std::string File = Small + "/big.exe";
+  WriteBytes(File, BuildPe({TPeKind::Exe32, 160 * 1024}));
+  const auto Original = ReadBytes(File);
+  const TProcessResult Result =
+      RunProcess(SignTool(), {"sign", "/q", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, File});
+  const std::vector<std::string> Left = [&] {
+    std::vector<std::string> Names;
+    for (const auto& Entry : std::filesystem::directory_iterator(Small)) Names.push_back(Entry.path().filename());
+    return Names;
+  }();
+  const auto After = ReadBytes(File);
+  RunProcess("umount", {Small});
+  EXPECT_EQ(Result.ExitCode, 1);
+  EXPECT_EQ(Result.Err.substr(0, Result.Err.find('\n')),
+            "SignTool Error: There is not enough space on the disk to sign: " + File);
+  EXPECT_EQ(After, Original);
+  EXPECT_EQ(Left, std::vector<std::string>{"big.exe"});
+}
+
+TEST_F(SignToolTest, PfxThatIsNoRegularFileIsRefusedAtOnce) {
+  const std::string File = WriteProgram("waiting.exe");
+  const std::string Pipe = PathOf("certificate.pfx");
+  ASSERT_EQ(::mkfifo(Pipe.c_str(), 0644), 0);
+  const TProcessResult Result = RunProcess(SignTool(), {"sign", "/q", "/f", Pipe, "/p", "x", File}, {}, 20000);
+  EXPECT_EQ(Result.ExitCode, 1) << "did not return";
+  EXPECT_EQ(Result.Err, "SignTool Error: The specified PFX file is not a regular file: " + Pipe + "\n");
+}
+
+TEST_F(SignToolTest, FileLockedByAnotherProgramIsRefused) {
+  TimestampServer Server;
+  const std::string File = WriteProgram("locked.exe");
+  const auto Original = ReadBytes(File);
+  QProcess Holder;
+  Holder.start("flock", {"--no-fork", "--shared", QString::fromStdString(File), "sleep", "30"});
+  ASSERT_TRUE(Holder.waitForStarted());
+  const int Probe = ::open(File.c_str(), O_RDONLY | O_CLOEXEC);
+  while (::flock(Probe, LOCK_EX | LOCK_NB) == 0) ::flock(Probe, LOCK_UN);
+  ::close(Probe);
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(SignCommand(File, Server.Url()), ErrorText));
+  Holder.kill();
+  Holder.waitForFinished();
+  EXPECT_EQ(ErrorText.substr(0, ErrorText.find('\n')), "SignTool Error: The file is locked by another process: " + File);
+  EXPECT_EQ(ReadBytes(File), Original);
+}
+
+TEST_F(SignToolTest, FileChangedWhileSigningKeepsTheOtherProgramsContent) {
+  // The silent server holds osslsigncode while the file is rewritten; stopping the server lets
+  // the signing go on.
+  std::optional<TimestampServer> Silent(std::in_place, TTimestampBehaviour::Silent);
+  const std::string File = WriteProgram("changing.exe");
+  QProcess Signing;
+  StartSigning(Signing, File, Silent->Url());
+  QTRY_VERIFY_WITH_TIMEOUT(Silent->RequestCount() == 1, 20000);
+  const auto Rewritten = BuildPe({TPeKind::Exe64, 32 * 1024});
+  WriteBytes(File, Rewritten);
+  Silent.reset();
+  ASSERT_TRUE(Signing.waitForFinished(60000));
+  EXPECT_EQ(Signing.exitCode(), 1);
+  const std::string Err = Signing.readAllStandardError().toStdString();
+  EXPECT_EQ(Err.substr(0, Err.find('\n')),
+            "SignTool Error: The file was changed by another process while it was being signed, and is left as "
+            "that process wrote it: " + File);
+  EXPECT_EQ(ReadBytes(File), Rewritten);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"changing.exe"});
+}
+
+TEST_F(SignToolTest, KilledOsslsigncodeIsAFailureThatSaysSo) {
+  TimestampServer Silent(TTimestampBehaviour::Silent);
+  const std::string File = WriteProgram("victim.exe");
+  const auto Original = ReadBytes(File);
+  QProcess Signing;
+  StartSigning(Signing, File, Silent.Url());
+  QTRY_VERIFY_WITH_TIMEOUT(Silent.RequestCount() == 1, 20000);
+  const pid_t Osslsigncode = OsslsigncodeOf(Signing.processId());
+  ASSERT_GT(Osslsigncode, 0);
+  ::kill(Osslsigncode, SIGKILL);
+  ASSERT_TRUE(Signing.waitForFinished(20000));
+  EXPECT_EQ(Signing.exitCode(), 1);
+  const std::string Err = Signing.readAllStandardError().toStdString();
+  EXPECT_EQ(Err.substr(0, Err.find('\n')),
+            "SignTool Error: osslsigncode was ended by signal SIGKILL while signing: " + File);
+  EXPECT_EQ(ReadBytes(File), Original);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"victim.exe"});
+}
+
+TEST_F(SignToolTest, InterruptedRunCleansUpAndEndsByTheSignal) {
+  TimestampServer Silent(TTimestampBehaviour::Silent);
+  for (const int Signal : {SIGTERM, SIGHUP, SIGINT}) {
+    const std::string File = WriteProgram("interrupted.exe");
+    const auto Original = ReadBytes(File);
+    const int Requests = Silent.RequestCount();
+    QProcess Signing;
+    StartSigning(Signing, File, Silent.Url());
+    QTRY_VERIFY_WITH_TIMEOUT(Silent.RequestCount() == Requests + 1, 20000);
+    const pid_t Osslsigncode = OsslsigncodeOf(Signing.processId());
+    ::kill(static_cast<pid_t>(Signing.processId()), Signal);
+    ASSERT_TRUE(Signing.waitForFinished(20000));
+    EXPECT_EQ(Signing.exitStatus(), QProcess::CrashExit) << Signal;
+    EXPECT_NE(::kill(Osslsigncode, 0), 0) << "osslsigncode outlived signtool.exe";
+    EXPECT_EQ(ReadBytes(File), Original);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"interrupted.exe"}) << Signal;
+  }
+}
+
+TEST_F(SignToolTest, KillAtAnyMomentLeavesTheFileWholeAndAtMostOneSmallLeftover) {
+  // Even rounds kill signtool.exe, odd ones the osslsigncode it runs.
+  TimestampServer Server;
+  std::mt19937 Random(std::random_device{}());
+  const std::string File = WriteProgram("killed.exe");
+  const auto Original = ReadBytes(File);
+  for (int Round = 0; Round < 8; ++Round) {
+    WriteBytes(File, Original);
+    QProcess Signing;
+    StartSigning(Signing, File, Server.Url());
+    ASSERT_TRUE(Signing.waitForStarted());
+    if (Round % 2 == 0) {
+      QTest::qWait(static_cast<int>(Random() % 120));
+      Signing.kill();
+    } else {
+      pid_t Osslsigncode = 0;
+      for (int Try = 0; Try < 5000 && Osslsigncode == 0 && Signing.state() == QProcess::Running; ++Try)
+        if ((Osslsigncode = OsslsigncodeOf(Signing.processId())) == 0) QTest::qWait(1);
+      QTest::qWait(static_cast<int>(Random() % 40));
+      if (Osslsigncode > 0) ::kill(Osslsigncode, SIGKILL);
+    }
+    Signing.waitForFinished();
+    // osslsigncode dies with it rather than writing on.
+    QTRY_VERIFY_WITH_TIMEOUT(!AnyProcessMentions(Folder.path().toStdString()), 5000);
+
+    if (ReadBytes(File) != Original) {
+      EXPECT_TRUE(OsslVerify(File).SignatureOk) << "round " << Round;
+    }
+    std::vector<std::string> Left = Entries();
+    std::erase(Left, "killed.exe");
+    ASSERT_LE(Left.size(), 1u) << Left.front();
+    for (const std::string& Name : Left) {
+      const std::string Path = PathOf(Name);
+      EXPECT_TRUE(Name.rfind(".signtool-", 0) == 0 || Name.rfind(".quillory-new-", 0) == 0) << Name;
+      std::filesystem::remove_all(Path);
+    }
+  }
 }

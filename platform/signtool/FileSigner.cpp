@@ -4,67 +4,48 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "FileFormat.h"
+#include "Interruption.h"
 #include "OsslsigncodeRun.h"
 #include "PfxCheck.h"
+#include "ScratchOutput.h"
+#include "common/SafeFileWrite.h"
+#include "common/TextUtil.h"
 
 namespace {
 // How long a signing that talks to a time-stamp server may take before the server is given up.
 constexpr std::chrono::seconds TimestampTimeLimit{30};
+// Room the signature needs beyond the file itself, when checking for a full disk.
+constexpr off_t SignatureRoom = 1 << 20;
 
-std::string SystemError() { return std::strerror(errno); }
+TSignResult Failure(std::string Reason) { return {TSignOutcome::Failed, std::move(Reason)}; }
 
-std::string FolderOf(const std::string& Path) {
-  const std::size_t Slash = Path.rfind('/');
-  if (Slash == std::string::npos) return ".";
-  return Slash == 0 ? "/" : Path.substr(0, Slash);
+TSignResult DiskFull(const std::string& File) {
+  return Failure("There is not enough space on the disk to sign: " + File);
 }
 
-// The file a path names, through any symbolic links, so that a link stays a link.
-std::string RealFile(const std::string& Path) {
-  char Resolved[PATH_MAX];
-  return ::realpath(Path.c_str(), Resolved) ? std::string(Resolved) : Path;
+TSignResult OpenFailure(const std::string& File, int Error) {
+  if (Error == ENOENT || Error == ENOTDIR) return Failure("File not found: " + File);
+  if (Error == EACCES || Error == EPERM) return Failure("Access is denied: the file cannot be read: " + File);
+  return Failure("Unable to open " + File + ": " + std::strerror(Error));
 }
 
-// A private folder beside the file being signed; removed with whatever is left in it.
-class TScratchFolder {
- public:
-  explicit TScratchFolder(const std::string& Beside) {
-    std::string Template = FolderOf(Beside) + "/.signtool-XXXXXX";
-    if (::mkdtemp(Template.data())) Path = Template;
+TSignResult ReplaceFailure(const std::string& File, const TReplaceError& Error) {
+  switch (Error.Kind) {
+    case TReplaceError::TKind::Locked: return Failure("The file is locked by another process: " + File);
+    case TReplaceError::TKind::NotWritable: return Failure("Access is denied: the file cannot be written: " + File);
+    case TReplaceError::TKind::Changed:
+      return Failure("The file was changed by another process while it was being signed, and is left as that "
+                     "process wrote it: " + File);
+    case TReplaceError::TKind::System: break;
   }
-  ~TScratchFolder() {
-    if (Path.empty()) return;
-    ::unlink(Output().c_str());
-    ::rmdir(Path.c_str());
-  }
-  TScratchFolder(const TScratchFolder&) = delete;
-  TScratchFolder& operator=(const TScratchFolder&) = delete;
-  bool IsValid() const { return !Path.empty(); }
-  std::string Output() const { return Path + "/signed"; }
-
- private:
-  std::string Path;
-};
-
-// Gives Signed the original's permission bits (and owner, where allowed), makes it durable and
-// renames it over Original. Empty on success, else the reason.
-std::string ReplaceFile(const std::string& Signed, const std::string& Original, const struct stat& Info) {
-  const int Descriptor = ::open(Signed.c_str(), O_RDONLY | O_CLOEXEC);
-  if (Descriptor < 0) return SystemError();
-  if (Info.st_uid != ::geteuid() || Info.st_gid != ::getegid())
-    (void)!::fchown(Descriptor, Info.st_uid, Info.st_gid);
-  const bool Ready = ::fchmod(Descriptor, Info.st_mode & 07777) == 0 && ::fsync(Descriptor) == 0;
-  const std::string Reason = Ready ? std::string() : SystemError();
-  ::close(Descriptor);
-  if (!Ready) return Reason;
-  if (::rename(Signed.c_str(), Original.c_str()) != 0) return SystemError();
-  return {};
+  if (Error.Error == ENOSPC || Error.Error == EDQUOT) return DiskFull(File);
+  return Failure("Unable to replace " + File + ": " + Error.what());
 }
 
 // osslsigncode's own explanation: its lines without the verdict and the OpenSSL error queue.
@@ -79,6 +60,20 @@ std::string Explanation(const std::string& Output) {
       return Line;
   }
   return "osslsigncode failed without saying why";
+}
+
+// Whether the folder lacks room for the signed file: space is reserved for it in the file the
+// new content would go to.
+bool DiskIsFull(TFileReplacement& Replacement) {
+  try {
+    const int New = Replacement.Temporary();
+    const bool Full = ::fallocate(New, 0, 0, Replacement.OriginalInfo().st_size + SignatureRoom) != 0 &&
+                      (errno == ENOSPC || errno == EDQUOT);
+    (void)!::ftruncate(New, 0);
+    return Full;
+  } catch (const TReplaceError& Error) {
+    return Error.Error == ENOSPC || Error.Error == EDQUOT;
+  }
 }
 }  // namespace
 
@@ -109,34 +104,94 @@ std::vector<std::string> TFileSigner::Arguments(const std::string& In, const std
   return Result;
 }
 
-TSignResult TFileSigner::Sign(const std::string& File) const {
-  const std::string Target = RealFile(File);
-  struct stat Info {};
-  if (::stat(Target.c_str(), &Info) != 0 || !S_ISREG(Info.st_mode))
-    return {TSignOutcome::Failed, "File not found: " + File};
-  TScratchFolder Scratch(Target);
-  if (!Scratch.IsValid())
-    return {TSignOutcome::Failed, "Unable to create a temporary file beside " + File + ": " + SystemError()};
-
-  const bool WantsTimestamp = !Options.AuthenticodeUrl.empty() || !Options.Rfc3161Url.empty();
-  TOsslsigncodeResult Run;
-  if (WantsTimestamp) Run = RunOsslsigncode(Arguments(Target, Scratch.Output(), true), Options.Password,
-                                            TimestampTimeLimit);
-  bool Timestamped = WantsTimestamp && Run.Succeeded;
-  if (!Run.Succeeded) {
-    // Signing again without the server tells a time-stamp failure from any other one.
-    ::unlink(Scratch.Output().c_str());
-    Run = RunOsslsigncode(Arguments(Target, Scratch.Output(), false), Options.Password, std::nullopt);
-  }
-  if (!Run.Started) return {TSignOutcome::Failed, "Unable to run osslsigncode."};
-  if (!Run.Succeeded) return Diagnose(File, Run.Output);
-
-  const std::string Problem = ReplaceFile(Scratch.Output(), Target, Info);
-  if (!Problem.empty()) return {TSignOutcome::Failed, "Unable to replace " + File + ": " + Problem};
-  return {Timestamped || !WantsTimestamp ? TSignOutcome::Signed : TSignOutcome::SignedWithoutTimestamp, {}};
+TRunResult TFileSigner::RunOnce(const std::string& In, TScratchOutput& Output, bool WithTimestamp) const {
+  const auto RunDeadline =
+      WithTimestamp ? std::min(Deadline, std::chrono::steady_clock::now() + TimestampTimeLimit) : Deadline;
+  std::vector<TRunRequest::TWatch> Watches{{Output.WatchDescriptor(), [&Output] { Output.Claim(); }}};
+  if (InterruptionDescriptor() >= 0) Watches.push_back({InterruptionDescriptor(), [] { ThrowIfInterrupted(); }});
+  return RunOsslsigncode(Arguments(In, Output.Path(), WithTimestamp), Options.Password, RunDeadline,
+                         std::move(Watches));
 }
 
-TSignResult TFileSigner::Diagnose(const std::string& File, const std::string& Output) const {
+TSignResult TFileSigner::Sign(const std::string& File) const {
+  TFileReplacement Replacement;
+  switch (Replacement.Open(File, false)) {
+    case TFileReplacement::TOpenResult::Opened: break;
+    case TFileReplacement::TOpenResult::Created:
+    case TFileReplacement::TOpenResult::Failed: return OpenFailure(File, errno);
+    case TFileReplacement::TOpenResult::NotRegular:
+      if (S_ISDIR(Replacement.OriginalInfo().st_mode)) return Failure("The specified file is a folder: " + File);
+      return Failure("The specified file is not a regular file: " + File);
+    case TFileReplacement::TOpenResult::Locked: return Failure("The file is locked by another process: " + File);
+  }
+  try {
+    Replacement.CheckWritable();
+  } catch (const TReplaceError& Error) {
+    return ReplaceFailure(File, Error);
+  }
+
+  const std::string Folder = FolderOf(Replacement.Target());
+  const bool WantsTimestamp = !Options.AuthenticodeUrl.empty() || !Options.Rfc3161Url.empty();
+  std::optional<TScratchOutput> Output;
+  TRunResult Run;
+  const auto Attempt = [&](bool WithTimestamp) {
+    Output.emplace(Folder);
+    if (!Output->IsValid()) return false;
+    Run = RunOnce(Replacement.Target(), *Output, WithTimestamp);
+    return true;
+  };
+  bool Started = true;
+  if (WantsTimestamp) Started = Attempt(true);
+  const bool Timestamped = WantsTimestamp && Run.Succeeded();
+  // Signing again without the server tells a time-stamp failure from any other one; a killed
+  // osslsigncode is not given a second go.
+  if (!WantsTimestamp || (Started && (Run.End == TRunResult::TEnd::Exited && !Run.Succeeded())) ||
+      Run.End == TRunResult::TEnd::TimedOut)
+    Started = Attempt(false);
+  if (!Started) {
+    const int Error = Output->CreateError();
+    if (Error == ENOSPC || Error == EDQUOT) return DiskFull(File);
+    return Failure("Unable to create a temporary file beside " + File + ": " + std::strerror(Error));
+  }
+
+  switch (Run.End) {
+    case TRunResult::TEnd::NotStarted: return Failure("Unable to run osslsigncode.");
+    case TRunResult::TEnd::Signalled:
+      return Failure("osslsigncode was ended by signal " + SignalName(Run.Signal) + " while signing: " + File);
+    case TRunResult::TEnd::TimedOut: return Failure("Signing did not finish within the time limit: " + File);
+    case TRunResult::TEnd::Unreadable: return Failure("Unable to read what osslsigncode wrote while signing: " + File);
+    case TRunResult::TEnd::Exited: break;
+  }
+  if (!Run.Succeeded()) return Diagnose(File, Replacement, Run.Errors);
+  const TSignResult Result = Finish(File, Replacement, *Output);
+  if (Result.Outcome == TSignOutcome::Signed && WantsTimestamp && !Timestamped)
+    return {TSignOutcome::SignedWithoutTimestamp, {}};
+  return Result;
+}
+
+// Makes osslsigncode's signed file the original's content.
+TSignResult TFileSigner::Finish(const std::string& File, TFileReplacement& Replacement,
+                                TScratchOutput& Output) const {
+  Output.Claim();
+  const int Signed = Output.Descriptor();
+  struct stat Info {};
+  if (Signed < 0 || ::fstat(Signed, &Info) != 0 || Info.st_size == 0)
+    return Failure("osslsigncode did not write the signed file: " + File);
+  try {
+    const auto Size = static_cast<std::uint64_t>(Info.st_size);
+    if (CopyFileRange(Signed, 0, Replacement.Temporary(), 0, Size) != Size)
+      return Failure("osslsigncode did not write the signed file: " + File);
+    ThrowIfInterrupted();
+    Replacement.Commit();
+  } catch (const TReplaceError& Error) {
+    return ReplaceFailure(File, Error);
+  }
+  return {TSignOutcome::Signed, {}};
+}
+
+TSignResult TFileSigner::Diagnose(const std::string& File, TFileReplacement& Replacement,
+                                  const std::string& Output) const {
+  if (DiskIsFull(Replacement)) return DiskFull(File);
   struct stat Info {};
   switch (CheckPfx(Options.PfxPath, Options.Password)) {
     case TPfxState::CannotOpen:
@@ -151,7 +206,7 @@ TSignResult TFileSigner::Diagnose(const std::string& File, const std::string& Ou
     case TPfxState::Unknown:
       break;
   }
-  if (!IsSignableFormat(File)) return {TSignOutcome::Failed, "This file format cannot be signed because it is not recognized."};
-  return {TSignOutcome::Failed, "An unexpected internal error has occurred.\nError information: \"" +
-                                    Explanation(Output) + "\""};
+  if (!IsSignableFormat(File, Replacement.Original()))
+    return Failure("This file format cannot be signed because it is not recognized.");
+  return Failure("An unexpected internal error has occurred.\nError information: \"" + Explanation(Output) + "\"");
 }

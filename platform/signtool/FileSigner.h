@@ -1,8 +1,14 @@
 #pragma once
 // Signing one file in place through osslsigncode.
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include "SignOptions.h"
+#include "common/ProcessRunner.h"
+
+class TFileReplacement;
+class TScratchOutput;
 
 enum class TSignOutcome {
   Signed,
@@ -18,15 +24,22 @@ struct TSignResult {
 
 class TFileSigner {
  public:
-  explicit TFileSigner(const TSignOptions& Options) : Options(Options) {}
+  // Nothing is worked on past Deadline, the limit of the whole run.
+  TFileSigner(const TSignOptions& Options, std::chrono::steady_clock::time_point Deadline)
+      : Options(Options), Deadline(Deadline) {}
 
-  // The new file is written beside the original, in a fresh folder of its own, and renamed over
-  // it with the original's permissions only when signing succeeded.
+  // osslsigncode writes the signed file beside the original, and it becomes the original's
+  // content by a safe replacement: owner, group, permissions and links stay, and a file another
+  // program locks or changes meanwhile is refused. Throws TInterrupted when the run is
+  // interrupted; whatever was made for the file is gone by then.
   TSignResult Sign(const std::string& File) const;
 
  private:
   std::vector<std::string> Arguments(const std::string& In, const std::string& Out, bool WithTimestamp) const;
-  TSignResult Diagnose(const std::string& File, const std::string& Output) const;
+  TRunResult RunOnce(const std::string& In, TScratchOutput& Output, bool WithTimestamp) const;
+  TSignResult Finish(const std::string& File, TFileReplacement& Replacement, TScratchOutput& Output) const;
+  TSignResult Diagnose(const std::string& File, TFileReplacement& Replacement, const std::string& Output) const;
 
   const TSignOptions& Options;
+  std::chrono::steady_clock::time_point Deadline;
 };

@@ -5,15 +5,11 @@
 #include <string>
 #include <vector>
 
-struct TOsslsigncodeResult {
-  bool Started = false;
-  bool Succeeded = false;  // exited with code 0
-  bool TimedOut = false;   // killed at the deadline
-  std::string Output;      // standard output and error together, as osslsigncode wrote them
-};
+#include "common/ProcessRunner.h"
 
-// Runs osslsigncode (found on PATH) with Arguments. Password, when given, is written to its
-// standard input, which "-readpass -" reads. Without a TimeLimit it may run as long as it likes.
-TOsslsigncodeResult RunOsslsigncode(const std::vector<std::string>& Arguments,
-                                    const std::optional<std::string>& Password,
-                                    std::optional<std::chrono::milliseconds> TimeLimit);
+// Runs osslsigncode (found on PATH) with Arguments, its standard output and error kept together
+// in Errors. Password, when given, is written to its standard input, which "-readpass -" reads.
+// It is killed at Deadline; Watches are served while it runs.
+TRunResult RunOsslsigncode(const std::vector<std::string>& Arguments, const std::optional<std::string>& Password,
+                           std::chrono::steady_clock::time_point Deadline,
+                           std::vector<TRunRequest::TWatch> Watches);

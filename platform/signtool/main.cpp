@@ -1,19 +1,25 @@
 // signtool.exe: signs program files with an Authenticode signature through osslsigncode and
 // reports in the manner of Microsoft's signtool, so that Quillory can run it per file.
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "FileSigner.h"
+#include "Interruption.h"
 #include "SignOptions.h"
+#include "common/TextUtil.h"
 
 namespace {
 constexpr int ExitSuccess = 0;
 constexpr int ExitFailure = 1;
 constexpr int ExitWarning = 2;
+// No input, server or certificate may keep a run going for longer.
+constexpr std::chrono::minutes WholeRunTimeLimit{10};
 
 constexpr char Usage[] =
     "Usage: signtool <command> [options]\n"
@@ -47,18 +53,23 @@ constexpr char SignUsage[] =
 
 bool IsHelp(const std::string& Word) { return Word == "/?" || Word == "-?"; }
 
-std::string Lower(std::string Text) {
-  for (char& C : Text)
-    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
-  return Text;
-}
-
 void Error(const std::string& Text) { std::fprintf(stderr, "SignTool Error: %s\n", Text.c_str()); }
 
+// A PFX that is no regular file (a named pipe, a device) could keep its reader waiting for ever.
+bool PfxIsRegularOrMissing(const std::string& Path) {
+  struct stat Info {};
+  return ::stat(Path.c_str(), &Info) != 0 || S_ISREG(Info.st_mode);
+}
+
 int SignFiles(const TSignOptions& Options) {
-  const TFileSigner Signer(Options);
+  if (!PfxIsRegularOrMissing(Options.PfxPath)) {
+    Error("The specified PFX file is not a regular file: " + Options.PfxPath);
+    return ExitFailure;
+  }
+  const TFileSigner Signer(Options, std::chrono::steady_clock::now() + WholeRunTimeLimit);
   int Signed = 0, Warnings = 0, Errors = 0;
   for (const std::string& File : Options.Files) {
+    ThrowIfInterrupted();
     const TSignResult Result = Signer.Sign(File);
     switch (Result.Outcome) {
       case TSignOutcome::Signed:
@@ -104,7 +115,7 @@ int main(int Argc, char** Argv) {
     std::fputs(Usage, stdout);
     return ExitSuccess;
   }
-  if (Lower(Arguments[0]) != "sign") {
+  if (AsciiLower(Arguments[0]) != "sign") {
     Error("Invalid command: " + Arguments[0]);
     return ExitFailure;
   }
@@ -121,7 +132,12 @@ int main(int Argc, char** Argv) {
     std::fputs(SignUsage, stdout);
     return ExitSuccess;
   }
-  // Writing the password to an osslsigncode that has already gone must not end this program.
+  // A reader of our output that has gone must not end this program before it has cleaned up.
   ::signal(SIGPIPE, SIG_IGN);
-  return SignFiles(*Parsed.Options);
+  HoldBackInterruptions();
+  try {
+    return SignFiles(*Parsed.Options);
+  } catch (const TInterrupted& Interrupted) {
+    EndBy(Interrupted.Signal);
+  }
 }
