@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -13,6 +14,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -107,6 +109,29 @@ TOwnership OwnershipOf(const std::string& Path) {
   struct stat Info {};
   EXPECT_EQ(::stat(Path.c_str(), &Info), 0) << Path;
   return {Info.st_uid, Info.st_gid, Info.st_mode & 07777, Info.st_ino};
+}
+
+// Another process holding an fcntl lock of Type on the whole of Path until it is killed. (Within
+// this process any close of the file would drop such a lock.)
+pid_t HoldFcntlLock(const std::string& Path, short Type) {
+  int Ready[2];
+  EXPECT_EQ(::pipe(Ready), 0);
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    const int Fd = ::open(Path.c_str(), O_RDWR);
+    struct flock Lock {};
+    Lock.l_type = Type;
+    Lock.l_whence = SEEK_SET;
+    const char Taken = Fd >= 0 && ::fcntl(Fd, F_SETLK, &Lock) == 0 ? 'y' : 'n';
+    (void)!::write(Ready[1], &Taken, 1);
+    for (;;) ::pause();
+  }
+  char Taken = 'n';
+  EXPECT_EQ(::read(Ready[0], &Taken, 1), 1);
+  EXPECT_EQ(Taken, 'y');
+  ::close(Ready[0]);
+  ::close(Ready[1]);
+  return Child;
 }
 
 std::uint16_t Le16(const std::vector<std::uint8_t>& Bytes, std::size_t Pos) {
@@ -403,6 +428,7 @@ TEST_F(StripSignatureTest, RewriteLoopRacingTheStripper) {
         Done += static_cast<std::size_t>(Count);
       }
       ::close(Fd);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // room for some strips to go through
     }
   });
   int Succeeded = 0;
@@ -418,7 +444,7 @@ TEST_F(StripSignatureTest, RewriteLoopRacingTheStripper) {
 TEST_F(StripSignatureTest, FileLockedByAnotherProgramIsLeftAlone) {
   const std::string Path = WriteSigned("locked.exe", {});
   QProcess Holder;
-  Holder.start("flock", {"--exclusive", QString::fromStdString(Path), "sleep", "30"});
+  Holder.start("flock", {"--no-fork", "--exclusive", QString::fromStdString(Path), "sleep", "30"});
   ASSERT_TRUE(Holder.waitForStarted());
   const int Probe = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
   while (::flock(Probe, LOCK_EX | LOCK_NB) == 0) ::flock(Probe, LOCK_UN);  // until the holder has it
@@ -429,13 +455,10 @@ TEST_F(StripSignatureTest, FileLockedByAnotherProgramIsLeftAlone) {
 
   // fcntl (lockf) locks count as well, a reader's lock too: its holder relies on the content.
   for (const short Type : {F_WRLCK, F_RDLCK}) {
-    const int Fd = ::open(Path.c_str(), O_RDWR | O_CLOEXEC);
-    struct flock Lock {};
-    Lock.l_type = Type;
-    Lock.l_whence = SEEK_SET;
-    ASSERT_EQ(::fcntl(Fd, F_SETLK, &Lock), 0);
+    const pid_t Holder = HoldFcntlLock(Path, Type);
     ExpectRefused(Path, "打开文件失败");
-    ::close(Fd);
+    ::kill(Holder, SIGKILL);
+    ::waitpid(Holder, nullptr, 0);
   }
   std::string ErrorText;
   EXPECT_TRUE(StripSignature(Path, ErrorText)) << ErrorText;
