@@ -96,19 +96,19 @@ TEST(RunAndCapture, TextEndsAtTheFirstZeroByte) {
 
   // Text that begins with a zero byte is no clean run, though nothing readable is left of it.
   EXPECT_FALSE(RunAndCapture(Shell("printf '\\000after' >&2"), ErrorText));
-  EXPECT_EQ(ErrorText, "程序 sh 的错误输出以零字节开头");
+  EXPECT_EQ(ErrorText, "The error output of sh begins with a zero byte.");
 }
 
 TEST(RunAndCapture, SilentFailuresAreFailuresThatSayWhatHappened) {
   std::string ErrorText;
   EXPECT_FALSE(RunAndCapture(Shell("echo lots of output; exit 3"), ErrorText));
-  EXPECT_EQ(ErrorText, "程序 sh 以退出码 3 结束，没有给出错误信息");
+  EXPECT_EQ(ErrorText, "sh exited with code 3 without an error message.");
 
   EXPECT_FALSE(RunAndCapture(Shell("kill -KILL $$"), ErrorText));
-  EXPECT_EQ(ErrorText, "程序 sh 被信号 SIGKILL 终止");
+  EXPECT_EQ(ErrorText, "sh was ended by signal SIGKILL.");
 
   EXPECT_FALSE(RunAndCapture(Shell("kill -SEGV $$"), ErrorText));
-  EXPECT_EQ(ErrorText, "程序 sh 被信号 SIGSEGV 终止");
+  EXPECT_EQ(ErrorText, "sh was ended by signal SIGSEGV.");
 
   // What the child said before it died is its message.
   EXPECT_FALSE(RunAndCapture(Shell("printf 'half a message' >&2; kill -TERM $$"), ErrorText));

@@ -31,23 +31,23 @@ std::string CurrentFolder() {
 }
 
 // Why a run that left its error stream empty (or starting with a zero byte) still failed, or
-// empty when it did not.
+// empty when it did not. Worded like the tool messages it stands in for.
 std::string SilentFailure(const std::string& Name, const TRunResult& Run) {
   switch (Run.End) {
     case TRunResult::TEnd::Signalled:
-      return "程序 " + Name + " 被信号 " + SignalName(Run.Signal) + " 终止";
+      return Name + " was ended by signal " + SignalName(Run.Signal) + ".";
     case TRunResult::TEnd::Unreadable:
-      return "无法读取程序 " + Name + " 的错误输出";
+      return "The error output of " + Name + " could not be read.";
     case TRunResult::TEnd::Exited:
       if (Run.ExitCode != 0)
-        return "程序 " + Name + " 以退出码 " + std::to_string(Run.ExitCode) + " 结束，没有给出错误信息";
+        return Name + " exited with code " + std::to_string(Run.ExitCode) + " without an error message.";
       break;
     case TRunResult::TEnd::NotStarted:
     case TRunResult::TEnd::TimedOut:
       break;
   }
   if (!Run.Errors.empty() && Run.Errors.front() == '\0')
-    return "程序 " + Name + " 的错误输出以零字节开头";
+    return "The error output of " + Name + " begins with a zero byte.";
   return {};
 }
 }  // namespace
