@@ -41,14 +41,14 @@ QStringList VisibleWindows(qint64 Pid) {
 // A visible, named window of Pid other than Except, waiting up to TimeoutMs for one.
 QString WaitForWindow(qint64 Pid, const QString& Except, int TimeoutMs) {
   QString Found;
-  QTest::qWaitFor(
+  const bool Appeared = QTest::qWaitFor(
       [&] {
         for (const QString& Window : VisibleWindows(Pid))
           if (Window != Except) Found = Window;
         return !Found.isEmpty();
       },
       TimeoutMs);
-  return Found;
+  return Appeared ? Found : QString();
 }
 
 QPoint WindowOrigin(const QString& Window) {
