@@ -28,7 +28,7 @@
 
 #include "app/TApplication.h"
 #include "app/WebEngineEnvironment.h"
-#include "filelist/TFileListView.h"
+#include "ui/TFileListView.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
 #include "support/TestPki.h"
