@@ -207,6 +207,10 @@
         <source>仅列出前 %1 个签名，另有 %2 个签名未列出。</source>
         <translation>Only the first %1 signatures are listed; %2 more are not shown.</translation>
     </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
 </context>
 <context>
     <name>TFrmMain</name>

@@ -5,15 +5,20 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QEvent>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <optional>
 #include <vector>
 #include <variant>
@@ -80,15 +85,17 @@ QString KindText(const QFileInfo& Info, const TProgramBytes& Bytes) {
 }
 }  // namespace
 
-TFrmFileProperties* TFrmFileProperties::Open(const QString& Path) {
+TFrmFileProperties* TFrmFileProperties::Open(const QString& Path, QWidget* Owner) {
   if (TFrmFileProperties* Existing = Find(Path)) {
     Existing->showNormal();
     Existing->raise();
     Existing->activateWindow();
     return Existing;
   }
-  auto* Window = new TFrmFileProperties(Path);
+  auto* Window = new TFrmFileProperties(Path, Owner);
+  if (Owner) Window->CentreOn(Owner);
   Window->show();
+  Window->activateWindow();
   return Window;
 }
 
@@ -96,7 +103,8 @@ TFrmFileProperties* TFrmFileProperties::Find(const QString& Path) { return OpenW
 
 QString TFrmFileProperties::Key(const QString& Path) { return QFileInfo(Path).absoluteFilePath(); }
 
-TFrmFileProperties::TFrmFileProperties(const QString& FilePath) : QWidget(nullptr, Qt::Window), Path(FilePath) {
+TFrmFileProperties::TFrmFileProperties(const QString& FilePath, QWidget* Owner)
+    : QWidget(Owner, Qt::Window), Path(FilePath) {
   setObjectName("FrmFileProperties");
   setAttribute(Qt::WA_DeleteOnClose);
   // The program ends with its main window; an open properties window does not keep it running.
@@ -107,6 +115,9 @@ TFrmFileProperties::TFrmFileProperties(const QString& FilePath) : QWidget(nullpt
     CreateTabs();
   else
     CreateMissingFilePage();
+  for (const QKeySequence& Keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
+    connect(new QShortcut(Keys, this), &QShortcut::activated, this, &QWidget::close);
+  if (Owner) Owner->installEventFilter(this);
 }
 
 TFrmFileProperties::~TFrmFileProperties() {
@@ -114,19 +125,47 @@ TFrmFileProperties::~TFrmFileProperties() {
   if (It != OpenWindows().cend() && It.value() == this) OpenWindows().erase(It);
 }
 
+void TFrmFileProperties::CentreOn(const QWidget* Owner) {
+  // The frame's size is not known before the window is shown; the client size is close enough.
+  QRect Placed(QPoint(), size());
+  Placed.moveCenter(Owner->frameGeometry().center());
+  if (const QScreen* Screen = Owner->screen()) {
+    // Kept on the owner's screen when the owner hangs over its edge.
+    const QRect Available = Screen->availableGeometry();
+    Placed.moveLeft(std::clamp(Placed.left(), Available.left(), std::max(Available.left(), Available.right() - Placed.width())));
+    Placed.moveTop(std::clamp(Placed.top(), Available.top(), std::max(Available.top(), Available.bottom() - Placed.height())));
+  }
+  move(Placed.topLeft());
+}
+
+bool TFrmFileProperties::eventFilter(QObject* Watched, QEvent* Event) {
+  // Hidden by the program (closed), not by the window system (minimised).
+  if (Watched == parent() && Event->type() == QEvent::Hide && !Event->spontaneous()) close();
+  return QWidget::eventFilter(Watched, Event);
+}
+
+void TFrmFileProperties::CreateCloseButton(QBoxLayout* Layout) {
+  btnClose = new QPushButton(tr("关闭"), this);
+  btnClose->setObjectName("btnClose");
+  connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
+  Layout->addWidget(btnClose, 0, Qt::AlignRight);
+}
+
 void TFrmFileProperties::CreateMissingFilePage() {
-  resize(440, 90);
+  resize(440, 120);
   auto* Layout = new QVBoxLayout(this);
   lblMessage = ValueLabel(this, tr("找不到文件“%1”。请确定该文件没有被移动、重命名或删除。")
                                     .arg(QDir::toNativeSeparators(Path)));
-  Layout->addWidget(lblMessage, 0, Qt::AlignTop);
+  Layout->addWidget(lblMessage, 1, Qt::AlignTop);
+  CreateCloseButton(Layout);
 }
 
 void TFrmFileProperties::CreateTabs() {
-  resize(440, 500);
+  resize(440, 530);
   auto* Layout = new QVBoxLayout(this);
   Tabs = new QTabWidget(this);
   Layout->addWidget(Tabs);
+  CreateCloseButton(Layout);
   const QFileInfo Info(Path);
   const TProgramBytes Bytes(Info);
   Tabs->addTab(CreateGeneralTab(KindText(Info, Bytes)), tr("常规"));

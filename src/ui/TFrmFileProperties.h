@@ -1,13 +1,16 @@
 #pragma once
 // A file's properties: its general facts and its digital signatures. Modeless, one window per
-// file; asking again for a file whose window is open raises that window.
+// file; asking again for a file whose window is open raises that window. A window opened for an
+// owner is centred on it, stays above it and closes when the owner is closed.
 #include <QString>
 #include <QWidget>
 #include <vector>
 
 #include "common/AuthenticodeInfo.h"
 
+class QBoxLayout;
 class QLabel;
+class QPushButton;
 class QTabWidget;
 class QTreeWidget;
 
@@ -15,8 +18,8 @@ class TFrmFileProperties : public QWidget {
   Q_OBJECT
 
  public:
-  // Opens the window for Path, or raises the one already open for it.
-  static TFrmFileProperties* Open(const QString& Path);
+  // Opens the window for Path, or raises the one already open for it. Owner may be null.
+  static TFrmFileProperties* Open(const QString& Path, QWidget* Owner = nullptr);
   // The window open for Path, or nullptr.
   static TFrmFileProperties* Find(const QString& Path);
 
@@ -27,6 +30,7 @@ class TFrmFileProperties : public QWidget {
   // Null when the file cannot be found; the window then only says so.
   QTabWidget* Tabs = nullptr;
   QLabel* lblMessage = nullptr;  // the text shown instead of the tabs, or on the signatures tab
+  QPushButton* btnClose = nullptr;
   // General tab
   QLabel* lblName = nullptr;
   QLabel* lblFolder = nullptr;
@@ -45,8 +49,12 @@ class TFrmFileProperties : public QWidget {
   QLabel* lblTimestamp = nullptr;
 
  private:
-  explicit TFrmFileProperties(const QString& FilePath);
+  TFrmFileProperties(const QString& FilePath, QWidget* Owner);
   static QString Key(const QString& Path);
+
+  void CreateCloseButton(QBoxLayout* Layout);
+  void CentreOn(const QWidget* Owner);
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
 
   void CreateMissingFilePage();
   void CreateTabs();
