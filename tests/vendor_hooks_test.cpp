@@ -1,9 +1,13 @@
 // The main window's vendor hooks: the banner strip, the home-page button and the update tick.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QWheelEvent>
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <QTest>
 #include <QTimer>
 #include <QWebEnginePage>
@@ -11,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/LoopbackHttpServer.h"
 #include "support/PromptRecorder.h"
 #include "support/QtPrinters.h"
 #include "support/UrlRecorder.h"
@@ -58,6 +63,46 @@ class VendorHooks : public ::testing::Test {
 void SetTick(TFrmMain& Form) {
   Form.Timer->setInterval(Tick);
   Form.Timer->start();
+}
+
+constexpr int PageTimeout = 30000;
+
+// Points the banner at Url and waits until it has settled on a document that loaded.
+bool NavigateAndSettle(TWebBrowseEx* Banner, const QString& Url) {
+  QSignalSpy Finished(Banner, &QWebEngineView::loadFinished);
+  Banner->Navigate(Url);
+  return QTest::qWaitFor([&] { return !Finished.isEmpty() && Finished.last().at(0).toBool(); }, PageTimeout);
+}
+
+// What the banner's document shows, and how many of its elements the Tab key could reach.
+struct TBannerContent {
+  QString Text;
+  int Reachable = -1;
+};
+
+TBannerContent ContentOf(TWebBrowseEx* Banner) {
+  std::optional<QVariantList> Answer;
+  Banner->page()->runJavaScript(
+      "[document.body ? document.body.innerText : '',"
+      " document.querySelectorAll('a[href], area[href], button, input, select, textarea, iframe, summary,"
+      " [tabindex], [contenteditable]').length]",
+      [&Answer](const QVariant& Result) { Answer = Result.toList(); });
+  if (!QTest::qWaitFor([&] { return Answer.has_value(); }, PageTimeout) || Answer->size() != 2) return {};
+  return {Answer->at(0).toString().trimmed(), Answer->at(1).toInt()};
+}
+
+void TurnWheelOver(QWidget* Widget) {
+  for (const int Notches : {-3, 3}) {
+    const QPointF At(Widget->width() / 2.0, Widget->height() / 2.0);
+    QWheelEvent Wheel(At, Widget->mapToGlobal(At), QPoint(), QPoint(0, 120 * Notches), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(Widget, &Wheel);
+  }
+}
+
+// A document with a link, as a vendor's page or a server's error page would have.
+THttpResponse PageWithLink(int Status, const std::string& Text) {
+  return {Status, "text/html", "<html><body><a href=\"/more\">" + Text + "</a></body></html>"};
 }
 }  // namespace
 
@@ -153,4 +198,35 @@ TEST_F(VendorHooks, AnUpdateErrorIsReportedAndTheTimerStaysOn) {
   EXPECT_FALSE(Form.Timer->isActive());
   QTest::qWait(Tick * 5);
   EXPECT_EQ(Calls.size(), 2u);
+}
+
+TEST_F(VendorHooks, BannerThatCannotLoadStaysBlankUntilALaterLoadWorks) {
+  LoopbackHttpServer Vendor([](const THttpRequest& Request) -> std::optional<THttpResponse> {
+    if (Request.Target == "/ad.html") return PageWithLink(200, "Vendor news");
+    if (Request.Target == "/never.html") return std::nullopt;
+    return PageWithLink(404, "Not Found");
+  });
+  TFrmMain Form;
+  Form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form));
+
+  // Nothing listens on the discard port; then a server answering with error pages of its own.
+  const QString Failing[] = {"http://127.0.0.1:9/ad.html", QString::fromStdString(Vendor.Url("/missing.html"))};
+  for (const QString& Url : Failing) {
+    ASSERT_TRUE(NavigateAndSettle(Form.wbAD, Url)) << Url.toStdString();
+    // The engine's drawing surface changes with the page, so it is looked up each time.
+    TurnWheelOver(Form.wbAD->focusProxy() ? Form.wbAD->focusProxy() : Form.wbAD);
+    const TBannerContent Content = ContentOf(Form.wbAD);
+    EXPECT_EQ(Content.Text.toStdString(), "") << Url.toStdString();
+    EXPECT_EQ(Content.Reachable, 0) << Url.toStdString();
+  }
+
+  // A load given up for a newer one is no failure of the page shown.
+  Form.wbAD->Navigate(QString::fromStdString(Vendor.Url("/never.html")));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Vendor.RequestCount() == 3; }, PageTimeout));
+  ASSERT_TRUE(NavigateAndSettle(Form.wbAD, QString::fromStdString(Vendor.Url("/ad.html"))));
+  QTest::qWait(200);  // a late reaction to the abandoned load would come now
+  const TBannerContent Shown = ContentOf(Form.wbAD);
+  EXPECT_EQ(Shown.Text.toStdString(), "Vendor news");
+  EXPECT_EQ(Shown.Reachable, 1);
 }

@@ -13,6 +13,7 @@ class QMenu;
 class QPushButton;
 class QTimer;
 class QToolButton;
+class QWebEngineLoadingInfo;
 class QDragMoveEvent;
 class QDropEvent;
 class TFileListView;
@@ -93,6 +94,7 @@ class TFrmMain : public QWidget {
   // Vendor hooks
   void Button1Click();
   void TimerTimer();
+  void wbADLoadingChanged(const QWebEngineLoadingInfo& Loading);
 
  protected:
   void showEvent(QShowEvent* Event) override;

@@ -4,6 +4,9 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineSettings>
 
 #include "ui/uFrmMain.h"
 #include "vendor/TWebBrowseEx.h"
@@ -46,7 +49,15 @@ void TFrmMain::CreateBanner() {
   Fill->setContentsMargins(0, 0, 0, 0);
   Fill->addWidget(wbAD);
   wbAD->SetUserInterfaceOptions({DontUse3DBorders, DontUseScrollBars, EnableThemes});
+  // A banner whose page cannot be had stays empty: never the engine's error page with its
+  // links and buttons, never a server's error text.
+  wbAD->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+  connect(wbAD->page(), &QWebEnginePage::loadingChanged, this, &TFrmMain::wbADLoadingChanged);
   installEventFilter(new TStopTimerOnClose(Timer, this));
+}
+
+void TFrmMain::wbADLoadingChanged(const QWebEngineLoadingInfo& Loading) {
+  if (Loading.status() == QWebEngineLoadingInfo::LoadFailedStatus) wbAD->SetDocumentHtml(QString());
 }
 
 void TFrmMain::Button1Click() { QDesktopServices::openUrl(QUrl(QString::fromUtf8(HomePageUrl))); }
