@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -161,4 +162,40 @@ TEST_F(MainWindow, ExitClosesTheWindowWithoutAPrompt) {
 TEST_F(MainWindow, ConfigFileLivesBesideTheProgramWhenWritable) {
   const std::string Expected = (QCoreApplication::applicationDirPath() + "/config.ini").toStdString();
   EXPECT_EQ(Form.FConfigFile, Expected);
+}
+
+TEST_F(MainWindow, RefusesToShrinkBelowASizeThatKeepsItUsable) {
+  Form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form));
+  for (int I = 0; I < 10; ++I) Form.vstFiles->Files()->Append("/w/" + std::to_string(I) + ".exe");
+  Form.resize(100, 100);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form.gbFiles->height() == Form.height() - 263; }));
+  const QSize Smallest = Form.size();
+  EXPECT_GT(Smallest.width(), 100);
+  EXPECT_GT(Smallest.height(), 100);
+  EXPECT_LT(Smallest.width(), TFrmMain::DesignWidth);
+  EXPECT_LT(Smallest.height(), TFrmMain::DesignHeight);
+
+  // Three whole rows below the header, with the horizontal scroll bar the narrow list now shows.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Form.vstFiles->horizontalScrollBar()->isVisible(); }));
+  const QRect Viewport = Form.vstFiles->viewport()->rect();
+  for (int Row = 0; Row < 3; ++Row)
+    EXPECT_TRUE(Viewport.contains(Form.vstFiles->visualRect(Form.vstFiles->Files()->index(Row, 0)))) << Row;
+
+  // Every control whole inside its parent, and no two side by side overlapping.
+  for (QWidget* Parent : {static_cast<QWidget*>(&Form), static_cast<QWidget*>(Form.gbInfo),
+                          static_cast<QWidget*>(Form.gbFiles)})
+    for (QWidget* Control : Parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (Control->isVisible() && !Control->isWindow()) {
+        EXPECT_TRUE(Parent->rect().contains(Control->geometry())) << Control->objectName().toStdString();
+      }
+    }
+  const QList<QWidget*> Buttons = {Form.btnDelSign, Form.btnAddSign, Form.Button1, Form.btnExit};
+  EXPECT_GE(Buttons.front()->x(), Form.gbFiles->x());
+  for (int I = 1; I < Buttons.size(); ++I) EXPECT_FALSE(Buttons[I]->geometry().intersects(Buttons[I - 1]->geometry()));
+  for (QWidget* Row : {static_cast<QWidget*>(Form.cbFile), static_cast<QWidget*>(Form.btnSignFile),
+                       static_cast<QWidget*>(Form.edtPwd)})
+    EXPECT_FALSE(Row->geometry().intersects(Form.Label6->geometry())) << Row->objectName().toStdString();
+  EXPECT_FALSE(Form.cbFile->geometry().intersects(Form.btnSignFile->geometry()));
+  EXPECT_FALSE(Form.btnSignFile->geometry().intersects(Form.Label2->geometry()));
 }

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QHeaderView>
@@ -83,6 +84,7 @@ TFrmMain::TFrmMain(QWidget* Parent) : QWidget(Parent) {
   if (const QScreen* Screen = screen()) move(Screen->availableGeometry().center() - rect().center());
 
   CreateControls();
+  SetMinimumSize();
   SetTabOrder();
   ConnectHandlers();
   // A failed creation step is reported like any handler's error, and the window opens anyway.
@@ -200,6 +202,21 @@ void TFrmMain::CreatePopupMenu() {
   pmiUnSelAll->setObjectName("pmiUnSelAll");
   N5 = PopupMenu->addAction(tr("反向选择(&U)"));
   N5->setObjectName("N5");
+}
+
+void TFrmMain::SetMinimumSize() {
+  // The smallest window that still works: the controls of fixed size keep it and none overlaps
+  // another, the certificate box (the narrowest of the boxes that stretch) keeps 150 pixels for
+  // about 25 characters of a path, and the list keeps three whole rows below its header, also
+  // when it is narrow enough to show its horizontal scroll bar.
+  constexpr int CertificateBoxWidth = 329;
+  constexpr int SmallestCertificateBox = 150;
+  constexpr int ListHeight = 179;
+  constexpr int RowsKept = 3;
+  const int SmallestList = 2 * vstFiles->frameWidth() + TFileListView::HeaderHeight +
+                           RowsKept * TFileListView::RowHeight + vstFiles->horizontalScrollBar()->sizeHint().height();
+  setMinimumSize(DesignWidth - (CertificateBoxWidth - SmallestCertificateBox),
+                 DesignHeight - (ListHeight - SmallestList));
 }
 
 void TFrmMain::SetTabOrder() {

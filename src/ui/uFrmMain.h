@@ -109,6 +109,7 @@ class TFrmMain : public QWidget {
   void CreateFilesGroup();
   void CreatePopupMenu();
   void SetTabOrder();
+  void SetMinimumSize();
   void ConnectHandlers();
 
   QPointer<TSignThread> FSignThread;  // the running signing batch
