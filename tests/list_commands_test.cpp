@@ -4,8 +4,14 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdlib>
+#include <functional>
 
 #include "ui/TFileListView.h"
 #include "support/PeFixtures.h"
@@ -58,6 +64,14 @@ class ListCommands : public ::testing::Test {
       QMouseEvent Event(Type, QPointF(At), Global, Qt::LeftButton, Buttons, Qt::NoModifier);
       QApplication::sendEvent(Viewport, &Event);
     }
+  }
+
+  // The list with the keyboard focus in an active window, as keys reach it.
+  void FocusList() {
+    Form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Form));
+    Form.vstFiles->setFocus();
+    ASSERT_TRUE(Form.vstFiles->hasFocus());
   }
 
   static int OpenPropertiesWindows() {
@@ -167,4 +181,112 @@ TEST(BatchWalk, DeletingTheCurrentAndNextRowsKeepsTheWalkInOrder) {
                                                "/w/g.exe", "/w/h.exe", "/w/new.exe"}));
   EXPECT_EQ(Files.Count(), 7);
   for (auto Id = Files.First(); Id; Id = Files.Next(*Id)) EXPECT_EQ(Files.Item(*Id)->Status, fsOk);
+}
+
+TEST_F(ListCommands, DeleteKeyRemovesTheSelectedRowsAsTheMenuEntryDoes) {
+  for (const char* Name : {"/w/1.exe", "/w/2.exe", "/w/3.exe", "/w/4.exe"}) Files().Append(Name);
+  Files().SetResult(Files().IdAt(3), fsFailed, "SignTool Error: fourth");
+  FocusList();
+  Select({0, 2});
+  QTest::keyClick(Form.vstFiles, Qt::Key_Delete);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"/w/2.exe", "/w/4.exe"}));
+  EXPECT_EQ(ToString(Files().Item(Files().IdAt(1))->Info), "SignTool Error: fourth");
+  EXPECT_TRUE(Prompts.Shown().empty());
+
+  // Whenever the menu entry is refused, so is the key.
+  Select({0});
+  Form.pmiDelete->setEnabled(false);
+  QTest::keyClick(Form.vstFiles, Qt::Key_Delete);
+  EXPECT_EQ(Files().Count(), 2);
+  Form.pmiDelete->setEnabled(true);
+  QTest::keyClick(Form.vstFiles, Qt::Key_Delete);
+  EXPECT_EQ(Names(), std::vector<std::string>{"/w/4.exe"});
+}
+
+TEST_F(ListCommands, EnterOpensTheFocusedRowsPropertiesAsDoubleClickDoes) {
+  Files().Append("/w/first.exe");
+  Files().Append("/w/second.exe");
+  FocusList();
+  Form.vstFiles->setCurrentIndex(Files().index(1, 0));
+  QTest::keyClick(Form.vstFiles, Qt::Key_Return);
+  EXPECT_EQ(OpenPropertiesWindows(), 1);
+  EXPECT_NE(TFrmFileProperties::Find("/w/second.exe"), nullptr);
+
+  FocusList();
+  QTest::keyClick(Form.vstFiles, Qt::Key_Up);
+  QTest::keyClick(Form.vstFiles, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_NE(TFrmFileProperties::Find("/w/first.exe"), nullptr);
+  EXPECT_EQ(OpenPropertiesWindows(), 2);
+}
+
+TEST_F(ListCommands, MenuKeyAndShiftF10OpenThePopupMenuAtTheFocusedRow) {
+  for (int I = 0; I < 3; ++I) Files().Append("/w/" + std::to_string(I) + ".exe");
+  FocusList();
+  Form.vstFiles->setCurrentIndex(Files().index(2, 0));
+  const QRect Row = Form.vstFiles->visualRect(Files().index(2, 0));
+  const QRect RowOnScreen(Form.vstFiles->viewport()->mapToGlobal(Row.topLeft()), Row.size());
+  const std::pair<Qt::Key, Qt::KeyboardModifiers> Keys[] = {{Qt::Key_Menu, Qt::NoModifier},
+                                                            {Qt::Key_F10, Qt::ShiftModifier}};
+  for (const auto& [Key, Modifiers] : Keys) {
+    QTest::keyClick(Form.vstFiles, Key, Modifiers);
+    ASSERT_TRUE(Form.PopupMenu->isVisible()) << Key;
+    // Opened beside the row, not wherever the mouse happens to be.
+    EXPECT_LE(std::abs(Form.PopupMenu->y() - RowOnScreen.bottom()), TFileListView::RowHeight) << Key;
+    Form.PopupMenu->close();
+  }
+  QTest::keyClick(Form.vstFiles, Qt::Key_F10);
+  EXPECT_FALSE(Form.PopupMenu->isVisible());
+}
+
+TEST_F(ListCommands, PropertiesWindowBelongsToTheMainWindow) {
+  QTemporaryDir Folder;
+  const std::string Path = Folder.filePath("tool.exe").toStdString();
+  WriteBytes(Path, BuildPe({}));
+  Files().Append(Path);
+  Form.move(Form.screen()->availableGeometry().topLeft() + QPoint(40, 30));
+  DoubleClick(CenterOfRow(0));
+  TFrmFileProperties* Window = TFrmFileProperties::Find(QString::fromStdString(Path));
+  ASSERT_NE(Window, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Window));
+  EXPECT_EQ(Window->parentWidget(), &Form);
+  EXPECT_TRUE(Window->isWindow());
+  const QPoint Offset = Window->frameGeometry().center() - Form.frameGeometry().center();
+  EXPECT_LE(Offset.manhattanLength(), 40) << Offset.x() << "," << Offset.y();
+
+  // Asked again, the open window comes forward instead of a second one.
+  Window->lower();
+  DoubleClick(CenterOfRow(0));
+  EXPECT_EQ(OpenPropertiesWindows(), 1);
+  EXPECT_EQ(TFrmFileProperties::Find(QString::fromStdString(Path)), Window);
+
+  QPointer<TFrmFileProperties> Watched(Window);
+  Form.close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(Watched.isNull());
+}
+
+TEST_F(ListCommands, PropertiesWindowClosesByButtonEscapeAndCtrlW) {
+  const std::function<void(TFrmFileProperties*)> Ways[] = {
+      [](TFrmFileProperties* Window) { QTest::mouseClick(Window->btnClose, Qt::LeftButton); },
+      [](TFrmFileProperties* Window) { QTest::keyClick(Window, Qt::Key_Escape); },
+      [](TFrmFileProperties* Window) { QTest::keyClick(Window, Qt::Key_W, Qt::ControlModifier); },
+  };
+  Files().Append("/w/gone.exe");  // a missing file's window has the button too
+  QTemporaryDir Folder;
+  const std::string Present = Folder.filePath("here.exe").toStdString();
+  WriteBytes(Present, BuildPe({}));
+  Files().Append(Present);
+  for (int Row = 0; Row < 2; ++Row) {
+    for (const auto& Close : Ways) {
+      DoubleClick(CenterOfRow(Row));
+      TFrmFileProperties* Window = TFrmFileProperties::Find(QString::fromStdString(Files().FileName(Files().IdAt(Row))));
+      ASSERT_NE(Window, nullptr);
+      // Opened for the keyboard: the keys reach it at once.
+      ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == Window; }));
+      QPointer<TFrmFileProperties> Watched(Window);
+      Close(Window);
+      EXPECT_TRUE(QTest::qWaitFor([&] { return Watched.isNull(); })) << Row;
+    }
+  }
+  EXPECT_TRUE(Form.isVisible());
 }

@@ -131,13 +131,18 @@ std::optional<T> TSignThread::OnWindowThread(std::function<T()> Call) {
 }
 
 bool TSignThread::HandOver(std::optional<TDone> Finished, std::optional<TJob>& Next) {
-  std::function<std::optional<TJob>()> Call = [Files = FFiles, Read = FReadSettings,
+  std::function<std::optional<TJob>()> Call = [this, Files = FFiles, Read = FReadSettings,
                                                Finished = std::move(Finished)]() -> std::optional<TJob> {
-    if (Finished) Files->SetResult(Finished->Row, Finished->Outcome.Status, Finished->Outcome.Info);
+    if (Finished) {
+      Files->SetResult(Finished->Row, Finished->Outcome.Status, Finished->Outcome.Info);
+      emit RowFinished(Finished->Row);
+    }
     // Looked up only now: rows dropped meanwhile are found, deleted ones passed over.
     const std::optional<TRowId> Row = Finished ? Files->Next(Finished->Row) : Files->First();
     if (!Row) return std::nullopt;
-    return TJob{*Row, Files->FileName(*Row), Read()};
+    TJob Job{*Row, Files->FileName(*Row), Read()};
+    emit RowStarted(*Row);
+    return Job;
   };
   auto Answer = OnWindowThread(std::move(Call));
   if (!Answer) return false;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "filelist/TFileListModel.h"
 #include "signing/SignCommand.h"
 
 class TFileListModel;
@@ -39,6 +40,11 @@ class TSignThread : public QThread {
   void Start();
   // The batch ends after the current file, without a summary.
   void RequestStop() { FStopRequested = true; }
+
+ signals:
+  // On the window's thread: the worker takes up a row, and has written a row's result.
+  void RowStarted(TRowId Row);
+  void RowFinished(TRowId Row);
 
  protected:
   void run() override;

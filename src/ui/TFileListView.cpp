@@ -1,7 +1,11 @@
 #include "ui/TFileListView.h"
 
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 
 #include "filelist/FileListDisplay.h"
@@ -50,6 +54,8 @@ TFileListView::TFileListView(QWidget* Parent) : QTreeView(Parent), Model(new TFi
   Header->setSectionsClickable(true);
   Header->resizeSection(fcFileName, 350);
   Header->resizeSection(fcInfo, 240);
+
+  connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, &TFileListView::ScrolledByUser);
 }
 
 std::optional<TRowId> TFileListView::FocusedRow() const {
@@ -85,4 +91,44 @@ void TFileListView::mouseDoubleClickEvent(QMouseEvent* Event) {
   if (Event->button() != Qt::LeftButton) return;
   const int BelowRows = Model->Count() == 0 ? 0 : visualRect(Model->index(Model->Count() - 1, 0)).bottom() + 1;
   if (Event->position().y() >= BelowRows) emit doubleClicked(QModelIndex());
+}
+
+template <class THandle>
+void TFileListView::NoticingScroll(THandle Handle) {
+  const int Before = verticalScrollBar()->value();
+  Handle();
+  if (verticalScrollBar()->value() != Before) emit ScrolledByUser();
+}
+
+void TFileListView::mousePressEvent(QMouseEvent* Event) {
+  NoticingScroll([&] { QTreeView::mousePressEvent(Event); });
+}
+
+void TFileListView::keyPressEvent(QKeyEvent* Event) {
+  const bool MenuKey = Event->key() == Qt::Key_Menu && Event->modifiers() == Qt::NoModifier;
+  const bool ShiftF10 = Event->key() == Qt::Key_F10 && Event->modifiers() == Qt::ShiftModifier;
+  if (MenuKey || ShiftF10) {
+    Event->accept();
+    emit customContextMenuRequested(KeyboardMenuPoint());
+    return;
+  }
+  NoticingScroll([&] { QTreeView::keyPressEvent(Event); });
+}
+
+bool TFileListView::event(QEvent* Event) {
+  // Some window systems turn the Menu key into a context-menu event of their own as well; the
+  // key press above is what opens the menu, on every platform and once.
+  if (Event->type() == QEvent::ContextMenu &&
+      static_cast<QContextMenuEvent*>(Event)->reason() == QContextMenuEvent::Keyboard) {
+    Event->accept();
+    return true;
+  }
+  return QTreeView::event(Event);
+}
+
+QPoint TFileListView::KeyboardMenuPoint() const {
+  // Just below the focused row's start when it is in view, else the list's top left corner.
+  const QRect Row = visualRect(currentIndex());
+  if (Row.isValid() && viewport()->rect().intersects(Row)) return {Row.left() + 8, Row.bottom()};
+  return {0, 0};
 }

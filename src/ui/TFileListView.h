@@ -1,6 +1,8 @@
 #pragma once
 // vstFiles: a two-column list with a header, full-row multi-selection, a focused row and a drop
-// target. Drag and drop events are handed to the window through signals.
+// target. Drag and drop events are handed to the window through signals. The pop-up menu is
+// asked for through customContextMenuRequested, with a point in the viewport, by the mouse and by
+// the keyboard (the Menu key, Shift+F10).
 #include <QTreeView>
 #include <optional>
 #include <vector>
@@ -28,6 +30,9 @@ class TFileListView : public QTreeView {
  signals:
   void DragOver(QDragMoveEvent* Event);
   void Dropped(QDropEvent* Event);
+  // The person using the list moved its view up or down: by the wheel, the scroll bar, a key or
+  // a click that brought a row into view.
+  void ScrolledByUser();
 
  protected:
   void dragEnterEvent(QDragEnterEvent* Event) override;
@@ -36,9 +41,16 @@ class TFileListView : public QTreeView {
   // A double-click in the empty space below the last row also reports doubleClicked (with an
   // invalid index), so the window can act on the focused row.
   void mouseDoubleClickEvent(QMouseEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
+  bool event(QEvent* Event) override;
 
  private:
   void SelectRange(QItemSelectionModel::SelectionFlags How);
+  QPoint KeyboardMenuPoint() const;
+  // Runs the base class's handling of an input event and reports whether it moved the view.
+  template <class THandle>
+  void NoticingScroll(THandle Handle);
 
   TFileListModel* Model;
 };

@@ -23,6 +23,7 @@
 #include "ui/TFileListView.h"
 #include "ui/FileDialogs.h"
 #include "ui/TAnchorLayout.h"
+#include "ui/TWorkingRowFollower.h"
 #include "vendor/TWebBrowseEx.h"
 #include "vendor/VendorAddresses.h"
 
@@ -187,6 +188,7 @@ void TFrmMain::CreateFilesGroup() {
   Black.setColor(QPalette::Text, Qt::black);
   vstFiles->setPalette(Black);
   Anchors->Place(vstFiles, QRect(17, 26, 622, 179), akLeft | akTop | akRight | akBottom);
+  FWorkFollower = new TWorkingRowFollower(vstFiles);
 }
 
 void TFrmMain::CreatePopupMenu() {
@@ -243,6 +245,7 @@ void TFrmMain::ConnectHandlers() {
   connect(pmiSelAll, &QAction::triggered, this, &TFrmMain::pmiSelAllClick);
   connect(pmiUnSelAll, &QAction::triggered, this, &TFrmMain::pmiUnSelAllClick);
   connect(N5, &QAction::triggered, this, &TFrmMain::N5Click);
+  ConnectListKeys();
 }
 
 void TFrmMain::FormCreate() {

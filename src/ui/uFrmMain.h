@@ -19,6 +19,7 @@ class QDropEvent;
 class TFileListView;
 class TSignThread;
 class TWebBrowseEx;
+class TWorkingRowFollower;
 
 class TFrmMain : public QWidget {
   Q_OBJECT
@@ -111,7 +112,9 @@ class TFrmMain : public QWidget {
   void SetTabOrder();
   void SetMinimumSize();
   void ConnectHandlers();
+  void ConnectListKeys();
 
+  TWorkingRowFollower* FWorkFollower = nullptr;
   QPointer<TSignThread> FSignThread;  // the running signing batch
   bool FCloseAfterBatch = false;
 };

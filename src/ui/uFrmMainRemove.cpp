@@ -3,10 +3,12 @@
 #include <QEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 
 
 #include "common/uPubFunc.h"
 #include "ui/TFileListView.h"
+#include "ui/TWorkingRowFollower.h"
 #include "ui/uFrmMain.h"
 
 namespace {
@@ -63,12 +65,18 @@ void TFrmMain::btnDelSignClick() {
   const TButtonsDisabled Buttons(btnAddSign, btnDelSign);
   TCloseWatcher Watcher(this);
   TFileListModel* Files = vstFiles->Files();
+  TWorkingRowFollower* Follower = FWorkFollower;
+  Follower->BatchStarted();
+  const auto EndFollowing = qScopeGuard([Follower, Window] {
+    if (Window) Follower->BatchEnded();
+  });
   int Total = 0;
   int Succeeded = 0;
   // Rows are found by their stable id, so rows deleted or dropped while messages are processed
   // do not disturb the walk; dropped rows are stripped in this batch too.
   for (auto Id = Files->First(); Id; Id = Files->Next(*Id)) {
     const std::string FileName = Files->FileName(*Id);
+    Follower->RowStarted(*Id);
     std::string ErrorText;
     if (StripSignature(FileName, ErrorText)) {
       Files->SetResult(*Id, fsOk, "");
@@ -76,6 +84,7 @@ void TFrmMain::btnDelSignClick() {
     } else {
       Files->SetResult(*Id, fsFailed, ErrorText);
     }
+    Follower->RowFinished(*Id);
     ++Total;
     QCoreApplication::processEvents();
     if (!Window || Watcher.CloseRequested()) return;

@@ -11,6 +11,7 @@
 #include "common/uPubFunc.h"
 #include "ui/TFileListView.h"
 #include "signing/TSignThread.h"
+#include "ui/TWorkingRowFollower.h"
 #include "ui/uFrmMain.h"
 
 namespace {
@@ -55,6 +56,9 @@ void TFrmMain::btnAddSignClick() {
       },
       [](const std::string& Summary) { ShowPrompt(Summary, "", pkInfo); }, this);
   connect(Worker, &QThread::finished, this, &TFrmMain::SignThreadDone);
+  connect(Worker, &TSignThread::RowStarted, FWorkFollower, &TWorkingRowFollower::RowStarted);
+  connect(Worker, &TSignThread::RowFinished, FWorkFollower, &TWorkingRowFollower::RowFinished);
+  FWorkFollower->BatchStarted();
   FSignThread = Worker;
   try {
     Worker->Start();
@@ -67,6 +71,7 @@ void TFrmMain::btnAddSignClick() {
 
 void TFrmMain::SignThreadDone() {
   FSignThread = nullptr;
+  FWorkFollower->BatchEnded();
   btnDelSign->setEnabled(true);
   btnAddSign->setEnabled(true);
   if (FCloseAfterBatch) {
