@@ -40,7 +40,7 @@ TEST_P(PeFixtureSigning, SignsAndVerifiesWithOsslsigncode) {
   WriteBytes(Plain, Image);
   EXPECT_FALSE(OsslVerify(Plain).HasSignature);
   ASSERT_TRUE(OsslSign(Plain, Signed));
-  const TVerifyResult Verify = OsslVerify(Signed);
+  const TOsslVerdict Verify = OsslVerify(Signed);
   EXPECT_TRUE(Verify.HasSignature) << Verify.Output;
   EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
   EXPECT_FALSE(Verify.TimestampOk) << Verify.Output;

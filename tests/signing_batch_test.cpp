@@ -144,7 +144,7 @@ TEST_F(SigningBatch, SignsEachFileAndSummarises) {
   EXPECT_NE(InfoOf(TextRow).find("SignTool Error"), std::string::npos) << InfoOf(TextRow);
   EXPECT_EQ(ReadText(Text), "not a program\n");
   for (const std::string& File : {First, Second}) {
-    const TVerifyResult Verify = OsslVerify(File);
+    const TOsslVerdict Verify = OsslVerify(File);
     EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
     EXPECT_TRUE(Verify.TimestampOk) << Verify.Output;
   }
@@ -168,7 +168,7 @@ TEST_F(SigningBatch, AnUnreachableTimestampServerGivesAWarningThatCountsAsSucces
   EXPECT_EQ(Row(Id).Status, fsWarning);
   EXPECT_EQ(InfoOf(Id).rfind("SignTool Warning", 0), 0u) << InfoOf(Id);
   EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(1, 1, 0)});
-  const TVerifyResult Verify = OsslVerify(File);
+  const TOsslVerdict Verify = OsslVerify(File);
   EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
   EXPECT_FALSE(Verify.TimestampOk) << Verify.Output;
 }
@@ -266,7 +266,7 @@ TEST_F(SigningBatch, ValuesWithBlanksAndQuotesReachTheToolWhole) {
   TypeSettings(Pfx, Password, Tsa.Url(), "say \"hi\" \\");
   RunBatch();
   EXPECT_EQ(Row(Id).Status, fsOk) << InfoOf(Id);
-  const TVerifyResult Verify = OsslVerify(File);
+  const TOsslVerdict Verify = OsslVerify(File);
   EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
   EXPECT_TRUE(Verify.TimestampOk) << Verify.Output;
   EXPECT_EQ(ReadText(ConfigPath).find(Password), std::string::npos);

@@ -60,7 +60,7 @@ class SignToolTest : public ::testing::Test {
   }
 
   void ExpectSignedAndTimestamped(const std::string& Path) const {
-    const TVerifyResult Verify = OsslVerify(Path);
+    const TOsslVerdict Verify = OsslVerify(Path);
     EXPECT_TRUE(Verify.SignatureOk) << Path << "\n" << Verify.Output;
     EXPECT_TRUE(Verify.TimestampOk) << Path << "\n" << Verify.Output;
   }
@@ -160,7 +160,7 @@ TEST_F(SignToolTest, ResigningReplacesTheSignature) {
   ASSERT_TRUE(RunAndCapture(SignCommand(File, Server.Url()), ErrorText)) << ErrorText;
   const auto OnceSigned = ReadBytes(File);
   ASSERT_TRUE(RunAndCapture(SignCommand(File, Server.Url()), ErrorText)) << ErrorText;
-  const TVerifyResult Verify = OsslVerify(File);
+  const TOsslVerdict Verify = OsslVerify(File);
   EXPECT_TRUE(Verify.TimestampOk) << Verify.Output;
   EXPECT_NE(Verify.Output.find("Number of verified signatures: 1"), std::string::npos) << Verify.Output;
   EXPECT_EQ(ReadBytes(File).size(), OnceSigned.size());
@@ -207,7 +207,7 @@ TEST_F(SignToolTest, TimestampServerThatFailsGivesWarningAndUnstampedSignature) 
     std::string ErrorText;
     EXPECT_FALSE(RunAndCapture(SignCommand(File, Url), ErrorText));
     EXPECT_EQ(ErrorText, TimestampWarning + File + "\n");
-    const TVerifyResult Verify = OsslVerify(File);
+    const TOsslVerdict Verify = OsslVerify(File);
     EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
     EXPECT_FALSE(Verify.TimestampOk) << Verify.Output;
   }

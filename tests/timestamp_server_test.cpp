@@ -23,7 +23,7 @@ TEST(TimestampServer, AuthenticodeAndRfc3161TimestampsVerify) {
   ASSERT_TRUE(OsslSign(Rfc, Rfc, {"-ts", Server.Url()}));
   EXPECT_EQ(Server.RequestCount(), 2);
   for (const std::string& Path : {Legacy, Rfc}) {
-    const TVerifyResult Verify = OsslVerify(Path);
+    const TOsslVerdict Verify = OsslVerify(Path);
     EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
     EXPECT_TRUE(Verify.TimestampOk) << Verify.Output;
   }

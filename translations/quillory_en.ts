@@ -314,4 +314,123 @@
         <translation>Files processed: %1; signed: %2; failed: %3</translation>
     </message>
 </context>
+<context>
+    <name>VerifySignature</name>
+    <message>
+        <source>签名数据已损坏</source>
+        <translation>The signature data is damaged</translation>
+    </message>
+    <message>
+        <source>签名中缺少签名者的证书</source>
+        <translation>The signature lacks the signer's certificate</translation>
+    </message>
+    <message>
+        <source>文件在签名后被修改</source>
+        <translation>The file was changed after it was signed</translation>
+    </message>
+    <message>
+        <source>签名与签名内容不符，签名已被篡改</source>
+        <translation>The signature does not match what it signs; it was tampered with</translation>
+    </message>
+    <message>
+        <source>签名证书链不受信任</source>
+        <translation>The signing certificate's chain is not trusted</translation>
+    </message>
+    <message>
+        <source>时间戳时间不在签名证书有效期内</source>
+        <translation>The timestamp lies outside the signing certificate's validity</translation>
+    </message>
+    <message>
+        <source>签名证书已过期，且没有有效的时间戳</source>
+        <translation>The signing certificate has expired and no valid timestamp vouches for the signature</translation>
+    </message>
+    <message>
+        <source>签名证书不能用于代码签名</source>
+        <translation>The signing certificate is not meant for code signing</translation>
+    </message>
+    <message>
+        <source>签名有效，但时间戳无效</source>
+        <translation>The signature is valid, but its timestamp is not</translation>
+    </message>
+    <message>
+        <source>签名有效，但没有时间戳</source>
+        <translation>The signature is valid, but has no timestamp</translation>
+    </message>
+    <message>
+        <source>签名有效</source>
+        <translation>The signature is valid</translation>
+    </message>
+    <message>
+        <source>有效</source>
+        <translation>valid</translation>
+    </message>
+    <message>
+        <source>有效但没有有效的时间戳</source>
+        <translation>valid, without a valid timestamp</translation>
+    </message>
+    <message>
+        <source>已被篡改</source>
+        <translation>tampered with</translation>
+    </message>
+    <message>
+        <source>不受信任</source>
+        <translation>not trusted</translation>
+    </message>
+    <message>
+        <source>已过期</source>
+        <translation>expired</translation>
+    </message>
+    <message>
+        <source>无法读取</source>
+        <translation>Unreadable</translation>
+    </message>
+    <message>
+        <source>；嵌套签名</source>
+        <translation>; nested signature </translation>
+    </message>
+    <message>
+        <source>；另有</source>
+        <translation>; </translation>
+    </message>
+    <message>
+        <source>个嵌套签名未验证</source>
+        <translation> more nested signatures not verified</translation>
+    </message>
+    <message>
+        <source>无法打开文件</source>
+        <translation>Cannot open the file</translation>
+    </message>
+    <message>
+        <source>文件为空</source>
+        <translation>The file is empty</translation>
+    </message>
+    <message>
+        <source>无法读取文件</source>
+        <translation>Cannot read the file</translation>
+    </message>
+    <message>
+        <source>不是程序文件或CAB文件，无法验证签名</source>
+        <translation>Neither a program file nor a cabinet; its signature cannot be verified</translation>
+    </message>
+    <message>
+        <source>非法的PE文件</source>
+        <translation>Invalid PE file</translation>
+    </message>
+    <message>
+        <source>文件没有签名</source>
+        <translation>The file is not signed</translation>
+    </message>
+    <message>
+        <source>无法建立受信任证书列表</source>
+        <translation>Cannot set up the trusted certificates</translation>
+    </message>
+    <message>
+        <source>，时间戳 </source>
+        <translation>, timestamp </translation>
+    </message>
+    <message>
+        <source>（无法读取附加的受信任证书文件）</source>
+        <translation> (the extra trusted certificates file cannot be read)</translation>
+    </message>
+</context>
 </TS>

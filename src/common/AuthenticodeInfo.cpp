@@ -1,71 +1,18 @@
 #include "common/AuthenticodeInfo.h"
 
-#include <openssl/bio.h>
 #include <openssl/objects.h>
-#include <openssl/pkcs7.h>
-#include <openssl/ts.h>
-#include <openssl/x509.h>
 
 #include <array>
-#include <ctime>
-#include <memory>
 #include <variant>
 
 #include "common/ByteReader.h"
 #include "common/PeHeaders.h"
+#include "common/Pkcs7Parts.h"
 #include "common/SignatureCount.h"
 
 namespace {
 constexpr std::uint16_t CertTypePkcsSignedData = 0x0002;
 constexpr std::size_t WinCertificateHeaderSize = 8;
-constexpr const char* NestedSignatureOid = "1.3.6.1.4.1.311.2.4.1";
-constexpr const char* Rfc3161TimestampOid = "1.3.6.1.4.1.311.3.3.1";
-
-template <auto Free>
-struct TOpenSslFree {
-  template <typename T>
-  void operator()(T* Object) const { Free(Object); }
-};
-using TPkcs7 = std::unique_ptr<PKCS7, TOpenSslFree<PKCS7_free>>;
-using TSignerInfo = std::unique_ptr<PKCS7_SIGNER_INFO, TOpenSslFree<PKCS7_SIGNER_INFO_free>>;
-using TTstInfo = std::unique_ptr<TS_TST_INFO, TOpenSslFree<TS_TST_INFO_free>>;
-using TObject = std::unique_ptr<ASN1_OBJECT, TOpenSslFree<ASN1_OBJECT_free>>;
-using TBio = std::unique_ptr<BIO, TOpenSslFree<BIO_free>>;
-
-TPkcs7 ParsePkcs7(const unsigned char* Data, long Length) {
-  return TPkcs7(d2i_PKCS7(nullptr, &Data, Length));
-}
-
-// The DER bytes an attribute value of type SEQUENCE holds.
-TPkcs7 ParsePkcs7(const ASN1_TYPE* Value) {
-  if (Value == nullptr || Value->type != V_ASN1_SEQUENCE) return nullptr;
-  return ParsePkcs7(Value->value.sequence->data, Value->value.sequence->length);
-}
-
-std::optional<std::int64_t> Seconds(const ASN1_TIME* Time) {
-  std::tm Parts{};
-  if (Time == nullptr || ASN1_TIME_to_tm(Time, &Parts) != 1) return std::nullopt;
-  return static_cast<std::int64_t>(timegm(&Parts));
-}
-
-std::string NameText(const X509_NAME* Name) {
-  if (Name == nullptr) return {};
-  const int Index = X509_NAME_get_index_by_NID(Name, NID_commonName, -1);
-  if (Index >= 0) {
-    unsigned char* Utf8 = nullptr;
-    const int Length = ASN1_STRING_to_UTF8(&Utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(Name, Index)));
-    if (Length >= 0) {
-      std::string Text(reinterpret_cast<const char*>(Utf8), static_cast<std::size_t>(Length));
-      OPENSSL_free(Utf8);
-      return Text;
-    }
-  }
-  TBio Out(BIO_new(BIO_s_mem()));
-  if (!Out || X509_NAME_print_ex(Out.get(), Name, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB) < 0) return {};
-  char* Data = nullptr;
-  const long Length = BIO_get_mem_data(Out.get(), &Data);
-  return Length > 0 ? std::string(Data, static_cast<std::size_t>(Length)) : std::string();
-}
 
 std::string SerialText(const ASN1_INTEGER* Serial) {
   if (Serial == nullptr) return {};
@@ -94,32 +41,10 @@ std::string DigestName(PKCS7_SIGNER_INFO* Signer) {
   return Dotted.data();
 }
 
-// Every value of the unsigned attributes named Oid, in order.
-std::vector<ASN1_TYPE*> UnsignedAttributeValues(PKCS7_SIGNER_INFO* Signer, const char* Oid) {
-  std::vector<ASN1_TYPE*> Values;
-  const TObject Object(OBJ_txt2obj(Oid, 1));
-  const STACK_OF(X509_ATTRIBUTE)* Attributes = PKCS7_get_attributes(Signer);
-  if (!Object || Attributes == nullptr) return Values;
-  for (int Index = X509at_get_attr_by_OBJ(Attributes, Object.get(), -1); Index >= 0;
-       Index = X509at_get_attr_by_OBJ(Attributes, Object.get(), Index)) {
-    X509_ATTRIBUTE* Attribute = X509at_get_attr(Attributes, Index);
-    for (int I = 0; I < X509_ATTRIBUTE_count(Attribute); ++I) Values.push_back(X509_ATTRIBUTE_get0_type(Attribute, I));
-  }
-  return Values;
-}
-
 // The signing time of an Authenticode countersignature, else the time of an RFC 3161 token.
 std::optional<std::int64_t> TimestampTime(PKCS7_SIGNER_INFO* Signer) {
-  const ASN1_TYPE* Counter = PKCS7_get_attribute(Signer, NID_pkcs9_countersignature);
-  if (Counter != nullptr && Counter->type == V_ASN1_SEQUENCE) {
-    const unsigned char* Data = Counter->value.sequence->data;
-    const TSignerInfo CounterSigner(d2i_PKCS7_SIGNER_INFO(nullptr, &Data, Counter->value.sequence->length));
-    if (CounterSigner) {
-      const ASN1_TYPE* SigningTime = PKCS7_get_signed_attribute(CounterSigner.get(), NID_pkcs9_signingTime);
-      if (SigningTime != nullptr && (SigningTime->type == V_ASN1_UTCTIME || SigningTime->type == V_ASN1_GENERALIZEDTIME))
-        return Seconds(SigningTime->value.utctime);
-    }
-  }
+  if (const TSignerInfo CounterSigner = ParseCountersignature(Signer))
+    if (const auto Time = SigningTime(CounterSigner.get())) return Time;
   for (ASN1_TYPE* Value : UnsignedAttributeValues(Signer, Rfc3161TimestampOid)) {
     const TPkcs7 Token = ParsePkcs7(Value);
     if (!Token || !PKCS7_type_is_signed(Token.get())) continue;
@@ -192,8 +117,26 @@ TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image, std:
   const auto Headers = ReadPeHeaders(Image);
   if (!std::holds_alternative<TPeHeaders>(Headers)) return {};
   const TPeHeaders& Pe = std::get<TPeHeaders>(Headers);
-  if (Pe.CertOffset == 0 || Pe.CertSize == 0 || !Fits(Image, Pe.CertOffset, Pe.CertSize)) return {};
+  if (Pe.CertOffset == 0 || Pe.CertSize == 0) return {};
+  // A table reaching past the end of the file is there, but damaged.
+  if (!Fits(Image, Pe.CertOffset, Pe.CertSize)) {
+    TAuthenticodeInfo Damaged;
+    Damaged.HasCertificateTable = true;
+    return Damaged;
+  }
   return ReadAuthenticodeTable(Image.subspan(Pe.CertOffset, Pe.CertSize), MaxSignatures);
+}
+
+TAuthenticodeInfo ReadAuthenticodeSignedData(std::span<const std::uint8_t> Der, std::size_t MaxSignatures) {
+  TAuthenticodeInfo Result;
+  Result.HasCertificateTable = true;
+  TSignatureReader Reader(Result, MaxSignatures);
+  if (Reader.Full()) {
+    Reader.Count(Der, 0);
+  } else if (const TPkcs7 SignedData = ParsePkcs7(Der)) {
+    Reader.Read(SignedData.get(), 0);
+  }
+  return Result;
 }
 
 TAuthenticodeInfo ReadAuthenticodeTable(std::span<const std::uint8_t> Table, std::size_t MaxSignatures) {
@@ -207,7 +150,7 @@ TAuthenticodeInfo ReadAuthenticodeTable(std::span<const std::uint8_t> Table, std
       const auto Der = Table.subspan(Pos + WinCertificateHeaderSize, Length - WinCertificateHeaderSize);
       if (Reader.Full()) {
         Reader.Count(Der, 0);
-      } else if (const TPkcs7 SignedData = ParsePkcs7(Der.data(), static_cast<long>(Der.size()))) {
+      } else if (const TPkcs7 SignedData = ParsePkcs7(Der)) {
         Reader.Read(SignedData.get(), 0);
       }
     }

@@ -1,7 +1,7 @@
 #pragma once
-// What a PE file's Authenticode signatures say: read from the certificate table's
-// WIN_CERTIFICATE entries, each a PKCS#7 signed-data structure, including signatures nested
-// inside another one.
+// What the Authenticode signatures of a PE file or a cabinet say: read from the PE certificate
+// table's WIN_CERTIFICATE entries or a cabinet's signature area, each a PKCS#7 signed-data
+// structure, including signatures nested inside another one.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -38,3 +38,6 @@ TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image,
 // The same from the certificate table alone, as the image's certificate directory entry locates it.
 TAuthenticodeInfo ReadAuthenticodeTable(std::span<const std::uint8_t> Table,
                                         std::size_t MaxSignatures = MaxReadSignatures);
+// The same from one PKCS#7 signature's DER, as a cabinet's signature area holds it.
+TAuthenticodeInfo ReadAuthenticodeSignedData(std::span<const std::uint8_t> Der,
+                                             std::size_t MaxSignatures = MaxReadSignatures);

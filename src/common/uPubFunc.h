@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/VerifySignature.h"
+
 enum TPromptKind : std::uint8_t { pkInfo, pkQuestion, pkWarning, pkError };
 
 // Shows a modal message box (no owner window) and returns the pressed button: 1 OK, 6 Yes, 7 No.

@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -23,6 +24,27 @@ keyUsage = critical,digitalSignature,nonRepudiation
 extendedKeyUsage = critical,timeStamping
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[root]
+basicConstraints = critical,CA:TRUE
+keyUsage = critical,keyCertSign,cRLSign
+subjectKeyIdentifier = hash
+)";
+
+// "openssl ca" is the one command that sets a certificate's start date; it keeps its books in
+// the folder named first.
+constexpr char BackdatingCa[] = R"(
+[ca]
+default_ca = backdated
+[backdated]
+database = $dir/index.txt
+new_certs_dir = $dir
+serial = $dir/serial
+default_md = sha256
+policy = anything
+unique_subject = no
+email_in_dn = no
+[anything]
+commonName = supplied
 )";
 
 void OpenSsl(const std::vector<std::string>& Args, const std::string& StdIn = {}) {
@@ -93,6 +115,70 @@ TTestPki MakePki() {
   return Pki;
 }
 }  // namespace
+
+namespace {
+struct TValidity {
+  std::string From, To;  // YYYYMMDDHHMMSSZ
+};
+
+// Issues a certificate for Name from a new key, through "openssl ca" keeping its books in Folder. An empty
+// CaCert makes a self-signed root.
+void IssueBackdated(const std::string& Folder, const std::string& Name, const std::string& Section,
+                    const TValidity& Validity, const std::string& CaCert, const std::string& CaKey,
+                    const std::string& CertPath, const std::string& KeyPath) {
+  const std::string Request = Folder + "/" + Section + ".csr";
+  OpenSsl({"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", KeyPath, "-out", Request,
+           "-subj", "/CN=" + Name});
+  std::vector<std::string> Args{"ca", "-batch", "-config", Folder + "/ca.cnf", "-in", Request,
+                                "-out", CertPath, "-startdate", Validity.From, "-enddate", Validity.To,
+                                "-extfile", Folder + "/extensions.cnf", "-extensions", Section, "-notext"};
+  if (CaCert.empty()) {
+    Args.insert(Args.end(), {"-selfsign", "-keyfile", KeyPath});
+  } else {
+    Args.insert(Args.end(), {"-cert", CaCert, "-keyfile", CaKey});
+  }
+  OpenSsl(Args);
+}
+
+TBackdatedPki MakeBackdatedPki() {
+  const TTestPki& Pki = TestPki();
+  const std::string F = Pki.Folder + "/backdated";
+  std::filesystem::create_directories(F);
+  std::ofstream(F + "/extensions.cnf") << Extensions;
+  std::ofstream(F + "/ca.cnf") << "dir = " << F << "\n" << BackdatingCa;
+  std::ofstream(F + "/index.txt");
+  std::ofstream(F + "/serial") << "1000\n";
+
+  const TValidity Long{"20190101000000Z", "20450101000000Z"};
+  TBackdatedPki Backdated;
+  Backdated.RootCertPath = F + "/root.pem";
+  const std::string RootKey = F + "/root.key";
+  IssueBackdated(F, "Quillory Backdated Root CA", "root", Long, {}, {}, Backdated.RootCertPath, RootKey);
+
+  Backdated.ExpiredSignerCommonName = "Quillory Expired Signer";
+  const std::string SignerCert = F + "/expired.pem";
+  const std::string SignerKey = F + "/expired.key";
+  IssueBackdated(F, Backdated.ExpiredSignerCommonName, "signer", {"20200101000000Z", "20210101000000Z"},
+                 Backdated.RootCertPath, RootKey, SignerCert, SignerKey);
+  Backdated.WhileSignerValid = 1590969600;  // 2020-06-01 00:00:00 UTC
+  Backdated.ExpiredPfxPath = F + "/expired.pfx";
+  Backdated.ExpiredPfxPassword = "Quillory test 2";
+  OpenSsl({"pkcs12", "-export", "-inkey", SignerKey, "-in", SignerCert, "-certfile", Backdated.RootCertPath,
+           "-name", Backdated.ExpiredSignerCommonName, "-out", Backdated.ExpiredPfxPath, "-passout", "stdin"},
+          Backdated.ExpiredPfxPassword + "\n");
+
+  Backdated.TsaCertPath = F + "/tsa.pem";
+  Backdated.TsaKeyPath = F + "/tsa.key";
+  IssueBackdated(F, "Quillory Backdated TSA", "tsa", Long, Backdated.RootCertPath, RootKey, Backdated.TsaCertPath,
+                 Backdated.TsaKeyPath);
+  return Backdated;
+}
+}  // namespace
+
+const TBackdatedPki& BackdatedPki() {
+  static const TBackdatedPki Backdated = MakeBackdatedPki();
+  return Backdated;
+}
 
 const TTestPki& TestPki() {
   static const TTestPki Pki = MakePki();

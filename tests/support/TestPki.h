@@ -1,6 +1,7 @@
 #pragma once
 // A throw-away PKI for signing tests, made once per process with the openssl command line in a
 // temporary folder that lives until the process ends. Keys are unencrypted PEM.
+#include <cstdint>
 #include <string>
 
 struct TTestPki {
@@ -19,3 +20,14 @@ const TTestPki& TestPki();
 // Another PFX of the same signer under a different password (blanks, quotes... allowed; no line
 // breaks). Each call writes a new file in the PKI's folder.
 std::string PfxWithPassword(const std::string& Password);
+
+// A second PKI under its own root, dated in the past: a code-signing certificate that was valid
+// only during 2020, and a TSA valid from 2019 to 2045. Made once per process, in the same folder.
+struct TBackdatedPki {
+  std::string RootCertPath;
+  std::string ExpiredPfxPath, ExpiredPfxPassword;
+  std::string ExpiredSignerCommonName;
+  std::int64_t WhileSignerValid = 0;  // a moment inside the expired signer's validity
+  std::string TsaCertPath, TsaKeyPath;
+};
+const TBackdatedPki& BackdatedPki();

@@ -127,18 +127,24 @@ ASN1_INTEGER* NextSerial(TS_RESP_CTX*, void* Counter) {
   if (Serial) ASN1_INTEGER_set(Serial, ++*static_cast<long*>(Counter));
   return Serial;
 }
+
+int FixedTime(TS_RESP_CTX*, void* Time, long* Seconds, long* Microseconds) {
+  *Seconds = static_cast<long>(*static_cast<const std::int64_t*>(Time));
+  *Microseconds = 0;
+  return 1;
+}
 }  // namespace
 
 struct TimestampServer::TSigner {
   TX509 Certificate;
   TKey Key;
   long Serial = 0;
+  std::optional<std::int64_t> StampTime;
 
-  TSigner() {
-    const TTestPki& Pki = TestPki();
-    TBio CertFile = OpenFile(Pki.TsaCertPath);
+  explicit TSigner(const TTsaIdentity& Identity) : StampTime(Identity.StampTime) {
+    TBio CertFile = OpenFile(Identity.CertPath);
     Certificate.reset(PEM_read_bio_X509(CertFile.get(), nullptr, nullptr, nullptr));
-    TBio KeyFile = OpenFile(Pki.TsaKeyPath);
+    TBio KeyFile = OpenFile(Identity.KeyPath);
     Key.reset(PEM_read_bio_PrivateKey(KeyFile.get(), nullptr, nullptr, nullptr));
     if (!Certificate || !Key) throw std::runtime_error("cannot load the TSA certificate or key");
   }
@@ -148,10 +154,20 @@ struct TimestampServer::TSigner {
     const std::optional<std::string> Content = Der ? AuthenticodeRequestContent(*Der) : std::nullopt;
     if (!Content) return THttpResponse{400, "text/plain", "bad time-stamp request"};
     TBio Data(BIO_new_mem_buf(Content->data(), static_cast<int>(Content->size())));
-    TPkcs7 Signed(PKCS7_sign(Certificate.get(), Key.get(), nullptr, Data.get(),
-                             PKCS7_BINARY | PKCS7_NOSMIMECAP));
+    constexpr int Flags = PKCS7_BINARY | PKCS7_NOSMIMECAP | PKCS7_PARTIAL;
+    TPkcs7 Signed(PKCS7_sign(Certificate.get(), Key.get(), nullptr, Data.get(), Flags));
+    if (Signed && StampTime) {
+      // A signing time already present is kept when the signature is finished.
+      PKCS7_SIGNER_INFO* Info = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(Signed.get()), 0);
+      ASN1_UTCTIME* Time = ASN1_UTCTIME_set(nullptr, static_cast<time_t>(*StampTime));
+      if (Time == nullptr || PKCS7_add_signed_attribute(Info, NID_pkcs9_signingTime, V_ASN1_UTCTIME, Time) != 1) {
+        ASN1_UTCTIME_free(Time);
+        Signed.reset();
+      }
+    }
     TBio Out(BIO_new(BIO_s_mem()));
-    if (!Signed || !Out || i2d_PKCS7_bio(Out.get(), Signed.get()) != 1)
+    if (!Signed || PKCS7_final(Signed.get(), Data.get(), Flags) != 1 || !Out ||
+        i2d_PKCS7_bio(Out.get(), Signed.get()) != 1)
       return THttpResponse{500, "text/plain", "signing failed"};
     return THttpResponse{200, "application/octet-stream", EncodeBase64(BioContents(Out.get()))};
   }
@@ -167,6 +183,7 @@ struct TimestampServer::TSigner {
     for (const EVP_MD* Digest : {EVP_sha1(), EVP_sha256(), EVP_sha384(), EVP_sha512()})
       TS_RESP_CTX_add_md(Context.get(), Digest);
     TS_RESP_CTX_set_serial_cb(Context.get(), NextSerial, &Serial);
+    if (StampTime) TS_RESP_CTX_set_time_cb(Context.get(), FixedTime, &*StampTime);
     TBio Query(BIO_new_mem_buf(Body.data(), static_cast<int>(Body.size())));
     TTsResponse Response(TS_RESP_create_response(Context.get(), Query.get()));
     TBio Out(BIO_new(BIO_s_mem()));
@@ -176,7 +193,11 @@ struct TimestampServer::TSigner {
   }
 };
 
-TimestampServer::TimestampServer(TTimestampBehaviour Behaviour) : Signer(std::make_unique<TSigner>()) {
+TimestampServer::TimestampServer(TTimestampBehaviour Behaviour)
+    : TimestampServer(Behaviour, TTsaIdentity{TestPki().TsaCertPath, TestPki().TsaKeyPath, std::nullopt}) {}
+
+TimestampServer::TimestampServer(TTimestampBehaviour Behaviour, const TTsaIdentity& Identity)
+    : Signer(std::make_unique<TSigner>(Identity)) {
   Http = std::make_unique<LoopbackHttpServer>(
       [this, Behaviour](const THttpRequest& Request) -> std::optional<THttpResponse> {
         switch (Behaviour) {

@@ -3,7 +3,9 @@
 // certificate. One address serves both kinds of request: RFC 3161 queries (content type
 // application/timestamp-query) and Authenticode requests (any other POST: base64 of a PKCS#7
 // time-stamp request, answered with base64 PKCS#7 signed data over the signature it carries).
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "support/LoopbackHttpServer.h"
@@ -14,10 +16,18 @@ enum class TTimestampBehaviour {
   Silent    // never answers; connections stay open until the server stops
 };
 
+// Who stamps, and at which time (seconds since 1970 UTC; the clock's when not given).
+struct TTsaIdentity {
+  std::string CertPath, KeyPath;
+  std::optional<std::int64_t> StampTime;
+};
+
 class TimestampServer {
  public:
-  // Throws std::runtime_error when the TSA key or certificate cannot be loaded.
+  // Throws std::runtime_error when the TSA key or certificate cannot be loaded. Stamps as the
+  // test PKI's TSA unless told otherwise.
   explicit TimestampServer(TTimestampBehaviour Behaviour = TTimestampBehaviour::Answer);
+  TimestampServer(TTimestampBehaviour Behaviour, const TTsaIdentity& Identity);
   ~TimestampServer();
   TimestampServer(const TimestampServer&) = delete;
   TimestampServer& operator=(const TimestampServer&) = delete;

@@ -162,7 +162,7 @@ TEST(UnpackedPackage, SignsADroppedFileWithTheSigningToolBesideIt) {
   ASSERT_TRUE(Source.WaitUntilShown()) << "the drag source did not show its window";
   // A drag driven through Xvfb now and then goes astray; the signed file is what counts, so the
   // drop and Start are tried again when the summary came without it.
-  TVerifyResult Verified;
+  TOsslVerdict Verified;
   for (int Attempt = 0; Attempt < 3 && !Verified.SignatureOk; ++Attempt) {
     ASSERT_TRUE(Source.DragTo(Origin + FileList)) << "no drop was taken";
     Xdotool({"windowfocus", "--sync", Window});

@@ -1,0 +1,94 @@
+#include "common/VerifySignature.h"
+
+#include <openssl/err.h>
+
+#include "common/DisplayedText.h"
+#include "common/FileDigest.h"
+#include "common/FileReader.h"
+#include "common/Pkcs7Parts.h"
+#include "common/SignatureCheck.h"
+#include "common/SignedContainer.h"
+#include "common/TrustStore.h"
+
+namespace {
+// How a nested signature's verdict reads inside the primary's message.
+const char* ShortText(TVerifyState State) {
+  switch (State) {
+    case vsValid: return DISPLAYED_TEXT("VerifySignature", "有效");
+    case vsValidNoTimestamp: return DISPLAYED_TEXT("VerifySignature", "有效但没有有效的时间戳");
+    case vsTampered: return DISPLAYED_TEXT("VerifySignature", "已被篡改");
+    case vsUntrusted: return DISPLAYED_TEXT("VerifySignature", "不受信任");
+    case vsExpired: return DISPLAYED_TEXT("VerifySignature", "已过期");
+    case vsUnsigned:
+    case vsUnsupported:
+    case vsUnreadable: break;
+  }
+  return DISPLAYED_TEXT("VerifySignature", "无法读取");
+}
+
+std::string NestedSummary(const TNestedVerdicts& Nested) {
+  std::string Summary;
+  int Number = 0;
+  for (const TSignatureVerdict& Verdict : Nested.Checked) {
+    Summary += DISPLAYED_TEXT("VerifySignature", "；嵌套签名") + std::to_string(++Number);
+    if (!Verdict.Signer.empty()) Summary += "（" + Verdict.Signer + "）";
+    Summary += ShortText(Verdict.State);
+  }
+  if (Nested.Unchecked > 0)
+    Summary += DISPLAYED_TEXT("VerifySignature", "；另有") + std::to_string(Nested.Unchecked) +
+               DISPLAYED_TEXT("VerifySignature", "个嵌套签名未验证");
+  return Summary;
+}
+
+TVerifyResult Outcome(TVerifyState State, const char* Message) { return {State, Message, {}, {}}; }
+
+TVerifyResult Verify(const std::string& Path, const std::string& ExtraTrustFile) {
+  TFileReader File;
+  if (!File.Open(Path)) return Outcome(vsUnreadable, DISPLAYED_TEXT("VerifySignature", "无法打开文件"));
+  if (File.Size() == 0) return Outcome(vsUnsupported, DISPLAYED_TEXT("VerifySignature", "文件为空"));
+  const std::optional<TSignedContainer> Located = LocateSignature(File.Descriptor(), File.Size());
+  if (!Located) return Outcome(vsUnreadable, DISPLAYED_TEXT("VerifySignature", "无法读取文件"));
+  const TSignedContainer& Container = *Located;
+
+  const char* Damaged = DISPLAYED_TEXT("VerifySignature", "签名数据已损坏");
+  switch (Container.Kind) {
+    case TContainerKind::Other:
+      return Outcome(vsUnsupported, DISPLAYED_TEXT("VerifySignature", "不是程序文件或CAB文件，无法验证签名"));
+    case TContainerKind::BrokenPe:
+      return Outcome(vsUnsupported, DISPLAYED_TEXT("VerifySignature", "非法的PE文件"));
+    case TContainerKind::Pe:
+    case TContainerKind::Cab:
+      break;
+  }
+  switch (Container.Slot) {
+    case TSignatureSlot::Absent:
+      return Outcome(vsUnsigned, DISPLAYED_TEXT("VerifySignature", "文件没有签名"));
+    case TSignatureSlot::Malformed:
+      return Outcome(vsUnreadable, Damaged);
+    case TSignatureSlot::Present:
+      break;
+  }
+  const TPkcs7 SignedData = ParsePkcs7(Container.SignedData);
+  if (!SignedData) return Outcome(vsUnreadable, Damaged);
+
+  const TTrustStore Trust = TrustStore(ExtraTrustFile);
+  if (!Trust.Store) return Outcome(vsUnreadable, DISPLAYED_TEXT("VerifySignature", "无法建立受信任证书列表"));
+  X509_STORE* Store = Trust.Store.get();
+  TFileDigests Digests(File.Descriptor(), Container.DigestedParts);
+  const TSignatureVerdict Primary = CheckSignedData(SignedData.get(), Digests, Store);
+  TVerifyResult Result{Primary.State, Primary.Reason, Primary.Signer, Primary.TimeStamp};
+  if (!Result.TimeStamp.empty()) Result.Message += DISPLAYED_TEXT("VerifySignature", "，时间戳 ") + Result.TimeStamp;
+  if (Primary.State == vsUntrusted && Trust.ExtraTrustUnreadable)
+    Result.Message += DISPLAYED_TEXT("VerifySignature", "（无法读取附加的受信任证书文件）");
+  if (Primary.State != vsUnreadable)
+    Result.Message += NestedSummary(CheckNestedSignatures(SignedData.get(), Digests, Store));
+  return Result;
+}
+}  // namespace
+
+TVerifyResult VerifySignature(const std::string& Path, const std::string& ExtraTrustFile) {
+  TVerifyResult Result = Verify(Path, ExtraTrustFile);
+  // Failed checks leave reasons in this thread's error queue; the verdict already says it all.
+  ERR_clear_error();
+  return Result;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// Checking a file's Authenticode signature in-process: the file's digest, the signer's chain
+// against the system's trusted certificates plus an extra PEM file, and the timestamp.
+#include <cstdint>
+#include <string>
+
+enum TVerifyState : std::uint8_t {
+  vsValid,             // digest matches, chain trusted, timestamp present and valid
+  vsValidNoTimestamp,  // digest matches, chain trusted, no (valid) timestamp
+  vsUnsigned,          // a program file without a certificate table
+  vsTampered,          // the file's digest differs from the signed one
+  vsUntrusted,         // digest matches, but the signer's chain does not reach a trusted root
+  vsExpired,           // the signer's certificate expired and no valid timestamp vouches for the signing time
+  vsUnsupported,       // neither a PE image nor a cabinet
+  vsUnreadable         // missing, unreadable, or malformed signature data
+};
+
+// Message: the text the file list shows. Signer: the primary signer's common name.
+// TimeStamp: the signing time from a valid timestamp, ISO 8601 UTC, else empty.
+struct TVerifyResult { TVerifyState State; std::string Message; std::string Signer; std::string TimeStamp; };
+
+// The primary signature decides the state; the message mentions nested ones. Safe to call from
+// several threads at once.
+TVerifyResult VerifySignature(const std::string& Path, const std::string& ExtraTrustFile = {});
