@@ -13,13 +13,16 @@
 
 #include "common/AuthenticodeInfo.h"
 #include "common/PeHeaders.h"
+#include "common/SignatureCheck.h"
 #include "common/uPubFunc.h"
+#include "support/CabFixtures.h"
 #include "support/ManySignatures.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
+#include "ui/ConfigFile.h"
 #include "ui/TFrmFileProperties.h"
 
 namespace {
@@ -136,6 +139,10 @@ TEST_F(FileProperties, AFileWithTwentyThousandSignaturesListsTheFirstOnesAndCoun
   ASSERT_NE(Window->lblMoreSignatures, nullptr);
   EXPECT_TRUE(Window->lblMoreSignatures->text().contains(QString::number(20'101 - MaxReadSignatures)))
       << Window->lblMoreSignatures->text().toStdString();
+  // Verification checks only the first nested signatures too, and counts the others.
+  ASSERT_NE(Window->lblVerdict, nullptr);
+  EXPECT_TRUE(Window->lblVerdict->text().contains(QString::number(20'000 - MaxCheckedNestedSignatures)))
+      << Window->lblVerdict->text().toStdString();
 }
 
 TEST_F(FileProperties, TimestampTimeFromEitherKindOfTimestamp) {
@@ -194,6 +201,29 @@ TEST_F(FileProperties, WindowShowsTheSignatures) {
   EXPECT_EQ(Window->lblDigest->text(), "sha256");
   EXPECT_EQ(Window->lblTimestamp->text(), "不可用");
   EXPECT_FALSE(Window->lblSerial->text().isEmpty());
+}
+
+TEST_F(FileProperties, SignaturesTabShowsTheVerdictAndReadsCabinets) {
+  WriteBytes(PathOf("setup.cab"), BuildCab("setup.inf", "[Version]\n"));
+  const std::string Cab = PathOf("signed.cab");
+  ASSERT_TRUE(OsslSign(PathOf("setup.cab"), Cab, {"-h", "sha256"}));
+  const std::string Trust = ConfiguredVerifyTrustFile(ConfigFilePath());
+  for (const std::string& Path : {Cab, Signed("app.exe")}) {
+    TFrmFileProperties* Window = Open(Path);
+    ASSERT_NE(Window->lvSignatures, nullptr) << Path;
+    EXPECT_EQ(Window->lvSignatures->topLevelItem(0)->text(0), QString::fromStdString(TestPki().SignerCommonName));
+    ASSERT_NE(Window->lblVerdict, nullptr);
+    EXPECT_TRUE(Window->lblVerdict->text().endsWith(QString::fromStdString(VerifySignature(Path, Trust).Message)))
+        << Window->lblVerdict->text().toStdString();
+  }
+  EXPECT_EQ(TFrmFileProperties::Find(QString::fromStdString(Cab))->lblKind->text(), "CAB 压缩文件");
+
+  auto Bytes = ReadBytes(Cab);
+  Bytes.resize(Bytes.size() - 16);
+  WriteBytes(PathOf("cut.cab"), Bytes);
+  TFrmFileProperties* Cut = Open(PathOf("cut.cab"));
+  EXPECT_EQ(Cut->lblMessage->text(), "此文件的数字签名已损坏，无法读取。");
+  ASSERT_NE(Cut->lblVerdict, nullptr);
 }
 
 TEST_F(FileProperties, SelectingANestedSignatureShowsItsDetails) {

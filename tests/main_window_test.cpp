@@ -126,12 +126,14 @@ TEST_F(MainWindow, TabKeyVisitsControlsInDesignOrder) {
 
 TEST_F(MainWindow, PopupMenuItemsInOrder) {
   const QList<QAction*> Items = Form.PopupMenu->actions();
-  ASSERT_EQ(Items.size(), 5);
+  ASSERT_EQ(Items.size(), 7);
   EXPECT_EQ(Items[0]->text(), "删除选中(&D)");
   EXPECT_TRUE(Items[1]->isSeparator());
   EXPECT_EQ(Items[2]->text(), "全部选中(&A)");
   EXPECT_EQ(Items[3]->text(), "全部不选(&C)");
   EXPECT_EQ(Items[4]->text(), "反向选择(&U)");
+  EXPECT_TRUE(Items[5]->isSeparator());
+  EXPECT_EQ(Items[6], Form.pmiVerify);
   for (QAction* Item : Items) EXPECT_TRUE(Item->isEnabled());
 }
 

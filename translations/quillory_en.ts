@@ -208,6 +208,14 @@
         <translation>Only the first %1 signatures are listed; %2 more are not shown.</translation>
     </message>
     <message>
+        <source>CAB 压缩文件</source>
+        <translation>Cabinet file</translation>
+    </message>
+    <message>
+        <source>验证结果：%1</source>
+        <translation>Verification: %1</translation>
+    </message>
+    <message>
         <source>关闭</source>
         <translation>Close</translation>
     </message>
@@ -305,6 +313,14 @@
     <message>
         <source>时间戳不能为空</source>
         <translation>The timestamp server cannot be empty</translation>
+    </message>
+    <message>
+        <source>验证签名(&amp;V)</source>
+        <translation>&amp;Verify signatures</translation>
+    </message>
+    <message>
+        <source>共有%1个操作文件，验证成功%2个；失败%3个</source>
+        <translation>%1 file(s) processed, %2 verified, %3 failed</translation>
     </message>
 </context>
 <context>

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/TextUtil.h"
+#include "filelist/DisplayedMessage.h"
 #include "filelist/FileListDisplay.h"
 
 namespace {
@@ -115,9 +116,9 @@ QVariant TFileListModel::data(const QModelIndex& Index, int Role) const {
   if (Role == Qt::DisplayRole || Role == Qt::ToolTipRole) {
     const auto Text = FileCellText(Item, Index.column());
     if (!Text) return {};
-    // The stripper's messages are shown in the user's language; any other text is not in the
-    // catalogue and comes back unchanged.
-    if (Index.column() == fcInfo) return QCoreApplication::translate("StripSignature", Text->c_str());
+    // The stripper's and the signature check's messages are shown in the user's language; any
+    // other text is not in the catalogue and comes back unchanged.
+    if (Index.column() == fcInfo) return DisplayedMessage(*Text);
     return QString::fromStdString(*Text);
   }
   if (Role == Qt::DecorationRole) {

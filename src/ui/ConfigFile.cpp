@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "history/HistoryStore.h"
+
 std::string ConfigFilePath() {
   const QString ProgramDir = QCoreApplication::applicationDirPath();
   if (QFileInfo(ProgramDir).isWritable()) return QDir(ProgramDir).filePath("config.ini").toStdString();
@@ -12,4 +14,10 @@ std::string ConfigFilePath() {
   // A first start of an installed program finds no folder of its own there yet.
   QDir().mkpath(UserDir);
   return QDir(UserDir).filePath("config.ini").toStdString();
+}
+
+std::string ConfiguredVerifyTrustFile(const std::string& ConfigFile) {
+  const std::string Name = THistoryStore(ConfigFile).Read("Options", "VerifyTrustFile");
+  if (Name.empty()) return {};
+  return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromStdString(Name)).toStdString();
 }

@@ -25,6 +25,10 @@
 
 #include "common/FileReader.h"
 #include "common/PeHeaders.h"
+#include "common/SignedContainer.h"
+#include "common/VerifySignature.h"
+#include "filelist/DisplayedMessage.h"
+#include "ui/ConfigFile.h"
 
 namespace {
 QHash<QString, TFrmFileProperties*>& OpenWindows() {
@@ -47,9 +51,9 @@ QLabel* ValueLabel(QWidget* Parent, const QString& Text = {}) {
   return Result;
 }
 
-// What the window shows of a regular file's bytes: its PE headers and certificate table, read by
-// position. Anything else (a folder, a named pipe, a device) has no bytes to show and is not
-// opened.
+// What the window shows of a regular file's bytes: its PE headers and certificate table, or a
+// cabinet's signature, read by position. Anything else (a folder, a named pipe, a device) has no
+// bytes to show and is not opened.
 class TProgramBytes {
  public:
   explicit TProgramBytes(const QFileInfo& Info) {
@@ -61,18 +65,27 @@ class TProgramBytes {
     Unreadable = !Head;
     if (Unreadable) return;
     Headers = ReadPeHeaders(*Head);
-    const auto* Pe = std::get_if<TPeHeaders>(&Headers);
-    if (Pe == nullptr || Pe->CertOffset == 0 || Pe->CertSize == 0) return;
-    if (const auto Table = ReadAt(Reader.Descriptor(), Pe->CertOffset, Pe->CertSize))
-      Signatures = ReadAuthenticodeTable(*Table);
+    if (const auto* Pe = std::get_if<TPeHeaders>(&Headers)) {
+      if (Pe->CertOffset == 0 || Pe->CertSize == 0) return;
+      // A table reaching past the end of the file is there, but damaged.
+      Signatures.HasCertificateTable = true;
+      if (const auto Table = ReadAt(Reader.Descriptor(), Pe->CertOffset, Pe->CertSize))
+        Signatures = ReadAuthenticodeTable(*Table);
+      return;
+    }
+    const std::optional<TSignedContainer> Located = LocateSignature(Reader.Descriptor(), Reader.Size());
+    IsCabinet = Located && Located->Kind == TContainerKind::Cab;
+    if (IsCabinet && Located->Slot != TSignatureSlot::Absent) Signatures = ReadAuthenticodeSignedData(Located->SignedData);
   }
   bool IsUnreadable() const { return Unreadable; }
   const TPeHeaders* Program() const { return std::get_if<TPeHeaders>(&Headers); }
+  bool IsCab() const { return IsCabinet; }
   const TAuthenticodeInfo& Authenticode() const { return Signatures; }
 
  private:
   bool Unreadable = false;
   std::variant<TPeHeaders, TPeFormatError> Headers = TPeFormatError::NotMz;
+  bool IsCabinet = false;
   TAuthenticodeInfo Signatures;
 };
 
@@ -81,6 +94,8 @@ QString KindText(const QFileInfo& Info, const TProgramBytes& Bytes) {
   if (Bytes.IsUnreadable()) return Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "无法读取"));
   if (const TPeHeaders* Pe = Bytes.Program()) return Pe->Is64 ? Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "64 位程序"))
                                                               : Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "32 位程序"));
+  if (Bytes.IsCab())
+    return Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "CAB 压缩文件"));
   return Text(QT_TRANSLATE_NOOP("TFrmFileProperties", "不是程序"));
 }
 }  // namespace
@@ -202,13 +217,23 @@ QWidget* TFrmFileProperties::CreateMessagePage(const QString& Message) {
   return Page;
 }
 
+void TFrmFileProperties::AddVerdict(QWidget* Page, QLayout* Layout) {
+  const TVerifyResult Verdict = VerifySignature(QFile::encodeName(Path).toStdString(), ConfiguredVerifyTrustFile(ConfigFilePath()));
+  lblVerdict = ValueLabel(Page, tr("验证结果：%1").arg(DisplayedMessage(Verdict.Message)));
+  Layout->addWidget(lblVerdict);
+}
+
 QWidget* TFrmFileProperties::CreateSignaturesTab(const TAuthenticodeInfo& Info) {
-  if (Info.Signatures.empty())
-    return CreateMessagePage(Info.HasCertificateTable ? tr("此文件的数字签名已损坏，无法读取。")
-                                                      : tr("此文件没有数字签名。"));
+  if (Info.Signatures.empty()) {
+    QWidget* Page = CreateMessagePage(Info.HasCertificateTable ? tr("此文件的数字签名已损坏，无法读取。")
+                                                               : tr("此文件没有数字签名。"));
+    if (Info.HasCertificateTable) AddVerdict(Page, Page->layout());
+    return Page;
+  }
   Signatures = Info.Signatures;
   auto* Page = new QWidget(Tabs);
   auto* Layout = new QVBoxLayout(Page);
+  AddVerdict(Page, Layout);
 
   Layout->addWidget(new QLabel(tr("签名列表："), Page));
   lvSignatures = new QTreeWidget(Page);

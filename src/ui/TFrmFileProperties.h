@@ -10,6 +10,7 @@
 
 class QBoxLayout;
 class QLabel;
+class QLayout;
 class QPushButton;
 class QTabWidget;
 class QTreeWidget;
@@ -38,6 +39,7 @@ class TFrmFileProperties : public QWidget {
   QLabel* lblModified = nullptr;
   QLabel* lblKind = nullptr;
   // Digital signatures tab
+  QLabel* lblVerdict = nullptr;  // the outcome of verifying the file's signature
   QTreeWidget* lvSignatures = nullptr;
   QLabel* lblMoreSignatures = nullptr;  // only when the file carries more than are listed
   QLabel* lblSigner = nullptr;
@@ -60,6 +62,7 @@ class TFrmFileProperties : public QWidget {
   void CreateTabs();
   QWidget* CreateGeneralTab(const QString& Kind);
   QWidget* CreateSignaturesTab(const TAuthenticodeInfo& Info);
+  void AddVerdict(QWidget* Page, QLayout* Layout);
   QWidget* CreateMessagePage(const QString& Message);
   void ShowSignature(int Index);
 

@@ -204,6 +204,10 @@ void TFrmMain::CreatePopupMenu() {
   pmiUnSelAll->setObjectName("pmiUnSelAll");
   N5 = PopupMenu->addAction(tr("反向选择(&U)"));
   N5->setObjectName("N5");
+  N6 = PopupMenu->addSeparator();
+  N6->setObjectName("N6");
+  pmiVerify = PopupMenu->addAction(tr("验证签名(&V)"));
+  pmiVerify->setObjectName("pmiVerify");
 }
 
 void TFrmMain::SetMinimumSize() {
@@ -245,6 +249,7 @@ void TFrmMain::ConnectHandlers() {
   connect(pmiSelAll, &QAction::triggered, this, &TFrmMain::pmiSelAllClick);
   connect(pmiUnSelAll, &QAction::triggered, this, &TFrmMain::pmiUnSelAllClick);
   connect(N5, &QAction::triggered, this, &TFrmMain::N5Click);
+  connect(pmiVerify, &QAction::triggered, this, &TFrmMain::pmiVerifyClick);
   ConnectListKeys();
 }
 

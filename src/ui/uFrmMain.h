@@ -18,6 +18,7 @@ class QDragMoveEvent;
 class QDropEvent;
 class TFileListView;
 class TSignThread;
+class TVerifyBatch;
 class TWebBrowseEx;
 class TWorkingRowFollower;
 
@@ -62,6 +63,8 @@ class TFrmMain : public QWidget {
   QAction* pmiSelAll;
   QAction* pmiUnSelAll;
   QAction* N5;
+  QAction* N6;
+  QAction* pmiVerify;
   QTimer* Timer;
 
   // Window
@@ -91,6 +94,9 @@ class TFrmMain : public QWidget {
   void btnAddSignClick();
   void SignThreadDone();
   void btnDelSignClick();
+  // Verifies the selected rows' signatures, or every row's when none is selected.
+  void pmiVerifyClick();
+  void VerifyBatchDone(int Total, int Succeeded);
 
   // Vendor hooks
   void Button1Click();
@@ -116,6 +122,7 @@ class TFrmMain : public QWidget {
 
   TWorkingRowFollower* FWorkFollower = nullptr;
   QPointer<TSignThread> FSignThread;  // the running signing batch
+  QPointer<TVerifyBatch> FVerifyBatch;  // the running verification batch
   bool FCloseAfterBatch = false;
 };
 
