@@ -2,6 +2,8 @@
 
 #include <QTemporaryDir>
 
+#include <stdlib.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -64,19 +66,28 @@ void MakeRootCa(const std::string& Name, const std::string& CertPath, const std:
 
 void MakeLeaf(const std::string& Folder, const std::string& Name, const std::string& Section,
               const std::string& Serial, const std::string& CaCert, const std::string& CaKey,
-              const std::string& CertPath, const std::string& KeyPath) {
-  const std::string Request = Folder + "/" + Section + ".csr";
-  OpenSsl({"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", KeyPath, "-out", Request,
-           "-subj", "/CN=" + Name});
+              const std::string& CertPath, const std::string& KeyPath,
+              const std::vector<std::string>& KeyKind = {"-newkey", "rsa:2048"}) {
+  const std::string Request = Folder + "/" + Section + "-" + Serial + ".csr";
+  std::vector<std::string> Args{"req", "-new"};
+  Args.insert(Args.end(), KeyKind.begin(), KeyKind.end());
+  Args.insert(Args.end(), {"-nodes", "-keyout", KeyPath, "-out", Request, "-subj", "/CN=" + Name});
+  OpenSsl(Args);
   OpenSsl({"x509", "-req", "-in", Request, "-CA", CaCert, "-CAkey", CaKey, "-set_serial", Serial,
            "-days", "3650", "-out", CertPath, "-extfile", Folder + "/extensions.cnf", "-extensions",
            Section});
 }
 
+// The password goes through the environment, which openssl takes byte for byte: line breaks,
+// byte-order marks and great lengths included.
 void ExportPfx(const TTestPki& Pki, const std::string& PfxPath, const std::string& Password) {
+  static std::mutex Environment;
+  const std::lock_guard Lock(Environment);
+  ::setenv("QUILLORY_TEST_PFX_PASSWORD", Password.c_str(), 1);
   OpenSsl({"pkcs12", "-export", "-inkey", Pki.SignerKeyPath, "-in", Pki.SignerCertPath, "-certfile",
-           Pki.CaCertPath, "-name", Pki.SignerCommonName, "-out", PfxPath, "-passout", "stdin"},
-          Password + "\n");
+           Pki.CaCertPath, "-name", Pki.SignerCommonName, "-out", PfxPath, "-passout",
+           Password.empty() ? "pass:" : "env:QUILLORY_TEST_PFX_PASSWORD"});
+  ::unsetenv("QUILLORY_TEST_PFX_PASSWORD");
 }
 
 // The folder must outlive every test; it is removed when the process exits normally.
@@ -101,6 +112,11 @@ TTestPki MakePki() {
   Pki.SignerKeyPath = F + "/signer.key";
   MakeLeaf(F, Pki.SignerCommonName, "signer", "0x51A7E1", Pki.CaCertPath, CaKey, Pki.SignerCertPath,
            Pki.SignerKeyPath);
+  Pki.EcSignerCommonName = "Quillory Test EC Signer";
+  Pki.EcSignerCertPath = F + "/ec-signer.pem";
+  Pki.EcSignerKeyPath = F + "/ec-signer.key";
+  MakeLeaf(F, Pki.EcSignerCommonName, "signer", "0x51A7E2", Pki.CaCertPath, CaKey, Pki.EcSignerCertPath,
+           Pki.EcSignerKeyPath, {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256"});
   Pki.PfxPath = F + "/signer.pfx";
   Pki.PfxPassword = "Quillory test 1";
   ExportPfx(Pki, Pki.PfxPath, Pki.PfxPassword);

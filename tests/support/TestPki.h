@@ -9,6 +9,8 @@ struct TTestPki {
   std::string CaCertPath;                     // root CA (PEM) that issued the signer
   std::string SignerCertPath, SignerKeyPath;  // code-signing cert (EKU codeSigning), PEM
   std::string SignerCommonName;               // e.g. "Quillory Test Signer"
+  std::string EcSignerCertPath, EcSignerKeyPath;  // the same with an EC P-256 key, same CA
+  std::string EcSignerCommonName;
   std::string PfxPath, PfxPassword;           // password-protected PKCS#12 with key + cert + CA
   std::string TsaCaCertPath;                  // CA that issued the TSA certificate
   std::string TsaCertPath, TsaKeyPath;        // TSA cert with critical EKU timeStamping, PEM
@@ -17,8 +19,8 @@ struct TTestPki {
 // Throws std::runtime_error when openssl fails.
 const TTestPki& TestPki();
 
-// Another PFX of the same signer under a different password (blanks, quotes... allowed; no line
-// breaks). Each call writes a new file in the PKI's folder.
+// Another PFX of the same signer under a different password (any bytes but NUL, also none at
+// all). Each call writes a new file in the PKI's folder.
 std::string PfxWithPassword(const std::string& Password);
 
 // A second PKI under its own root, dated in the past: a code-signing certificate that was valid

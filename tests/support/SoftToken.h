@@ -1,0 +1,17 @@
+#pragma once
+// A SoftHSM2 token in a temporary folder, made once per process with the test PKI's signers: the
+// RSA key and certificate under one id and labelled differently (as many tokens do), the EC P-256
+// ones under another id and one label. SOFTHSM2_CONF is set for the process and its
+// children, so p11-kit's proxy module reaches the token too.
+#include <string>
+
+struct TSoftToken {
+  std::string Module;  // SoftHSM2's PKCS#11 module
+  std::string Label, Serial, Pin;
+  std::string RsaKeyUri, EcKeyUri;  // token label and id
+  std::string RsaKeyLabel, EcLabel;
+  std::string RsaSha1, EcSha1;  // thumbprints of the certificates, upper-case hex
+};
+
+// Throws std::runtime_error when the token cannot be made.
+const TSoftToken& SoftToken();
