@@ -519,3 +519,46 @@ TEST_F(SignToolTest, KillAtAnyMomentLeavesTheFileWholeAndAtMostOneSmallLeftover)
     }
   }
 }
+
+TEST_F(SignToolTest, EveryPasswordThePfxAcceptsSigns) {
+  TimestampServer Server;
+  const std::string ByteOrderMark = "\xEF\xBB\xBF";
+  const std::vector<std::pair<const char*, std::string>> Passwords{
+      {"empty", ""},
+      {"carriage return", "secret\r"},
+      {"line feed", "secret\n"},
+      {"both, inside too", "se\r\ncret\r\n"},
+      {"byte-order mark", ByteOrderMark + "secret"},
+      {"only a byte-order mark", ByteOrderMark},
+      {"longer than a page", std::string(5000, 'x') + "!"}};
+  for (const auto& [Name, Password] : Passwords) {
+    const std::string Pfx = PfxWithPassword(Password);
+    const std::string File = WriteProgram(std::string(Name) + ".exe");
+    const TProcessResult Result =
+        RunProcess(SignTool(), {"sign", "/q", "/f", Pfx, "/p", Password, "/t", Server.Url(), File});
+    EXPECT_EQ(Result.ExitCode, 0) << Name << ": " << Result.Err;
+    ExpectSignedAndTimestamped(File);
+
+    // The same PFX still refuses a password that differs only in what a careless reader drops.
+    const std::string Other = WriteProgram(std::string(Name) + " refused.exe");
+    const TProcessResult Refused = RunProcess(SignTool(), {"sign", "/q", "/f", Pfx, "/p", Password + "\n", Other});
+    EXPECT_EQ(Refused.Err, "SignTool Error: The specified PFX password is not correct.\n") << Name;
+  }
+  EXPECT_EQ(Entries().size(), 2 * Passwords.size());
+}
+
+TEST_F(SignToolTest, OnlyKnownOptionNamesAreOptions) {
+  // Absolute paths start with "/" too: names that only resemble options are files.
+  for (const std::string Path : {"/a.exe", "/p.exe", "/srv/build/x.exe"}) {
+    const TProcessResult Result =
+        RunProcess(SignTool(), {"sign", "/q", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, Path});
+    EXPECT_EQ(Result.Err, "SignTool Error: File not found: " + Path +
+                              "\nSignTool Error: An error occurred while attempting to sign: " + Path + "\n");
+  }
+  // Every word after the first file is a file, even a known option's name.
+  const std::string File = WriteProgram("q");
+  const TProcessResult Result =
+      RunProcess(SignTool(), {"sign", "/q", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, File, "/d"});
+  EXPECT_EQ(Result.Err, "SignTool Error: File not found: /d\nSignTool Error: An error occurred while attempting to sign: /d\n");
+  EXPECT_TRUE(OsslVerify(File).SignatureOk);
+}

@@ -14,6 +14,7 @@
 #include "OsslsigncodeRun.h"
 #include "PfxCheck.h"
 #include "ScratchOutput.h"
+#include "TokenLock.h"
 #include "common/SafeFileWrite.h"
 #include "common/TextUtil.h"
 
@@ -48,6 +49,15 @@ TSignResult ReplaceFailure(const std::string& File, const TReplaceError& Error) 
   return Failure("Unable to replace " + File + ": " + Error.what());
 }
 
+// osslsigncode reads one password of at most 4095 bytes, drops line breaks at its end and a
+// byte-order mark at its start, and refuses an empty one. What it would read unaltered, or empty.
+std::optional<std::string> PasswordAsRead(const std::string& Password) {
+  constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+  const std::string Read = Password.starts_with(ByteOrderMark) ? std::string(ByteOrderMark) + Password : Password;
+  if (Read.size() > 4095 || Password.ends_with('\n') || Password.ends_with('\r')) return std::nullopt;
+  return Read;
+}
+
 // osslsigncode's own explanation: its lines without the verdict and the OpenSSL error queue.
 std::string Explanation(const std::string& Output) {
   std::size_t Start = 0;
@@ -77,13 +87,39 @@ bool DiskIsFull(TFileReplacement& Replacement) {
 }
 }  // namespace
 
+TFileSigner::TFileSigner(const TSignOptions& Options, std::optional<TTokenKey> TokenKey,
+                         std::chrono::steady_clock::time_point Deadline)
+    : Options(Options), TokenKey(std::move(TokenKey)), Deadline(Deadline) {
+  const std::string Password = Options.Password.value_or(std::string());
+  const std::optional<std::string> AsRead = PasswordAsRead(Password);
+  if (this->TokenKey) {
+    KeyArguments = {"-pkcs11module", this->TokenKey->Module};
+    if (this->TokenKey->CertFile.empty())
+      KeyArguments.insert(KeyArguments.end(), {"-pkcs11cert", this->TokenKey->CertUri});
+    else
+      KeyArguments.insert(KeyArguments.end(), {"-certs", this->TokenKey->CertFile});
+    KeyArguments.insert(KeyArguments.end(), {"-key", this->TokenKey->KeyUri});
+    if (!Password.empty()) Input = Password;  // the PIN
+  } else if (!Password.empty() && !AsRead) {
+    // Opened here instead. Without a copy KeyArguments stay empty: the PFX is not usable.
+    Input = UnprotectedPfx(Options.FilePath, Password);
+    if (!Input) return;
+    KeyArguments = {"-pkcs12", "/dev/stdin"};
+  } else {
+    KeyArguments = {"-pkcs12", Options.FilePath};
+    // Without a password osslsigncode tries both none and the empty one.
+    if (!Password.empty()) Input = *AsRead;
+  }
+  if (Input && KeyArguments[1] != "/dev/stdin") KeyArguments.insert(KeyArguments.end(), {"-readpass", "-"});
+  if (!Options.AdditionalCertificates.empty())
+    KeyArguments.insert(KeyArguments.end(), {"-ac", Options.AdditionalCertificates});
+}
+
 std::vector<std::string> TFileSigner::Arguments(const std::string& In, const std::string& Out,
                                                 bool WithTimestamp) const {
-  std::vector<std::string> Result{"sign", "-pkcs12", Options.PfxPath, "-h", Options.Digest};
-  if (Options.Password) {
-    Result.push_back("-readpass");
-    Result.push_back("-");
-  }
+  std::vector<std::string> Result{"sign"};
+  Result.insert(Result.end(), KeyArguments.begin(), KeyArguments.end());
+  Result.insert(Result.end(), {"-h", Options.Digest});
   if (!Options.Description.empty()) {
     Result.push_back("-n");
     Result.push_back(Options.Description);
@@ -109,8 +145,7 @@ TRunResult TFileSigner::RunOnce(const std::string& In, TScratchOutput& Output, b
       WithTimestamp ? std::min(Deadline, std::chrono::steady_clock::now() + TimestampTimeLimit) : Deadline;
   std::vector<TRunRequest::TWatch> Watches{{Output.WatchDescriptor(), [&Output] { Output.Claim(); }}};
   if (InterruptionDescriptor() >= 0) Watches.push_back({InterruptionDescriptor(), [] { ThrowIfInterrupted(); }});
-  return RunOsslsigncode(Arguments(In, Output.Path(), WithTimestamp), Options.Password, RunDeadline,
-                         std::move(Watches));
+  return RunOsslsigncode(Arguments(In, Output.Path(), WithTimestamp), Input, RunDeadline, std::move(Watches));
 }
 
 TSignResult TFileSigner::Sign(const std::string& File) const {
@@ -129,6 +164,7 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
   } catch (const TReplaceError& Error) {
     return ReplaceFailure(File, Error);
   }
+  if (KeyArguments.empty()) return Diagnose(File, Replacement, {});
 
   const std::string Folder = FolderOf(Replacement.Target());
   const bool WantsTimestamp = !Options.AuthenticodeUrl.empty() || !Options.Rfc3161Url.empty();
@@ -140,14 +176,21 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
     Run = RunOnce(Replacement.Target(), *Output, WithTimestamp);
     return true;
   };
+  std::optional<TTokenLock> Lock;
+  if (TokenKey) Lock.emplace(TokenKey->Token);
   bool Started = true;
   if (WantsTimestamp) Started = Attempt(true);
   const bool Timestamped = WantsTimestamp && Run.Succeeded();
+  // A wrong PIN is not tried twice: tokens lock after a few.
+  if (TokenKey && Started && Run.End == TRunResult::TEnd::Exited && !Run.Succeeded())
+    if (const std::optional<std::string> Problem = TokenProblem(*TokenKey, Run.Errors))
+      return {TSignOutcome::CertificateUnusable, *Problem};
   // Signing again without the server tells a time-stamp failure from any other one; a killed
   // osslsigncode is not given a second go.
   if (!WantsTimestamp || (Started && (Run.End == TRunResult::TEnd::Exited && !Run.Succeeded())) ||
       Run.End == TRunResult::TEnd::TimedOut)
     Started = Attempt(false);
+  Lock.reset();
   if (!Started) {
     const int Error = Output->CreateError();
     if (Error == ENOSPC || Error == EDQUOT) return DiskFull(File);
@@ -192,14 +235,21 @@ TSignResult TFileSigner::Finish(const std::string& File, TFileReplacement& Repla
 TSignResult TFileSigner::Diagnose(const std::string& File, TFileReplacement& Replacement,
                                   const std::string& Output) const {
   if (DiskIsFull(Replacement)) return DiskFull(File);
+  if (TokenKey) {
+    if (const std::optional<std::string> Problem = TokenProblem(*TokenKey, Output))
+      return {TSignOutcome::CertificateUnusable, *Problem};
+    if (!IsSignableFormat(File, Replacement.Original()))
+      return Failure("This file format cannot be signed because it is not recognized.");
+    return Failure("An unexpected internal error has occurred.\nError information: \"" + Explanation(Output) + "\"");
+  }
   struct stat Info {};
-  switch (CheckPfx(Options.PfxPath, Options.Password)) {
+  switch (CheckPfx(Options.FilePath, Options.Password)) {
     case TPfxState::CannotOpen:
-      if (::stat(Options.PfxPath.c_str(), &Info) != 0)
-        return {TSignOutcome::CertificateUnusable, "File not found: " + Options.PfxPath};
-      return {TSignOutcome::CertificateUnusable, "The specified PFX file could not be opened: " + Options.PfxPath};
+      if (::stat(Options.FilePath.c_str(), &Info) != 0)
+        return {TSignOutcome::CertificateUnusable, "File not found: " + Options.FilePath};
+      return {TSignOutcome::CertificateUnusable, "The specified PFX file could not be opened: " + Options.FilePath};
     case TPfxState::NotPfx:
-      return {TSignOutcome::CertificateUnusable, "The specified file is not a valid PFX file: " + Options.PfxPath};
+      return {TSignOutcome::CertificateUnusable, "The specified file is not a valid PFX file: " + Options.FilePath};
     case TPfxState::WrongPassword:
       return {TSignOutcome::CertificateUnusable, "The specified PFX password is not correct."};
     case TPfxState::Usable:

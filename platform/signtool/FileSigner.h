@@ -1,10 +1,12 @@
 #pragma once
 // Signing one file in place through osslsigncode.
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "SignOptions.h"
+#include "TokenKey.h"
 #include "common/ProcessRunner.h"
 
 class TFileReplacement;
@@ -14,7 +16,7 @@ enum class TSignOutcome {
   Signed,
   SignedWithoutTimestamp,  // the time-stamp server could not be reached or answered wrongly
   Failed,                  // the file is as it was
-  CertificateUnusable      // the PFX cannot be used: no other file will sign either
+  CertificateUnusable      // the key cannot be used: no other file will sign either
 };
 
 struct TSignResult {
@@ -24,9 +26,10 @@ struct TSignResult {
 
 class TFileSigner {
  public:
-  // Nothing is worked on past Deadline, the limit of the whole run.
-  TFileSigner(const TSignOptions& Options, std::chrono::steady_clock::time_point Deadline)
-      : Options(Options), Deadline(Deadline) {}
+  // TokenKey, when given, is the key to sign with; otherwise the PFX of the options. Nothing is
+  // worked on past Deadline, the limit of the whole run.
+  TFileSigner(const TSignOptions& Options, std::optional<TTokenKey> TokenKey,
+              std::chrono::steady_clock::time_point Deadline);
 
   // osslsigncode writes the signed file beside the original, and it becomes the original's
   // content by a safe replacement: owner, group, permissions and links stay, and a file another
@@ -41,5 +44,8 @@ class TFileSigner {
   TSignResult Diagnose(const std::string& File, TFileReplacement& Replacement, const std::string& Output) const;
 
   const TSignOptions& Options;
+  const std::optional<TTokenKey> TokenKey;
   std::chrono::steady_clock::time_point Deadline;
+  std::vector<std::string> KeyArguments;  // where osslsigncode finds the key and certificates
+  std::optional<std::string> Input;       // what it reads on standard input: password, PIN or PFX
 };

@@ -1,5 +1,5 @@
 #pragma once
-// Why a PFX file cannot be used, told apart for the user.
+// Opening PFX files: why one cannot be used, told apart for the user, and an unprotected copy.
 #include <optional>
 #include <string>
 
@@ -12,3 +12,7 @@ enum class TPfxState {
 };
 
 TPfxState CheckPfx(const std::string& Path, const std::optional<std::string>& Password);
+
+// The PFX's key and certificates repackaged without any password, for a password that cannot
+// reach osslsigncode unchanged. Empty when the PFX cannot be opened with Password.
+std::optional<std::string> UnprotectedPfx(const std::string& Path, const std::string& Password);

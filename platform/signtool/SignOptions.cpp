@@ -1,5 +1,7 @@
 #include "SignOptions.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <map>
 
@@ -7,14 +9,17 @@
 
 namespace {
 enum class TOption { Quiet, Verbose, Help, Pfx, Password, Timestamp, Rfc3161, Rfc3161Digest, Digest,
-                     Description, DescriptionUrl };
+                     Description, DescriptionUrl, KeyContainer, Module, Thumbprint, SubjectName,
+                     AdditionalCertificates };
 
 std::optional<TOption> Known(const std::string& Name) {
   static const std::map<std::string, TOption> Options{
       {"q", TOption::Quiet},         {"v", TOption::Verbose},         {"?", TOption::Help},
       {"f", TOption::Pfx},           {"p", TOption::Password},        {"t", TOption::Timestamp},
       {"tr", TOption::Rfc3161},      {"td", TOption::Rfc3161Digest},  {"fd", TOption::Digest},
-      {"d", TOption::Description},   {"du", TOption::DescriptionUrl}};
+      {"d", TOption::Description},   {"du", TOption::DescriptionUrl}, {"kc", TOption::KeyContainer},
+      {"csp", TOption::Module},      {"sha1", TOption::Thumbprint},   {"n", TOption::SubjectName},
+      {"ac", TOption::AdditionalCertificates}};
   const auto Found = Options.find(AsciiLower(Name));
   if (Found == Options.end()) return std::nullopt;
   return Found->second;
@@ -24,10 +29,27 @@ bool TakesValue(TOption Option) {
   return Option != TOption::Quiet && Option != TOption::Verbose && Option != TOption::Help;
 }
 
-// A word that starts with "/" or "-" is an option unless it has another "/" in it: then it is an
-// absolute path, which on this system also starts with "/".
-bool LooksLikeOption(const std::string& Word) {
-  return Word.size() > 1 && (Word[0] == '/' || Word[0] == '-') && Word.find('/', 1) == std::string::npos;
+bool StartsLikeOption(const std::string& Word) { return Word.size() > 1 && (Word[0] == '/' || Word[0] == '-'); }
+
+// Absolute paths start with "/" here too, so only the known option names are options. A word that
+// merely looks like one (no further "/", no ".") and names no file is a mistyped option.
+bool IsMistypedOption(const std::string& Word) {
+  struct stat Info {};
+  return StartsLikeOption(Word) && Word.find_first_of("/.", 1) == std::string::npos &&
+         ::stat(Word.c_str(), &Info) != 0;
+}
+
+// The thumbprint with its blanks removed and in upper case, when it is 40 hexadecimal digits.
+std::optional<std::string> ThumbprintOf(const std::string& Text) {
+  std::string Digits;
+  for (char C : Text) {
+    if (C == ' ' || C == '\t') continue;
+    if (C >= 'a' && C <= 'f') C = static_cast<char>(C - 'a' + 'A');
+    if (!((C >= '0' && C <= '9') || (C >= 'A' && C <= 'F'))) return std::nullopt;
+    Digits += C;
+  }
+  if (Digits.size() != 40) return std::nullopt;
+  return Digits;
 }
 
 std::optional<std::string> DigestName(const std::string& Name) {
@@ -48,10 +70,11 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
   TSignOptions Options;
   std::optional<std::string> TimestampDigest;
   std::size_t I = 0;
-  for (; I < Arguments.size() && LooksLikeOption(Arguments[I]); ++I) {
+  for (; I < Arguments.size(); ++I) {
     const std::string& Word = Arguments[I];
-    const std::optional<TOption> Option = Known(Word.substr(1));
-    if (!Option) return Fail(Result, "Invalid option: " + Word);
+    const std::optional<TOption> Option = StartsLikeOption(Word) ? Known(Word.substr(1)) : std::nullopt;
+    if (!Option && IsMistypedOption(Word)) return Fail(Result, "Invalid option: " + Word);
+    if (!Option) break;
     std::string Value;
     if (TakesValue(*Option)) {
       if (I + 1 >= Arguments.size()) return Fail(Result, "Missing parameter after option: " + Word);
@@ -61,7 +84,15 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
       case TOption::Quiet: Options.Quiet = true; break;
       case TOption::Verbose: Options.Verbose = true; break;
       case TOption::Help: Options.ShowHelp = true; break;
-      case TOption::Pfx: Options.PfxPath = Value; break;
+      case TOption::Pfx: Options.FilePath = Value; break;
+      case TOption::KeyContainer: Options.KeyContainer = Value; break;
+      case TOption::Module: Options.Module = Value; break;
+      case TOption::SubjectName: Options.SubjectName = Value; break;
+      case TOption::AdditionalCertificates: Options.AdditionalCertificates = Value; break;
+      case TOption::Thumbprint:
+        Options.Thumbprint = ThumbprintOf(Value).value_or(std::string());
+        if (Options.Thumbprint.empty()) return Fail(Result, "Invalid SHA1 hash format: " + Value);
+        break;
       case TOption::Password:
         Options.Password = Value;
         Result.PasswordIndexes.push_back(FirstIndex + I);
@@ -94,7 +125,15 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
   // osslsigncode time-stamps with the file digest; a different one cannot be honoured.
   if (TimestampDigest && *TimestampDigest != Options.Digest)
     return Fail(Result, "The /td digest algorithm must be the same as the /fd digest algorithm.");
-  if (Options.PfxPath.empty()) return Fail(Result, "No certificates were found that met all the given criteria.");
+  const bool ChosenOnToken = !Options.Thumbprint.empty() || !Options.SubjectName.empty();
+  if (!Options.KeyContainer.empty() && ChosenOnToken)
+    return Fail(Result, "The /kc option cannot be combined with /sha1 or /n.");
+  if (!Options.Module.empty() && Options.KeyContainer.empty() && !ChosenOnToken)
+    return Fail(Result, "The /csp option requires the /kc, /sha1 or /n option.");
+  if (!Options.FilePath.empty() && ChosenOnToken)
+    return Fail(Result, "The /f option cannot be combined with /sha1 or /n.");
+  if (Options.FilePath.empty() && Options.KeyContainer.empty() && !ChosenOnToken)
+    return Fail(Result, "No certificates were found that met all the given criteria.");
   if (Options.Files.empty()) return Fail(Result, "Missing filename.");
   Result.Options = Options;
   return Result;

@@ -8,8 +8,13 @@ struct TSignOptions {
   bool Quiet = false;
   bool Verbose = false;
   bool ShowHelp = false;
-  std::string PfxPath;
-  std::optional<std::string> Password;
+  std::string FilePath;      // /f: the PFX, or with /kc the certificate (DER or PEM)
+  std::string KeyContainer;  // /kc: a pkcs11: URI or the label of a key on a token
+  std::string Module;        // /csp: the PKCS#11 module
+  std::string Thumbprint;    // /sha1, upper-case hex without blanks
+  std::string SubjectName;   // /n: part of the certificate's common name
+  std::string AdditionalCertificates;  // /ac
+  std::optional<std::string> Password;  // /p: the PFX's password or the token's PIN
   std::string AuthenticodeUrl;    // /t
   std::string Rfc3161Url;         // /tr
   std::string Digest = "sha256";  // /fd, as osslsigncode names it
@@ -25,6 +30,6 @@ struct TParseResult {
 };
 
 // Arguments are those after "sign". Option names begin with "/" or "-" and ignore letter case;
-// the file names follow the options. FirstIndex is the position of Arguments[0] in the program's
+// the file names follow the options, and the first word that is not a known option is one. FirstIndex is the position of Arguments[0] in the program's
 // own argument vector, so that PasswordIndexes refer to that vector.
 TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::size_t FirstIndex);

@@ -35,8 +35,13 @@ constexpr char SignUsage[] =
     "Use the \"sign\" command to sign files using embedded signatures.\n"
     "\n"
     "Certificate selection options:\n"
-    "/f <file>   Specify the signing certificate in a file (PFX).\n"
-    "/p <pass.>  Specify a password to use when opening a PFX file.\n"
+    "/f <file>   Specify the signing certificate in a file (PFX; with /kc DER or PEM).\n"
+    "/p <pass.>  Specify a password to use when opening a PFX file, or the token's PIN.\n"
+    "/kc <key>   Specify the private key on a PKCS#11 token: a pkcs11: URI or the key's label.\n"
+    "/csp <so>   Specify the PKCS#11 module (default: every module registered with p11-kit).\n"
+    "/sha1 <h>   Specify the SHA1 thumbprint of the signing certificate on a token.\n"
+    "/n <name>   Specify the Subject Name of the signing certificate on a token.\n"
+    "/ac <file>  Add an additional certificate from <file> to the signature block.\n"
     "\n"
     "Signing parameter options:\n"
     "/fd        Specifies the file digest algorithm: SHA1, SHA256 (the default), SHA384, SHA512.\n"
@@ -62,11 +67,17 @@ bool PfxIsRegularOrMissing(const std::string& Path) {
 }
 
 int SignFiles(const TSignOptions& Options) {
-  if (!PfxIsRegularOrMissing(Options.PfxPath)) {
-    Error("The specified PFX file is not a regular file: " + Options.PfxPath);
+  if (!PfxIsRegularOrMissing(Options.FilePath)) {
+    Error(std::string(Options.KeyContainer.empty() ? "The specified PFX file" : "The specified certificate file") +
+          " is not a regular file: " + Options.FilePath);
     return ExitFailure;
   }
-  const TFileSigner Signer(Options, std::chrono::steady_clock::now() + WholeRunTimeLimit);
+  const TTokenKeyChoice Choice = ChooseTokenKey(Options);
+  if (!Choice.Error.empty()) {
+    Error(Choice.Error);
+    return ExitFailure;
+  }
+  const TFileSigner Signer(Options, Choice.Key, std::chrono::steady_clock::now() + WholeRunTimeLimit);
   int Signed = 0, Warnings = 0, Errors = 0;
   for (const std::string& File : Options.Files) {
     ThrowIfInterrupted();

@@ -1,12 +1,16 @@
 #include "support/Process.h"
 
 #include <QProcess>
+#include <QStringDecoder>
 #include <QStringList>
 
 TProcessResult RunProcess(const std::string& Program, const std::vector<std::string>& Args,
                           const std::string& StdIn, int TimeoutMs) {
+  // Decoded so that an argument's leading byte-order mark reaches the program too.
   QStringList Arguments;
-  for (const std::string& Arg : Args) Arguments << QString::fromStdString(Arg);
+  for (const std::string& Arg : Args)
+    Arguments << QString(QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom)
+                             .decode(QByteArrayView(Arg.data(), static_cast<qsizetype>(Arg.size()))));
 
   QProcess Child;
   Child.start(QString::fromStdString(Program), Arguments);

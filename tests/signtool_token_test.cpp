@@ -1,0 +1,162 @@
+// signtool.exe with keys on a PKCS#11 token (SoftHSM2), end to end through osslsigncode.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+
+#include "support/Osslsigncode.h"
+#include "support/PeFixtures.h"
+#include "support/Process.h"
+#include "support/SoftToken.h"
+#include "support/TestPki.h"
+#include "support/TimestampServer.h"
+
+namespace {
+std::string SignTool() { return QCoreApplication::applicationDirPath().toStdString() + "/signtool.exe"; }
+
+std::string Slurp(const std::string& Path) {
+  std::ifstream Stream(Path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(Stream), {});
+}
+
+class SignToolTokenTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(SoftToken().Serial.empty()); }
+
+  std::string WriteProgram(const std::string& Name) const {
+    const std::string Path = Folder.filePath(QString::fromStdString(Name)).toStdString();
+    WriteBytes(Path, BuildPe({TPeKind::Exe32, 64 * 1024}));
+    return Path;
+  }
+
+  // Signs a fresh program with the key options given and the loopback timestamp server.
+  TProcessResult Sign(const std::string& Name, std::vector<std::string> KeyOptions, std::string& File) {
+    File = WriteProgram(Name);
+    std::vector<std::string> Args{"sign", "/q"};
+    Args.insert(Args.end(), KeyOptions.begin(), KeyOptions.end());
+    Args.insert(Args.end(), {"/t", Server.Url(), "/d", "Token test", File});
+    return RunProcess(SignTool(), Args);
+  }
+
+  TimestampServer Server;
+  QTemporaryDir Folder;
+};
+}  // namespace
+
+TEST_F(SignToolTokenTest, EveryWayOfNamingTheKeySignsAndVerifies) {
+  const TSoftToken& Token = SoftToken();
+  const TTestPki& Pki = TestPki();
+  std::string Sha1WithBlanks;
+  for (std::size_t I = 0; I < Token.EcSha1.size(); I += 2) Sha1WithBlanks += Token.EcSha1.substr(I, 2) + " ";
+  struct TForm {
+    const char* Name;
+    std::vector<std::string> Options;
+    std::string Signer;
+  };
+  const std::vector<TForm> Forms{
+      {"uri-rsa", {"/kc", Token.RsaKeyUri, "/p", Token.Pin}, Pki.SignerCommonName},
+      {"uri-ec", {"/kc", Token.EcKeyUri, "/p", Token.Pin}, Pki.EcSignerCommonName},
+      {"uri-module-path", {"/kc", Token.EcKeyUri + "?module-path=" + Token.Module, "/p", Token.Pin},
+       Pki.EcSignerCommonName},
+      {"csp-label", {"/csp", Token.Module, "/kc", Token.EcLabel, "/p", Token.Pin}, Pki.EcSignerCommonName},
+      {"label-cert-file", {"/kc", Token.RsaKeyLabel, "/f", Pki.SignerCertPath, "/p", Token.Pin}, Pki.SignerCommonName},
+      {"cert-file", {"/kc", Token.RsaKeyUri, "/f", Pki.SignerCertPath, "/ac", Pki.CaCertPath, "/p", Token.Pin},
+       Pki.SignerCommonName},
+      {"sha1", {"/sha1", Sha1WithBlanks, "/p", Token.Pin}, Pki.EcSignerCommonName},
+      {"name", {"/csp", Token.Module, "/n", "test signer", "/p", Token.Pin}, Pki.SignerCommonName}};
+  for (const TForm& Form : Forms) {
+    std::string File;
+    const TProcessResult Result = Sign(std::string(Form.Name) + ".exe", Form.Options, File);
+    EXPECT_EQ(Result.ExitCode, 0) << Form.Name << ": " << Result.Err;
+    EXPECT_EQ(Result.Err, "") << Form.Name;
+    const TVerifyResult Verify = OsslVerify(File);
+    EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << Form.Name << "\n" << Verify.Output;
+    EXPECT_NE(Verify.Output.find("CN=" + Form.Signer + "\n"), std::string::npos) << Form.Name << "\n" << Verify.Output;
+  }
+}
+
+TEST_F(SignToolTokenTest, EachKindOfTokenProblemHasItsOwnErrorAndLeavesTheFileAlone) {
+  const TSoftToken& Token = SoftToken();
+  struct TCase {
+    const char* Name;
+    std::vector<std::string> Options;
+    std::string Error;
+  };
+  const std::vector<TCase> Cases{
+      {"wrong-pin", {"/kc", Token.RsaKeyUri, "/p", "1111 2222"},
+       "The card cannot be accessed because the wrong PIN was presented."},
+      {"absent-token", {"/kc", "pkcs11:token=Not%20Plugged%20In;id=%01", "/p", Token.Pin},
+       "No token holding the key is present: pkcs11:token=Not%20Plugged%20In;id=%01;type=private"},
+      {"missing-module", {"/csp", "/nonexistent/pkcs11-module.so", "/kc", Token.RsaKeyUri, "/p", Token.Pin},
+       "The PKCS#11 module could not be loaded: /nonexistent/pkcs11-module.so"},
+      {"missing-module-lookup", {"/csp", "/nonexistent/pkcs11-module.so", "/n", "Signer", "/p", Token.Pin},
+       "The PKCS#11 module could not be loaded: /nonexistent/pkcs11-module.so"},
+      {"ambiguous-name", {"/n", "Quillory Test", "/p", Token.Pin},
+       "Several certificates were found that met all the given criteria; choose one with /sha1."},
+      {"unknown-thumbprint", {"/sha1", std::string(40, 'A'), "/p", Token.Pin},
+       "No certificates were found that met all the given criteria."},
+      {"unknown-name", {"/n", "Nobody", "/p", Token.Pin}, "No certificates were found that met all the given criteria."},
+      {"missing-key", {"/kc", "pkcs11:token=Quillory%20Test%20Token;id=%09", "/f", TestPki().SignerCertPath, "/p",
+                       Token.Pin},
+       "The private key was not found on the token: pkcs11:token=Quillory%20Test%20Token;id=%09;type=private"}};
+  for (const TCase& Case : Cases) {
+    std::string File;
+    const TProcessResult Result = Sign(std::string(Case.Name) + ".exe", Case.Options, File);
+    EXPECT_EQ(Result.ExitCode, 1) << Case.Name;
+    EXPECT_EQ(Result.Err, "SignTool Error: " + Case.Error + "\n") << Case.Name;
+    EXPECT_EQ(ReadBytes(File), BuildPe({TPeKind::Exe32, 64 * 1024})) << Case.Name;
+  }
+  // The failures were told without asking the time-stamp server.
+  EXPECT_EQ(Server.RequestCount(), 0);
+}
+
+TEST_F(SignToolTokenTest, EightProcessesOnOneTokenAllSucceed) {
+  const TSoftToken& Token = SoftToken();
+  std::vector<std::unique_ptr<QProcess>> Processes;
+  std::vector<std::string> Files;
+  for (int I = 0; I < 8; ++I) {
+    Files.push_back(WriteProgram("parallel-" + std::to_string(I) + ".exe"));
+    auto& Process = Processes.emplace_back(std::make_unique<QProcess>());
+    Process->start(QString::fromStdString(SignTool()),
+                   {"sign", "/q", "/kc", QString::fromStdString(I % 2 ? Token.RsaKeyUri : Token.EcKeyUri), "/p",
+                    QString::fromStdString(Token.Pin), "/t", QString::fromStdString(Server.Url()),
+                    QString::fromStdString(Files.back())});
+  }
+  for (std::size_t I = 0; I < Processes.size(); ++I) {
+    ASSERT_TRUE(Processes[I]->waitForFinished(120000));
+    EXPECT_EQ(Processes[I]->exitCode(), 0) << Processes[I]->readAllStandardError().toStdString();
+    const TVerifyResult Verify = OsslVerify(Files[I]);
+    EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << Verify.Output;
+  }
+}
+
+TEST_F(SignToolTokenTest, PinIsOnNoCommandLine) {
+  // A silent server keeps signtool and osslsigncode running while their command lines are read.
+  TimestampServer Silent(TTimestampBehaviour::Silent);
+  const TSoftToken& Token = SoftToken();
+  const std::string File = WriteProgram("watched.exe");
+  QProcess SignToolProcess;
+  SignToolProcess.start(QString::fromStdString(SignTool()),
+                        {"sign", "/q", "/kc", QString::fromStdString(Token.RsaKeyUri), "/p",
+                         QString::fromStdString(Token.Pin), "/t", QString::fromStdString(Silent.Url()),
+                         QString::fromStdString(File)});
+  ASSERT_TRUE(SignToolProcess.waitForStarted());
+  QTRY_VERIFY_WITH_TIMEOUT(Silent.RequestCount() == 1, 20000);
+
+  const std::string Pid = std::to_string(SignToolProcess.processId());
+  const std::string OwnCommandLine = Slurp("/proc/" + Pid + "/cmdline");
+  const std::string Children = Slurp("/proc/" + Pid + "/task/" + Pid + "/children");
+  const std::string OsslsigncodeCommandLine = Slurp("/proc/" + Children.substr(0, Children.find(' ')) + "/cmdline");
+  SignToolProcess.kill();
+  SignToolProcess.waitForFinished();
+
+  EXPECT_NE(OwnCommandLine.find(Token.RsaKeyUri), std::string::npos);
+  EXPECT_EQ(OwnCommandLine.find(Token.Pin), std::string::npos);
+  EXPECT_NE(OsslsigncodeCommandLine.find(std::string("-readpass\0-\0", 12)), std::string::npos)
+      << OsslsigncodeCommandLine;
+  EXPECT_NE(OsslsigncodeCommandLine.find("pkcs11:"), std::string::npos) << OsslsigncodeCommandLine;
+  EXPECT_EQ(OsslsigncodeCommandLine.find(Token.Pin), std::string::npos);
+}
