@@ -52,6 +52,16 @@ TEST(SignCommandLine, TheCertificatePathGoesAsTheCheckSawIt) {
             "signtool.exe sign /q /f c.pfx /p pw /t \"http://t\" /d \"d\" a.exe");
 }
 
+TEST(SignCommandLine, ATokenCertificateGoesAsTheKeyWithThePin) {
+  const TSignSettings Settings{" pkcs11:token=My%20Key;id=%01 ", "12 34", "http://t", "d"};
+  EXPECT_EQ(SignCommandLine(Settings, "/w/a.exe"),
+            "signtool.exe sign /q /kc pkcs11:token=My%20Key;id=%01 /p \"12 34\" /t \"http://t\" /d \"d\" /w/a.exe");
+  // The scheme is recognised in any case, and a URI with blanks stays one argument.
+  EXPECT_EQ(SplitCommandLine(SignCommandLine({"PKCS11:object=my key", "1", "http://t", "d"}, "a.exe"))[3], "/kc");
+  EXPECT_EQ(SplitCommandLine(SignCommandLine({"PKCS11:object=my key", "1", "http://t", "d"}, "a.exe"))[4],
+            "PKCS11:object=my key");
+}
+
 TEST(ShortPathOf, AnExistingFileGivesItsAbsolutePathAMissingOneNothing) {
   QTemporaryDir Folder;
   const std::string Path = QDir(Folder.path()).filePath("app.exe").toStdString();

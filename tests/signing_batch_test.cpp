@@ -28,6 +28,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
+#include "support/SoftToken.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
 #include "ui/uFrmMain.h"
@@ -157,6 +158,52 @@ TEST_F(SigningBatch, SignsEachFileAndSummarises) {
   EXPECT_NE(Config.find("1=" + TestPki().PfxPath), std::string::npos);
   EXPECT_NE(Config.find("1=" + Tsa.Url()), std::string::npos);
   EXPECT_EQ(Config.find(TestPki().PfxPassword), std::string::npos);
+}
+
+TEST_F(SigningBatch, ACertificateOnATokenSignsTheDroppedList) {
+  TimestampServer Tsa;
+  const TSoftToken& Token = SoftToken();
+  const std::string First = Program("token first.exe");
+  const std::string Second = Program("token second.dll", TPeKind::Dll64);
+  Drop({First, Second});
+  ASSERT_EQ(Files->Count(), 2);
+
+  TypeSettings(Token.EcKeyUri, Token.Pin, Tsa.Url(), "Token build");
+  RunBatch();
+
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(2, 2, 0)});
+  for (const std::string& File : {First, Second}) {
+    const TVerifyResult Verify = OsslVerify(File);
+    EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << Verify.Output;
+    EXPECT_NE(Verify.Output.find("CN=" + TestPki().EcSignerCommonName), std::string::npos) << Verify.Output;
+  }
+  // The URI is remembered like a path; the PIN nowhere.
+  const std::string Config = ReadText(ConfigPath);
+  EXPECT_NE(Config.find("1=" + Token.EcKeyUri), std::string::npos) << Config;
+  EXPECT_EQ(Config.find(Token.Pin), std::string::npos);
+}
+
+TEST_F(SigningBatch, ATokenCertificateThatIsNotPresentStopsStart) {
+  const TSoftToken& Token = SoftToken();
+  const std::string File = Program("kept.exe");
+  Files->Append(File);
+  std::size_t Shown = 0;
+  for (const std::string Uri : {"pkcs11:token=Not%20Plugged%20In;id=%01", "pkcs11:token=Quillory%20Test%20Token;id=%07",
+                                "pkcs11:id=%zz"}) {
+    TypeSettings(Uri, Token.Pin, "http://127.0.0.1:9/");
+    Frm->edtPwd->setFocus();
+    QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+    ASSERT_EQ(Prompts.Texts().size(), ++Shown) << Uri;
+    EXPECT_NE(Prompts.Texts().back().find("找不到"), std::string::npos) << Prompts.Texts().back();
+    QWidget* Focused = Frm->focusWidget();
+    ASSERT_NE(Focused, nullptr);
+    if (qobject_cast<QComboBox*>(Focused->parentWidget())) Focused = Focused->parentWidget();
+    EXPECT_EQ(Focused, Frm->cbFile) << Uri;
+    EXPECT_TRUE(Frm->btnAddSign->isEnabled());
+  }
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(ConfigPath)));
+  EXPECT_EQ(Row(Files->IdAt(0)).Status, fsPending);
+  EXPECT_FALSE(OsslVerify(File).HasSignature);
 }
 
 TEST_F(SigningBatch, AnUnreachableTimestampServerGivesAWarningThatCountsAsSuccess) {

@@ -2,12 +2,14 @@
 
 #include <filesystem>
 
+#include "common/Pkcs11Uri.h"
 #include "common/TextUtil.h"
 #include "common/WindowsCommandLine.h"
 
 std::string SignCommandLine(const TSignSettings& Settings, std::string_view ShortPath) {
-  std::string Line = "signtool.exe sign /q /f ";
-  Line += QuoteArgument(Trim(Settings.CertFile));
+  const std::string Certificate = Trim(Settings.CertFile);
+  std::string Line = IsPkcs11Uri(Certificate) ? "signtool.exe sign /q /kc " : "signtool.exe sign /q /f ";
+  Line += QuoteArgument(Certificate);
   Line += " /p ";
   Line += QuoteArgument(Settings.Password);
   Line += " /t \"";

@@ -7,13 +7,14 @@
 
 // The four texts of the window a file is signed with, as they were when its turn came.
 struct TSignSettings {
-  std::string CertFile;
-  std::string Password;
+  std::string CertFile;  // a PFX path or a pkcs11: URI
+  std::string Password;  // the PFX's password or the token's PIN
   std::string TimeStamp;
   std::string Description;
 };
 
 // signtool.exe sign /q /f <cert> /p <password> /t "<timestamp>" /d "<description>" <file>
+// A certificate given as a pkcs11: URI goes with /kc in place of /f, the PIN with /p.
 // Ordinary values appear exactly as typed. A value with blanks, tabs or double quotes is quoted
 // and escaped by the Windows command-line rules (the timestamp and description only escaped,
 // as they already stand in quotes), so each reaches the tool as one argument. The certificate

@@ -176,6 +176,16 @@ void TFrmMain::CreateInfoGroup() {
   btnSignFile->setIcon(Magnifier);
   btnSignFile->setIconSize(QSize(20, 18));
   Anchors->Place(btnSignFile, QRect(414, 24, 24, 22), akTop | akRight);
+  // The button's arrow offers certificates on tokens too; a click still opens the file dialog.
+  CertificateMenu = new QMenu(btnSignFile);
+  CertificateMenu->setObjectName("CertificateMenu");
+  pmiCertFile = CertificateMenu->addAction(Utf8("选择PFX证书文件(&F)..."));
+  pmiCertFile->setObjectName("pmiCertFile");
+  pmiTokenCert = CertificateMenu->addAction(Utf8("选择令牌或智能卡中的证书(&T)..."));
+  pmiTokenCert->setObjectName("pmiTokenCert");
+  btnSignFile->setMenu(CertificateMenu);
+  btnSignFile->setPopupMode(QToolButton::MenuButtonPopup);
+  btnSignFile->setToolTip(Utf8("选择证书文件；点击箭头可选择令牌或智能卡中的证书"));
 }
 
 void TFrmMain::CreateFilesGroup() {
@@ -237,6 +247,8 @@ void TFrmMain::ConnectHandlers() {
   connect(btnExit, &QPushButton::clicked, this, &TFrmMain::btnExitClick);
   connect(Button1, &QPushButton::clicked, this, &TFrmMain::Button1Click);
   connect(btnSignFile, &QToolButton::clicked, this, &TFrmMain::btnSignFileClick);
+  connect(pmiCertFile, &QAction::triggered, this, &TFrmMain::btnSignFileClick);
+  connect(pmiTokenCert, &QAction::triggered, this, &TFrmMain::pmiTokenCertClick);
   connect(Timer, &QTimer::timeout, this, &TFrmMain::TimerTimer);
   for (QComboBox* Box : {cbDescription, cbFile, cbURL, cbTimeStamp})
     connect(Box, &QComboBox::activated, this, [this, Box] { cbDescriptionCloseUp(Box); });

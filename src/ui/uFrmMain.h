@@ -56,6 +56,9 @@ class TFrmMain : public QWidget {
   QLabel* Label3;
   QComboBox* cbURL;
   QToolButton* btnSignFile;
+  QMenu* CertificateMenu;  // on btnSignFile's arrow
+  QAction* pmiCertFile;
+  QAction* pmiTokenCert;
   TFileListView* vstFiles;
   QMenu* PopupMenu;
   QAction* pmiDelete;
@@ -72,6 +75,7 @@ class TFrmMain : public QWidget {
   void FormShow();
   void btnExitClick();
   void btnSignFileClick();
+  void pmiTokenCertClick();
 
   // Input history
   void LoadHistory();

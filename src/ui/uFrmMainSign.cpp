@@ -7,7 +7,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
+
+#include "common/Pkcs11Uri.h"
 #include "common/TextUtil.h"
+#include "common/TokenCatalog.h"
 #include "common/uPubFunc.h"
 #include "ui/TFileListView.h"
 #include "signing/TSignThread.h"
@@ -22,6 +26,14 @@ void Refuse(const QString& Message, QWidget* Control) {
   ShowPrompt(Message.toStdString(), "", pkInfo);
   if (Control->isVisible() && Control->isEnabled() && Control->focusPolicy() != Qt::NoFocus) Control->setFocus();
 }
+// Whether a present token holds the certificate that a pkcs11: URI names.
+bool IsOnPresentToken(const std::string& Text) {
+  const std::optional<TPkcs11Uri> Uri = ParsePkcs11Uri(Text);
+  if (!Uri) return false;
+  const TTokenListing Listing = ListTokenCertificates(ModuleOf(*Uri));
+  return std::any_of(Listing.Certificates.begin(), Listing.Certificates.end(),
+                     [&Uri](const TTokenCertificate& Certificate) { return UriSelects(*Uri, Certificate); });
+}
 }  // namespace
 
 void TFrmMain::btnAddSignClick() {
@@ -33,7 +45,12 @@ void TFrmMain::btnAddSignClick() {
     Refuse(tr("证书文件不能为空"), cbFile);
     return;
   }
-  if (!QFileInfo(QString::fromStdString(CertFile)).isFile()) {
+  if (IsPkcs11Uri(CertFile)) {
+    if (!IsOnPresentToken(CertFile)) {
+      Refuse(tr("在已连接的令牌或智能卡上找不到该证书"), cbFile);
+      return;
+    }
+  } else if (!QFileInfo(QString::fromStdString(CertFile)).isFile()) {
     Refuse(tr("证书文件不存在"), cbFile);
     return;
   }
