@@ -7,8 +7,12 @@
 namespace {
 const std::string NotFound = "No certificates were found that met all the given criteria.";
 
+// The token as the URI names it, so that every form naming one token (with or without its
+// serial, through any module) shares its lock; a URI without a token stands for the whole module.
 std::string Identity(const std::string& Module, const TPkcs11Uri& Uri) {
-  return Module + '\n' + Uri.Get("token").value_or("") + '\n' + Uri.Get("serial").value_or("");
+  if (const std::optional<std::string> Label = Uri.Get("token")) return "token:" + *Label;
+  if (const std::optional<std::string> Serial = Uri.Get("serial")) return "serial:" + *Serial;
+  return "module:" + Module;
 }
 
 TTokenKey FromKeyUri(TPkcs11Uri Uri, const std::string& Module, const std::string& CertFile) {
