@@ -322,6 +322,81 @@
         <source>共有%1个操作文件，验证成功%2个；失败%3个</source>
         <translation>%1 file(s) processed, %2 verified, %3 failed</translation>
     </message>
+    <message>
+        <source>选择PFX证书文件(&amp;F)...</source>
+        <translation>Choose a PFX certificate &amp;file...</translation>
+    </message>
+    <message>
+        <source>选择令牌或智能卡中的证书(&amp;T)...</source>
+        <translation>Choose a certificate on a &amp;token or smart card...</translation>
+    </message>
+    <message>
+        <source>选择证书文件；点击箭头可选择令牌或智能卡中的证书</source>
+        <translation>Choose the certificate file; the arrow offers certificates on tokens and smart cards</translation>
+    </message>
+    <message>
+        <source>在已连接的令牌或智能卡上找不到该证书</source>
+        <translation>The certificate was not found on any connected token or smart card</translation>
+    </message>
+</context>
+<context>
+    <name>TFrmTokenCertificates</name>
+    <message>
+        <source>有</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>输入PIN后可见</source>
+        <translation>Visible after PIN entry</translation>
+    </message>
+    <message>
+        <source>选择令牌中的证书</source>
+        <translation>Choose a certificate on a token</translation>
+    </message>
+    <message>
+        <source>无法加载PKCS#11模块：%1</source>
+        <translation>The PKCS#11 module could not be loaded: %1</translation>
+    </message>
+    <message>
+        <source>已连接的令牌上没有证书。请插入令牌或智能卡后重新打开。</source>
+        <translation>No connected token holds a certificate. Insert the token or smart card and open this again.</translation>
+    </message>
+    <message>
+        <source>令牌</source>
+        <translation>Token</translation>
+    </message>
+    <message>
+        <source>使用者</source>
+        <translation>Subject</translation>
+    </message>
+    <message>
+        <source>颁发者</source>
+        <translation>Issuer</translation>
+    </message>
+    <message>
+        <source>有效期至</source>
+        <translation>Valid until</translation>
+    </message>
+    <message>
+        <source>SHA-1 指纹</source>
+        <translation>SHA-1 thumbprint</translation>
+    </message>
+    <message>
+        <source>私钥</source>
+        <translation>Private key</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
 </context>
 <context>
     <name>TSignThread</name>

@@ -8,22 +8,21 @@
 #include <QVBoxLayout>
 
 namespace {
-QString Utf8(const char* Text) { return QString::fromUtf8(Text); }
 QString Utf8(const std::string& Text) { return QString::fromStdString(Text); }
 
 QString KeyText(TKeyPresence Presence) {
   switch (Presence) {
-    case TKeyPresence::Present: return Utf8("有");
-    case TKeyPresence::Absent: return Utf8("无");
+    case TKeyPresence::Present: return TFrmTokenCertificates::tr("有");
+    case TKeyPresence::Absent: return TFrmTokenCertificates::tr("无");
     case TKeyPresence::Unknown: break;
   }
-  return Utf8("输入PIN后可见");
+  return TFrmTokenCertificates::tr("输入PIN后可见");
 }
 }  // namespace
 
 TFrmTokenCertificates::TFrmTokenCertificates(QWidget* Parent, const std::string& Module) : QDialog(Parent) {
   setObjectName("TFrmTokenCertificates");
-  setWindowTitle(Utf8("选择令牌中的证书"));
+  setWindowTitle(tr("选择令牌中的证书"));
   resize(760, 300);
   auto* Layout = new QVBoxLayout(this);
 
@@ -32,17 +31,17 @@ TFrmTokenCertificates::TFrmTokenCertificates(QWidget* Parent, const std::string&
   lblMessage = new QLabel(this);
   lblMessage->setObjectName("lblMessage");
   if (!Listing.ModuleLoaded)
-    lblMessage->setText(Utf8("无法加载PKCS#11模块：") + Utf8(Module));
+    lblMessage->setText(tr("无法加载PKCS#11模块：%1").arg(Utf8(Module)));
   else if (FCertificates.empty())
-    lblMessage->setText(Utf8("已连接的令牌上没有证书。请插入令牌或智能卡后重新打开。"));
+    lblMessage->setText(tr("已连接的令牌上没有证书。请插入令牌或智能卡后重新打开。"));
   lblMessage->setVisible(!lblMessage->text().isEmpty());
   Layout->addWidget(lblMessage);
 
   lvCertificates = new QTreeWidget(this);
   lvCertificates->setObjectName("lvCertificates");
   lvCertificates->setRootIsDecorated(false);
-  lvCertificates->setHeaderLabels({Utf8("令牌"), Utf8("使用者"), Utf8("颁发者"), Utf8("有效期至"),
-                                   Utf8("SHA-1 指纹"), Utf8("私钥")});
+  lvCertificates->setHeaderLabels({tr("令牌"), tr("使用者"), tr("颁发者"), tr("有效期至"),
+                                   tr("SHA-1 指纹"), tr("私钥")});
   for (const TTokenCertificate& Certificate : FCertificates)
     new QTreeWidgetItem(lvCertificates, {Utf8(Certificate.TokenLabel), Utf8(Certificate.Subject),
                                          Utf8(Certificate.Issuer), Utf8(Certificate.NotAfter),
@@ -52,9 +51,9 @@ TFrmTokenCertificates::TFrmTokenCertificates(QWidget* Parent, const std::string&
 
   auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   btnOk = Buttons->button(QDialogButtonBox::Ok);
-  btnOk->setText(Utf8("确定"));
+  btnOk->setText(tr("确定"));
   btnOk->setEnabled(false);
-  Buttons->button(QDialogButtonBox::Cancel)->setText(Utf8("取消"));
+  Buttons->button(QDialogButtonBox::Cancel)->setText(tr("取消"));
   Layout->addWidget(Buttons);
 
   connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -179,13 +179,13 @@ void TFrmMain::CreateInfoGroup() {
   // The button's arrow offers certificates on tokens too; a click still opens the file dialog.
   CertificateMenu = new QMenu(btnSignFile);
   CertificateMenu->setObjectName("CertificateMenu");
-  pmiCertFile = CertificateMenu->addAction(Utf8("选择PFX证书文件(&F)..."));
+  pmiCertFile = CertificateMenu->addAction(tr("选择PFX证书文件(&F)..."));
   pmiCertFile->setObjectName("pmiCertFile");
-  pmiTokenCert = CertificateMenu->addAction(Utf8("选择令牌或智能卡中的证书(&T)..."));
+  pmiTokenCert = CertificateMenu->addAction(tr("选择令牌或智能卡中的证书(&T)..."));
   pmiTokenCert->setObjectName("pmiTokenCert");
   btnSignFile->setMenu(CertificateMenu);
   btnSignFile->setPopupMode(QToolButton::MenuButtonPopup);
-  btnSignFile->setToolTip(Utf8("选择证书文件；点击箭头可选择令牌或智能卡中的证书"));
+  btnSignFile->setToolTip(tr("选择证书文件；点击箭头可选择令牌或智能卡中的证书"));
 }
 
 void TFrmMain::CreateFilesGroup() {
