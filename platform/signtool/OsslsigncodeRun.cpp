@@ -6,7 +6,7 @@ namespace {
 constexpr std::size_t MaxOutputBytes = 64 * 1024;
 }  // namespace
 
-TRunResult RunOsslsigncode(const std::vector<std::string>& Arguments, const std::optional<std::string>& Password,
+TRunResult RunOsslsigncode(const std::vector<std::string>& Arguments, const std::optional<std::string>& Input,
                            std::chrono::steady_clock::time_point Deadline,
                            std::vector<TRunRequest::TWatch> Watches) {
   const std::optional<std::string> Program = FindProgram("osslsigncode", PathFolders());
@@ -19,7 +19,8 @@ TRunResult RunOsslsigncode(const std::vector<std::string>& Arguments, const std:
   Request.Program = *Program;
   Request.Arguments = {"osslsigncode"};
   Request.Arguments.insert(Request.Arguments.end(), Arguments.begin(), Arguments.end());
-  Request.Input = Password;
+  Request.Input = Input;
+  Request.InputAsFile = true;  // "-pkcs12 /dev/stdin" opens it
   Request.OutputWithErrors = true;
   Request.MaxKeptBytes = MaxOutputBytes;
   Request.Deadline = Deadline;

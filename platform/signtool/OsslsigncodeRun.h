@@ -1,5 +1,5 @@
 #pragma once
-// Running osslsigncode with the PFX password handed over its standard input.
+// Running osslsigncode with the password, PIN or key handed over its standard input.
 #include <chrono>
 #include <optional>
 #include <string>
@@ -8,8 +8,9 @@
 #include "common/ProcessRunner.h"
 
 // Runs osslsigncode (found on PATH) with Arguments, its standard output and error kept together
-// in Errors. Password, when given, is written to its standard input, which "-readpass -" reads.
-// It is killed at Deadline; Watches are served while it runs.
-TRunResult RunOsslsigncode(const std::vector<std::string>& Arguments, const std::optional<std::string>& Password,
+// in Errors. Input, when given, is its standard input, as a file in memory: the password or PIN
+// that "-readpass -" reads, or the PFX that "-pkcs12 /dev/stdin" opens. It is killed at Deadline;
+// Watches are served while it runs.
+TRunResult RunOsslsigncode(const std::vector<std::string>& Arguments, const std::optional<std::string>& Input,
                            std::chrono::steady_clock::time_point Deadline,
                            std::vector<TRunRequest::TWatch> Watches);

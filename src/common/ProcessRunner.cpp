@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -67,6 +68,19 @@ bool OpenInputChannel(TDescriptor& Ours, TDescriptor& Childs) {
   Ours.Reset(AboveStandardStreams(Ends[0]));
   Childs.Reset(AboveStandardStreams(Ends[1]));
   return Ours.IsOpen() && Childs.IsOpen() && ::shutdown(Ours.Get(), SHUT_RD) == 0;
+}
+
+bool OpenMemoryFile(TDescriptor& File, const std::string& Content) {
+  File.Reset(AboveStandardStreams(::memfd_create("input", MFD_CLOEXEC)));
+  if (!File.IsOpen()) return false;
+  std::size_t Written = 0;
+  while (Written < Content.size()) {
+    const ssize_t Done = ::write(File.Get(), Content.data() + Written, Content.size() - Written);
+    if (Done < 0 && errno == EINTR) continue;
+    if (Done <= 0) return false;
+    Written += static_cast<std::size_t>(Done);
+  }
+  return ::lseek(File.Get(), 0, SEEK_SET) == 0;
 }
 
 bool OpenNullDevice(TDescriptor& Null, int Flags) {
@@ -208,8 +222,12 @@ struct TStreams {
   TDescriptor ErrorsOurs, ErrorsChilds;
 
   bool Open(const TRunRequest& Request) {
-    if (Request.Input ? !OpenInputChannel(InputOurs, InputChilds) : !OpenNullDevice(InputChilds, O_RDONLY))
+    if (!Request.Input) {
+      if (!OpenNullDevice(InputChilds, O_RDONLY)) return false;
+    } else if (Request.InputAsFile ? !OpenMemoryFile(InputChilds, *Request.Input)
+                                   : !OpenInputChannel(InputOurs, InputChilds)) {
       return false;
+    }
     if (!OpenPipe(ErrorsOurs, ErrorsChilds)) return false;
     if (Request.KeepOutput && !Request.OutputWithErrors && !OpenPipe(OutputOurs, OutputChilds)) return false;
     if (!Request.KeepOutput && !Request.OutputWithErrors && !OpenNullDevice(OutputChilds, O_WRONLY)) return false;

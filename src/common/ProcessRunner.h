@@ -12,6 +12,9 @@ struct TRunRequest {
   std::string Program;                 // the file to execute
   std::vector<std::string> Arguments;  // the child's argument vector, its own name first
   std::optional<std::string> Input;    // written to its standard input, else the null device
+  // Input as a file in memory rather than a stream, so that the child can also open it by name
+  // (/dev/stdin), which a socket does not allow.
+  bool InputAsFile = false;
   bool KeepOutput = false;             // standard output kept; else it goes to the null device
   bool OutputWithErrors = false;       // standard output into the error stream, as written
   std::size_t MaxKeptBytes = 64 * 1024;  // of each stream; the rest is read and dropped
