@@ -173,7 +173,7 @@ TEST_F(SigningBatch, ACertificateOnATokenSignsTheDroppedList) {
 
   EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(2, 2, 0)});
   for (const std::string& File : {First, Second}) {
-    const TVerifyResult Verify = OsslVerify(File);
+    const TOsslVerdict Verify = OsslVerify(File);
     EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << Verify.Output;
     EXPECT_NE(Verify.Output.find("CN=" + TestPki().EcSignerCommonName), std::string::npos) << Verify.Output;
   }

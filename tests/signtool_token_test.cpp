@@ -72,7 +72,7 @@ TEST_F(SignToolTokenTest, EveryWayOfNamingTheKeySignsAndVerifies) {
     const TProcessResult Result = Sign(std::string(Form.Name) + ".exe", Form.Options, File);
     EXPECT_EQ(Result.ExitCode, 0) << Form.Name << ": " << Result.Err;
     EXPECT_EQ(Result.Err, "") << Form.Name;
-    const TVerifyResult Verify = OsslVerify(File);
+    const TOsslVerdict Verify = OsslVerify(File);
     EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << Form.Name << "\n" << Verify.Output;
     EXPECT_NE(Verify.Output.find("CN=" + Form.Signer + "\n"), std::string::npos) << Form.Name << "\n" << Verify.Output;
   }
@@ -128,7 +128,7 @@ TEST_F(SignToolTokenTest, EightProcessesOnOneTokenAllSucceed) {
   for (std::size_t I = 0; I < Processes.size(); ++I) {
     ASSERT_TRUE(Processes[I]->waitForFinished(120000));
     EXPECT_EQ(Processes[I]->exitCode(), 0) << Processes[I]->readAllStandardError().toStdString();
-    const TVerifyResult Verify = OsslVerify(Files[I]);
+    const TOsslVerdict Verify = OsslVerify(Files[I]);
     EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << Verify.Output;
   }
 }
