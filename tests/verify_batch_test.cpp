@@ -9,6 +9,7 @@
 #include <fstream>
 #include <variant>
 
+#include "app/Translations.h"
 #include "common/PeHeaders.h"
 #include "common/uPubFunc.h"
 #include "ui/TFileListView.h"
@@ -17,6 +18,7 @@
 #include "support/PromptRecorder.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
+#include "support/WindowTexts.h"
 #include "ui/uFrmMain.h"
 
 namespace {
@@ -90,6 +92,24 @@ TEST_F(VerifyBatch, EveryRowGetsItsVerdictWhenNoneIsSelected) {
     EXPECT_EQ(InfoOf(Id), VerifySignature(ToString(Files().Item(Id)->FileName), PathOf("trust.pem")).Message);
   ASSERT_EQ(Prompts.Shown().size(), 1u) << ::testing::PrintToString(Prompts.Texts());
   EXPECT_EQ(Prompts.Last().Text, "共有5个操作文件，验证成功2个；失败3个");
+}
+
+TEST_F(VerifyBatch, RowsShowTheVerdictInTheUsersLanguage) {
+  TimestampServer Server;
+  const std::string Nested = Program("nested.exe", {"-ts", Server.Url()});
+  ASSERT_TRUE(OsslSign(Nested, Nested, {"-nest", "-h", "sha1"}));
+  const TTranslations English(TLanguage::English);
+  std::vector<TRowId> Rows{Files().Append(Nested), Files().Append(Program("plain.exe", {})),
+                           Files().Append(Program("unsigned.exe", {}, false)), Files().Append(PathOf("missing.exe"))};
+
+  VerifyAndWait();
+
+  EXPECT_EQ(StatusOf(Rows[0]), fsOk) << InfoOf(Rows[0]);
+  // The message is made of several texts, with the timestamp and the nested signer between them.
+  EXPECT_NE(InfoOf(Rows[0]).find(TestPki().SignerCommonName), std::string::npos) << InfoOf(Rows[0]);
+  for (const TRowId Id : Rows)
+    EXPECT_FALSE(HasChineseCharacter(QString::fromStdString(InfoOf(Id)))) << InfoOf(Id);
+  EXPECT_FALSE(HasChineseCharacter(QString::fromStdString(Prompts.Last().Text))) << Prompts.Last().Text;
 }
 
 TEST_F(VerifyBatch, OnlySelectedRowsAreVerified) {

@@ -473,11 +473,23 @@
     </message>
     <message>
         <source>无法读取</source>
-        <translation>Unreadable</translation>
+        <translation>unreadable</translation>
     </message>
     <message>
         <source>；嵌套签名</source>
         <translation>; nested signature </translation>
+    </message>
+    <message>
+        <source>：</source>
+        <translation>: </translation>
+    </message>
+    <message>
+        <source>（</source>
+        <translation> (</translation>
+    </message>
+    <message>
+        <source>）</source>
+        <translation>) </translation>
     </message>
     <message>
         <source>；另有</source>

@@ -3,7 +3,6 @@
 #include <openssl/asn1.h>
 #include <openssl/objects.h>
 
-#include <algorithm>
 #include <ctime>
 #include <optional>
 

@@ -26,23 +26,31 @@ const char* ShortText(TVerifyState State) {
   return DISPLAYED_TEXT("VerifySignature", "无法读取");
 }
 
-std::string NestedSummary(const TNestedVerdicts& Nested) {
+std::string NestedSummary(const TNestedVerdicts& Nested, const TTextTranslator& Translate) {
+  const auto Text = [&Translate](const char* Source) { return Translate("VerifySignature", Source); };
   std::string Summary;
   int Number = 0;
   for (const TSignatureVerdict& Verdict : Nested.Checked) {
-    Summary += DISPLAYED_TEXT("VerifySignature", "；嵌套签名") + std::to_string(++Number);
-    if (!Verdict.Signer.empty()) Summary += "（" + Verdict.Signer + "）";
-    Summary += ShortText(Verdict.State);
+    Summary += Text(DISPLAYED_TEXT("VerifySignature", "；嵌套签名")) + std::to_string(++Number);
+    if (Verdict.Signer.empty()) {
+      Summary += Text(DISPLAYED_TEXT("VerifySignature", "："));
+    } else {
+      Summary += Text(DISPLAYED_TEXT("VerifySignature", "（")) + Verdict.Signer +
+                 Text(DISPLAYED_TEXT("VerifySignature", "）"));
+    }
+    Summary += Text(ShortText(Verdict.State));
   }
   if (Nested.Unchecked > 0)
-    Summary += DISPLAYED_TEXT("VerifySignature", "；另有") + std::to_string(Nested.Unchecked) +
-               DISPLAYED_TEXT("VerifySignature", "个嵌套签名未验证");
+    Summary += Text(DISPLAYED_TEXT("VerifySignature", "；另有")) + std::to_string(Nested.Unchecked) +
+               Text(DISPLAYED_TEXT("VerifySignature", "个嵌套签名未验证"));
   return Summary;
 }
 
-TVerifyResult Outcome(TVerifyState State, const char* Message) { return {State, Message, {}, {}}; }
-
-TVerifyResult Verify(const std::string& Path, const std::string& ExtraTrustFile) {
+TVerifyResult Verify(const std::string& Path, const std::string& ExtraTrustFile, const TTextTranslator& Translate) {
+  const auto Text = [&Translate](const char* Source) { return Translate("VerifySignature", Source); };
+  const auto Outcome = [&Text](TVerifyState State, const char* Message) {
+    return TVerifyResult{State, Text(Message), {}, {}};
+  };
   TFileReader File;
   if (!File.Open(Path)) return Outcome(vsUnreadable, DISPLAYED_TEXT("VerifySignature", "无法打开文件"));
   if (File.Size() == 0) return Outcome(vsUnsupported, DISPLAYED_TEXT("VerifySignature", "文件为空"));
@@ -76,18 +84,23 @@ TVerifyResult Verify(const std::string& Path, const std::string& ExtraTrustFile)
   X509_STORE* Store = Trust.Store.get();
   TFileDigests Digests(File.Descriptor(), Container.DigestedParts);
   const TSignatureVerdict Primary = CheckSignedData(SignedData.get(), Digests, Store);
-  TVerifyResult Result{Primary.State, Primary.Reason, Primary.Signer, Primary.TimeStamp};
-  if (!Result.TimeStamp.empty()) Result.Message += DISPLAYED_TEXT("VerifySignature", "，时间戳 ") + Result.TimeStamp;
+  TVerifyResult Result{Primary.State, Text(Primary.Reason.c_str()), Primary.Signer, Primary.TimeStamp};
+  if (!Result.TimeStamp.empty()) Result.Message += Text(DISPLAYED_TEXT("VerifySignature", "，时间戳 ")) + Result.TimeStamp;
   if (Primary.State == vsUntrusted && Trust.ExtraTrustUnreadable)
-    Result.Message += DISPLAYED_TEXT("VerifySignature", "（无法读取附加的受信任证书文件）");
+    Result.Message += Text(DISPLAYED_TEXT("VerifySignature", "（无法读取附加的受信任证书文件）"));
   if (Primary.State != vsUnreadable)
-    Result.Message += NestedSummary(CheckNestedSignatures(SignedData.get(), Digests, Store));
+    Result.Message += NestedSummary(CheckNestedSignatures(SignedData.get(), Digests, Store), Translate);
   return Result;
 }
 }  // namespace
 
 TVerifyResult VerifySignature(const std::string& Path, const std::string& ExtraTrustFile) {
-  TVerifyResult Result = Verify(Path, ExtraTrustFile);
+  return VerifySignature(Path, ExtraTrustFile, [](const char*, const char* Source) { return std::string(Source); });
+}
+
+TVerifyResult VerifySignature(const std::string& Path, const std::string& ExtraTrustFile,
+                              const TTextTranslator& Translate) {
+  TVerifyResult Result = Verify(Path, ExtraTrustFile, Translate);
   // Failed checks leave reasons in this thread's error queue; the verdict already says it all.
   ERR_clear_error();
   return Result;

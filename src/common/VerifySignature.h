@@ -2,6 +2,7 @@
 // Checking a file's Authenticode signature in-process: the file's digest, the signer's chain
 // against the system's trusted certificates plus an extra PEM file, and the timestamp.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 enum TVerifyState : std::uint8_t {
@@ -22,3 +23,10 @@ struct TVerifyResult { TVerifyState State; std::string Message; std::string Sign
 // The primary signature decides the state; the message mentions nested ones. Safe to call from
 // several threads at once.
 TVerifyResult VerifySignature(const std::string& Path, const std::string& ExtraTrustFile = {});
+
+// A marked text (see DisplayedText.h) in the user's language.
+using TTextTranslator = std::function<std::string(const char* Context, const char* Text)>;
+// The same with the message in the user's language: each of the pieces it is made of is
+// translated, as a whole message of several pieces is not in any catalogue.
+TVerifyResult VerifySignature(const std::string& Path, const std::string& ExtraTrustFile,
+                              const TTextTranslator& Translate);

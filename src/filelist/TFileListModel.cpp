@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "common/TextUtil.h"
-#include "filelist/DisplayedMessage.h"
 #include "filelist/FileListDisplay.h"
 
 namespace {
@@ -116,9 +115,9 @@ QVariant TFileListModel::data(const QModelIndex& Index, int Role) const {
   if (Role == Qt::DisplayRole || Role == Qt::ToolTipRole) {
     const auto Text = FileCellText(Item, Index.column());
     if (!Text) return {};
-    // The stripper's and the signature check's messages are shown in the user's language; any
-    // other text is not in the catalogue and comes back unchanged.
-    if (Index.column() == fcInfo) return DisplayedMessage(*Text);
+    // The stripper's messages are shown in the user's language; any other text is not in the
+    // catalogue and comes back unchanged.
+    if (Index.column() == fcInfo) return QCoreApplication::translate("StripSignature", Text->c_str());
     return QString::fromStdString(*Text);
   }
   if (Role == Qt::DecorationRole) {

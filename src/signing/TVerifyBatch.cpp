@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "filelist/TranslatedText.h"
+
 TFileStatus VerifyRowStatus(TVerifyState State) {
   switch (State) {
     case vsValid: return fsOk;
@@ -40,7 +42,7 @@ void TVerifyBatch::Run() {
   for (const TRow& Row : FRows) {
     if (FStopRequested) return;
     QMetaObject::invokeMethod(this, [this, Id = Row.Id] { emit RowStarted(Id); }, Qt::QueuedConnection);
-    const TVerifyResult Result = VerifySignature(Row.FileName, FExtraTrustFile);
+    const TVerifyResult Result = VerifySignature(Row.FileName, FExtraTrustFile, TranslatedText);
     const TFileStatus Status = VerifyRowStatus(Result.State);
     if (Status != fsFailed) ++Succeeded;
     // Runs on the window's thread; dropped if the batch is gone by then.

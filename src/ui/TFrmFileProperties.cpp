@@ -27,7 +27,7 @@
 #include "common/PeHeaders.h"
 #include "common/SignedContainer.h"
 #include "common/VerifySignature.h"
-#include "filelist/DisplayedMessage.h"
+#include "filelist/TranslatedText.h"
 #include "ui/ConfigFile.h"
 
 namespace {
@@ -218,8 +218,9 @@ QWidget* TFrmFileProperties::CreateMessagePage(const QString& Message) {
 }
 
 void TFrmFileProperties::AddVerdict(QWidget* Page, QLayout* Layout) {
-  const TVerifyResult Verdict = VerifySignature(QFile::encodeName(Path).toStdString(), ConfiguredVerifyTrustFile(ConfigFilePath()));
-  lblVerdict = ValueLabel(Page, tr("验证结果：%1").arg(DisplayedMessage(Verdict.Message)));
+  const TVerifyResult Verdict =
+      VerifySignature(QFile::encodeName(Path).toStdString(), ConfiguredVerifyTrustFile(ConfigFilePath()), TranslatedText);
+  lblVerdict = ValueLabel(Page, tr("验证结果：%1").arg(QString::fromStdString(Verdict.Message)));
   Layout->addWidget(lblVerdict);
 }
 
