@@ -3,7 +3,6 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,8 +14,6 @@
 
 namespace {
 constexpr std::size_t MaxErrorBytes = 512;
-
-std::mutex RunMutex;  // one child at a time
 
 std::string OwnFolder() {
   char Buffer[PATH_MAX];
@@ -53,7 +50,6 @@ std::string SilentFailure(const std::string& Name, const TRunResult& Run) {
 }  // namespace
 
 bool RunAndCapture(const std::string& CommandLine, std::string& ErrorText) {
-  const std::lock_guard<std::mutex> Lock(RunMutex);
   const std::vector<std::string> Arguments = SplitCommandLine(CommandLine);
   if (Arguments.empty()) return false;
   std::vector<std::string> Folders{OwnFolder(), CurrentFolder()};

@@ -21,7 +21,9 @@ const char* ReasonPhrase(int Status) {
     case 200: return "OK";
     case 400: return "Bad Request";
     case 404: return "Not Found";
+    case 429: return "Too Many Requests";
     case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
     default: return "Status";
   }
 }
@@ -104,6 +106,7 @@ LoopbackHttpServer::~LoopbackHttpServer() {
   const char Stop = 's';
   (void)!::write(WakeWrite, &Stop, 1);
   Worker.join();
+  for (std::thread& Connection : Connections) Connection.join();
   for (int Connection : Held) ::close(Connection);
   ::close(Listener);
   ::close(WakeRead);
@@ -127,7 +130,7 @@ bool LoopbackHttpServer::WaitReadable(int Descriptor) {
 void LoopbackHttpServer::Serve() {
   while (WaitReadable(Listener)) {
     const int Connection = ::accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (Connection >= 0) Answer(Connection);
+    if (Connection >= 0) Connections.emplace_back([this, Connection] { Answer(Connection); });
   }
 }
 
@@ -143,15 +146,21 @@ void LoopbackHttpServer::Answer(int Connection) {
     ::close(Connection);
     return;
   }
+  const int Now = ++AtOnce;
+  for (int Peak = PeakAtOnce; Now > Peak && !PeakAtOnce.compare_exchange_weak(Peak, Now);) {
+  }
   const std::optional<THttpResponse> Response = OnRequest(*Request);
+  --AtOnce;
   if (!Response) {
+    const std::lock_guard Guard(HeldLock);
     Held.push_back(Connection);
     return;
   }
   std::string Reply = "HTTP/1.1 " + std::to_string(Response->Status) + " " +
                       ReasonPhrase(Response->Status) + "\r\nContent-Type: " + Response->ContentType +
-                      "\r\nContent-Length: " + std::to_string(Response->Body.size()) +
-                      "\r\nConnection: close\r\n\r\n";
+                      "\r\nContent-Length: " + std::to_string(Response->Body.size()) + "\r\n";
+  for (const auto& [Name, Value] : Response->Headers) Reply += Name + ": " + Value + "\r\n";
+  Reply += "Connection: close\r\n\r\n";
   Reply += Response->Body;
   SendAll(Connection, Reply);
   ::shutdown(Connection, SHUT_WR);

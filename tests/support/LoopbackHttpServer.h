@@ -1,11 +1,12 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 for tests that need a real server to talk to. It answers
-// one request per connection from its own thread, with plain POSIX sockets.
+// one request per connection, each connection on a thread of its own, with plain POSIX sockets.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -20,6 +21,7 @@ struct THttpResponse {
   int Status = 200;
   std::string ContentType = "text/plain";
   std::string Body;
+  std::map<std::string, std::string> Headers = {};  // further headers
 };
 
 // An answer that never ends: Head, then Repeated again and again, Pause apart, until the client
@@ -32,7 +34,7 @@ struct THttpFlood {
 
 class LoopbackHttpServer {
  public:
-  // Called on the server's thread. Returning std::nullopt leaves the request unanswered and the
+  // Called on the connection's thread, for several connections at once. Returning std::nullopt leaves the request unanswered and the
   // connection open until the server stops, as a server that never answers would.
   using Handler = std::function<std::optional<THttpResponse>(const THttpRequest&)>;
 
@@ -47,6 +49,8 @@ class LoopbackHttpServer {
   std::uint16_t Port() const { return ListenPort; }
   std::string Url(const std::string& Path) const;  // "http://127.0.0.1:<port>" + Path
   int RequestCount() const { return Requests; }
+  // The most requests that were being answered at the same time.
+  int MostAtOnce() const { return PeakAtOnce; }
 
  private:
   LoopbackHttpServer(Handler OnRequest, std::optional<THttpFlood> Flood);
@@ -65,6 +69,10 @@ class LoopbackHttpServer {
   int WakeRead = -1, WakeWrite = -1;
   std::uint16_t ListenPort = 0;
   std::atomic<int> Requests = 0;
-  std::vector<int> Held;  // connections left unanswered; only the server's thread touches them
+  std::atomic<int> AtOnce = 0;
+  std::atomic<int> PeakAtOnce = 0;
+  std::mutex HeldLock;
+  std::vector<int> Held;  // connections left unanswered
+  std::vector<std::thread> Connections;  // only the accepting thread touches it
   std::thread Worker;
 };

@@ -8,7 +8,11 @@
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -124,7 +128,7 @@ std::optional<std::string> AuthenticodeRequestContent(const std::string& Der) {
 
 ASN1_INTEGER* NextSerial(TS_RESP_CTX*, void* Counter) {
   ASN1_INTEGER* Serial = ASN1_INTEGER_new();
-  if (Serial) ASN1_INTEGER_set(Serial, ++*static_cast<long*>(Counter));
+  if (Serial) ASN1_INTEGER_set(Serial, ++*static_cast<std::atomic<long>*>(Counter));
   return Serial;
 }
 
@@ -133,13 +137,40 @@ int FixedTime(TS_RESP_CTX*, void* Time, long* Seconds, long* Microseconds) {
   *Microseconds = 0;
   return 1;
 }
+
+bool IsRfc3161(const THttpRequest& Request) {
+  const auto Type = Request.Headers.find("content-type");
+  return Type != Request.Headers.end() && Type->second == "application/timestamp-query";
+}
+
+// What a request asks to be time-stamped, the same each time the same signature is sent.
+std::optional<std::string> StampedData(const THttpRequest& Request) {
+  if (!IsRfc3161(Request)) {
+    const std::optional<std::string> Der = DecodeBase64(Request.Body);
+    return Der ? AuthenticodeRequestContent(*Der) : std::nullopt;
+  }
+  const auto* Bytes = reinterpret_cast<const unsigned char*>(Request.Body.data());
+  TOwned<TS_REQ, TS_REQ_free> Query(d2i_TS_REQ(nullptr, &Bytes, static_cast<long>(Request.Body.size())));
+  if (!Query) return std::nullopt;
+  const ASN1_OCTET_STRING* Digest = TS_MSG_IMPRINT_get_msg(TS_REQ_get_msg_imprint(Query.get()));
+  return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(Digest)),
+                     static_cast<std::size_t>(ASN1_STRING_length(Digest)));
+}
 }  // namespace
 
 struct TimestampServer::TSigner {
   TX509 Certificate;
   TKey Key;
-  long Serial = 0;
+  std::atomic<long> Serial = 0;
   std::optional<std::int64_t> StampTime;
+  std::mutex SeenLock;
+  std::set<std::string> Seen;  // what was asked for before
+
+  // True the first time Data is asked for.
+  bool FirstAsked(const std::string& Data) {
+    const std::lock_guard Guard(SeenLock);
+    return Seen.insert(Data).second;
+  }
 
   explicit TSigner(const TTsaIdentity& Identity) : StampTime(Identity.StampTime) {
     TBio CertFile = OpenFile(Identity.CertPath);
@@ -193,22 +224,29 @@ struct TimestampServer::TSigner {
   }
 };
 
-TimestampServer::TimestampServer(TTimestampBehaviour Behaviour)
-    : TimestampServer(Behaviour, TTsaIdentity{TestPki().TsaCertPath, TestPki().TsaKeyPath, std::nullopt}) {}
+TimestampServer::TimestampServer(TTimestampBehaviour Behaviour, std::chrono::milliseconds Delay)
+    : TimestampServer(Behaviour, TTsaIdentity{TestPki().TsaCertPath, TestPki().TsaKeyPath, std::nullopt}, Delay) {}
 
-TimestampServer::TimestampServer(TTimestampBehaviour Behaviour, const TTsaIdentity& Identity)
+TimestampServer::TimestampServer(TTimestampBehaviour Behaviour, const TTsaIdentity& Identity,
+                                 std::chrono::milliseconds Delay)
     : Signer(std::make_unique<TSigner>(Identity)) {
   Http = std::make_unique<LoopbackHttpServer>(
-      [this, Behaviour](const THttpRequest& Request) -> std::optional<THttpResponse> {
+      [this, Behaviour, Delay](const THttpRequest& Request) -> std::optional<THttpResponse> {
+        std::this_thread::sleep_for(Delay);
         switch (Behaviour) {
           case TTimestampBehaviour::Silent: return std::nullopt;
           case TTimestampBehaviour::Refuse: return THttpResponse{500, "text/plain", "no time today"};
+          case TTimestampBehaviour::Reject: return THttpResponse{400, "text/plain", "not from you"};
+          case TTimestampBehaviour::ThrottleFirst: {
+            const std::optional<std::string> Data = StampedData(Request);
+            if (Data && Signer->FirstAsked(*Data))
+              return THttpResponse{429, "text/plain", "slow down", {{"Retry-After", "1"}}};
+            break;
+          }
           case TTimestampBehaviour::Answer: break;
         }
         if (Request.Method != "POST") return THttpResponse{400, "text/plain", "POST expected"};
-        const auto Type = Request.Headers.find("content-type");
-        if (Type != Request.Headers.end() && Type->second == "application/timestamp-query")
-          return Signer->Rfc3161(Request.Body);
+        if (IsRfc3161(Request)) return Signer->Rfc3161(Request.Body);
         return Signer->Authenticode(Request.Body);
       });
 }

@@ -3,6 +3,7 @@
 // certificate. One address serves both kinds of request: RFC 3161 queries (content type
 // application/timestamp-query) and Authenticode requests (any other POST: base64 of a PKCS#7
 // time-stamp request, answered with base64 PKCS#7 signed data over the signature it carries).
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -11,9 +12,12 @@
 #include "support/LoopbackHttpServer.h"
 
 enum class TTimestampBehaviour {
-  Answer,   // time-stamps every well-formed request
-  Refuse,   // answers every request with HTTP 500
-  Silent    // never answers; connections stay open until the server stops
+  Answer,         // time-stamps every well-formed request
+  Refuse,         // answers every request with HTTP 500
+  Reject,         // answers every request with HTTP 400, which no client should try again
+  Silent,         // never answers; connections stay open until the server stops
+  ThrottleFirst   // answers the first request for each signature with HTTP 429 and
+                  // "Retry-After: 1", and time-stamps it when asked again
 };
 
 // Who stamps, and at which time (seconds since 1970 UTC; the clock's when not given).
@@ -25,15 +29,17 @@ struct TTsaIdentity {
 class TimestampServer {
  public:
   // Throws std::runtime_error when the TSA key or certificate cannot be loaded. Stamps as the
-  // test PKI's TSA unless told otherwise.
-  explicit TimestampServer(TTimestampBehaviour Behaviour = TTimestampBehaviour::Answer);
-  TimestampServer(TTimestampBehaviour Behaviour, const TTsaIdentity& Identity);
+  // test PKI's TSA unless told otherwise. Every answer comes Delay after its request was read.
+  explicit TimestampServer(TTimestampBehaviour Behaviour = TTimestampBehaviour::Answer,
+                           std::chrono::milliseconds Delay = {});
+  TimestampServer(TTimestampBehaviour Behaviour, const TTsaIdentity& Identity, std::chrono::milliseconds Delay = {});
   ~TimestampServer();
   TimestampServer(const TimestampServer&) = delete;
   TimestampServer& operator=(const TimestampServer&) = delete;
 
   std::string Url() const { return Http->Url("/"); }
   int RequestCount() const { return Http->RequestCount(); }
+  int MostAtOnce() const { return Http->MostAtOnce(); }
 
  private:
   struct TSigner;
