@@ -20,6 +20,8 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <iterator>
 
@@ -418,6 +420,160 @@ TEST_F(SigningBatch, AHistoryThatCannotBeSavedAbandonsStart) {
   EXPECT_EQ(Prompts.Last().Style, static_cast<unsigned>(mbIconError));
   EXPECT_TRUE(Frm->btnAddSign->isEnabled());
   EXPECT_TRUE(Frm->btnDelSign->isEnabled());
+}
+
+// Batches with several files at a time, set in [Options] of config.ini.
+class ParallelSigningBatch : public SigningBatch {
+ protected:
+  void SetParallelism(const std::string& Value) {
+    std::ofstream(ConfigPath) << "[Options]\nSignParallelism=" << Value << "\n";
+  }
+
+  // Count programs, with a text file that cannot be signed at every Every-th place.
+  std::vector<std::pair<TRowId, std::string>> ListFiles(int Count, int Every = 0) {
+    std::vector<std::pair<TRowId, std::string>> Rows;
+    for (int I = 0; I < Count; ++I) {
+      const std::string Name = "file" + std::to_string(I);
+      std::string File;
+      if (Every > 0 && I % Every == Every - 1) {
+        File = Path(Name + ".exe");
+        std::ofstream(File) << "text, not a program\n";
+      } else {
+        File = Program(Name + ".exe");
+      }
+      Rows.emplace_back(Files->Append(File), File);
+    }
+    return Rows;
+  }
+
+  static bool IsText(const std::string& File) { return ReadText(File).rfind("text,", 0) == 0; }
+
+  // The rows that have a result.
+  int RowsDone(const std::vector<std::pair<TRowId, std::string>>& Rows) const {
+    int Done = 0;
+    for (const auto& [Id, File] : Rows)
+      if (Files->Item(Id) != nullptr && Row(Id).Status != fsPending) ++Done;
+    return Done;
+  }
+};
+
+TEST_F(ParallelSigningBatch, FourAtATimeGiveEachRowItsOwnResult) {
+  TimestampServer Tsa(TTimestampBehaviour::Answer, std::chrono::milliseconds(300));
+  SetParallelism("4");
+  const auto Rows = ListFiles(20, 5);
+  std::vector<QString> Titles;
+  const QString PlainTitle = Frm->windowTitle();
+  QObject::connect(Frm.get(), &QWidget::windowTitleChanged, [&](const QString& Title) { Titles.push_back(Title); });
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Tsa.Url());
+  RunBatch();
+
+  ASSERT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(20, 16, 4)});
+  for (const auto& [Id, File] : Rows) {
+    if (IsText(File)) {
+      EXPECT_EQ(Row(Id).Status, fsFailed) << File;
+      EXPECT_NE(InfoOf(Id).find("SignTool Error"), std::string::npos) << InfoOf(Id);
+      EXPECT_NE(InfoOf(Id).find(File), std::string::npos) << InfoOf(Id);
+      continue;
+    }
+    EXPECT_EQ(Row(Id).Status, fsOk) << File << ": " << InfoOf(Id);
+    const TVerifyResult Verify = OsslVerify(File);
+    EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << File << "\n" << Verify.Output;
+  }
+  EXPECT_GE(Tsa.MostAtOnce(), 2);
+  EXPECT_LE(Tsa.MostAtOnce(), 4);
+  // Progress was shown in the title, up to all twenty, and went away with the batch.
+  EXPECT_TRUE(std::any_of(Titles.begin(), Titles.end(), [](const QString& T) { return T.contains("20/20"); }));
+  EXPECT_EQ(Frm->windowTitle(), PlainTitle);
+  // The file kept its option beside the histories.
+  EXPECT_NE(ReadText(ConfigPath).find("SignParallelism=4"), std::string::npos);
+}
+
+TEST_F(ParallelSigningBatch, RowsDeletedWhileOthersAreUnderWay) {
+  SetParallelism("4");
+  const auto Rows = ListFiles(12);
+  // When the first result comes, the first four rows have begun: delete one of them still under
+  // way and four rows not begun yet.
+  bool Deleted = false;
+  QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
+    if (Deleted || RowsDone(Rows) == 0) return;
+    Deleted = true;
+    int UnderWay = 0;
+    while (Row(Rows[UnderWay].first).Status != fsPending) ++UnderWay;
+    Files->RemoveRowsAt({UnderWay, 6, 7, 8, 9});
+  });
+  TimestampServer Rejecting(TTimestampBehaviour::Reject);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Rejecting.Url());
+  RunBatch();
+  QObject::disconnect(Hook);
+
+  ASSERT_TRUE(Deleted);
+  // The deleted row under way was signed all the same and counts, as in a batch of one at a time.
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(8, 8, 0)});
+  for (std::size_t I = 0; I < Rows.size(); ++I) {
+    const bool NeverBegun = I >= 6 && I <= 9;
+    EXPECT_EQ(OsslVerify(Rows[I].second).HasSignature, !NeverBegun) << I;
+    if (Files->Item(Rows[I].first) != nullptr) EXPECT_EQ(Row(Rows[I].first).Status, fsWarning) << I;
+  }
+}
+
+TEST_F(ParallelSigningBatch, ClosingBeginsNoFurtherFileAndWaitsForThoseUnderWay) {
+  SetParallelism("4");
+  const auto Rows = ListFiles(12);
+  bool CloseAccepted = true;
+  bool Closed = false;
+  QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
+    if (Closed || RowsDone(Rows) == 0) return;
+    Closed = true;
+    CloseAccepted = Frm->close();
+  });
+  TimestampServer Rejecting(TTimestampBehaviour::Reject);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Rejecting.Url());
+  QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return !Frm->isVisible(); }));
+  QObject::disconnect(Hook);
+
+  EXPECT_FALSE(CloseAccepted);
+  EXPECT_TRUE(Prompts.Shown().empty());
+  EXPECT_TRUE(Frm->btnAddSign->isEnabled());
+  // Only the four files begun before the close were signed, and each of them has its result.
+  for (std::size_t I = 0; I < Rows.size(); ++I) {
+    const bool Finished = I < 4;
+    EXPECT_EQ(Row(Rows[I].first).Status, Finished ? fsWarning : fsPending) << I;
+    EXPECT_EQ(OsslVerify(Rows[I].second).HasSignature, Finished) << I;
+  }
+}
+
+TEST_F(ParallelSigningBatch, OptionAbsentOrOutOfRange) {
+  struct TCase {
+    std::optional<std::string> Value;
+    bool OneAtATime;
+  };
+  for (const TCase& Case : {TCase{std::nullopt, true}, TCase{"0", true}, TCase{"-3", true}, TCase{"many", true},
+                            TCase{"99", false}}) {
+    const std::string Shown = Case.Value.value_or("absent");
+    QFile::remove(QString::fromStdString(ConfigPath));
+    if (Case.Value) SetParallelism(*Case.Value);
+    TimestampServer Tsa(TTimestampBehaviour::Answer, std::chrono::milliseconds(300));
+    const std::size_t Before = Prompts.Shown().size();
+    const auto Rows = ListFiles(3);
+    TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Tsa.Url());
+    RunBatch();
+    ASSERT_EQ(Prompts.Shown().size(), Before + 1) << Shown;
+    EXPECT_EQ(Prompts.Last().Text, Summary(3, 3, 0)) << Shown;
+    if (Case.OneAtATime) {
+      EXPECT_EQ(Tsa.MostAtOnce(), 1) << Shown;
+    } else {
+      EXPECT_GE(Tsa.MostAtOnce(), 2) << Shown;
+    }
+    // Saving the histories kept the value as it was written.
+    const std::string Config = ReadText(ConfigPath);
+    if (Case.Value) {
+      EXPECT_NE(Config.find("SignParallelism=" + *Case.Value), std::string::npos) << Config;
+    } else {
+      EXPECT_EQ(Config.find("[Options]"), std::string::npos) << Config;
+    }
+    Files->RemoveRowsAt({0, 1, 2});
+  }
 }
 
 #if defined(__SANITIZE_ADDRESS__)

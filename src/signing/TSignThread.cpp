@@ -1,28 +1,21 @@
 #include "signing/TSignThread.h"
 
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #include "common/uPubFunc.h"
-#include "filelist/TFileListModel.h"
 
-// Shared by the worker and the calls it has queued on the window's thread, which may outlive it.
+// Shared by the worker, its runs and the calls it has queued on the window's thread, which may
+// outlive it.
 struct TSignThread::TLink {
   std::mutex Lock;
-  std::condition_variable Answered;
+  std::condition_variable Answered;  // a queued call has been answered, a run has ended, or Cut
+  std::vector<TDone> Completed;      // runs ended since the worker last looked
   bool Cut = false;  // the worker object is going away: queued calls do nothing, waits end
-};
-
-struct TSignThread::TJob {
-  TRowId Row;
-  std::string FileName;
-  TSignSettings Settings;
-};
-
-struct TSignThread::TDone {
-  TRowId Row;
-  TSignOutcome Outcome;
 };
 
 namespace {
@@ -69,19 +62,10 @@ thread_local TStartFailureCapture* TStartFailureCapture::Active = nullptr;
 std::atomic<QtMessageHandler> TStartFailureCapture::Previous{nullptr};
 }  // namespace
 
-TSignThread::TSignThread(TFileListModel* Files, TSettingsReader ReadSettings, TSummaryPresenter ShowSummary,
-                         QObject* Owner)
-    : QThread(Owner),
-      FFiles(Files),
-      FReadSettings(std::move(ReadSettings)),
-      FShowSummary(std::move(ShowSummary)),
-      FLink(std::make_shared<TLink>()) {
-  connect(this, &QThread::finished, this, &QObject::deleteLater);
-}
+TSignThread::TSignThread(THandOver HandOver, int Parallelism, QObject* Owner)
+    : QThread(Owner), FHandOver(std::move(HandOver)), FParallelism(Parallelism), FLink(std::make_shared<TLink>()) {}
 
 TSignThread::~TSignThread() {
-  RequestStop();
-  disconnect(this, &QThread::finished, nullptr, nullptr);
   {
     const std::lock_guard Guard(FLink->Lock);
     FLink->Cut = true;
@@ -130,46 +114,48 @@ std::optional<T> TSignThread::OnWindowThread(std::function<T()> Call) {
   return Answer->Done ? std::move(Answer->Value) : std::nullopt;
 }
 
-bool TSignThread::HandOver(std::optional<TDone> Finished, std::optional<TJob>& Next) {
-  std::function<std::optional<TJob>()> Call = [this, Files = FFiles, Read = FReadSettings,
-                                               Finished = std::move(Finished)]() -> std::optional<TJob> {
-    if (Finished) {
-      Files->SetResult(Finished->Row, Finished->Outcome.Status, Finished->Outcome.Info);
-      emit RowFinished(Finished->Row);
-    }
-    // Looked up only now: rows dropped meanwhile are found, deleted ones passed over.
-    const std::optional<TRowId> Row = Finished ? Files->Next(Finished->Row) : Files->First();
-    if (!Row) return std::nullopt;
-    TJob Job{*Row, Files->FileName(*Row), Read()};
-    emit RowStarted(*Row);
-    return Job;
-  };
-  auto Answer = OnWindowThread(std::move(Call));
-  if (!Answer) return false;
-  Next = std::move(*Answer);
-  return true;
-}
-
 void TSignThread::run() {
-  int Processed = 0;
-  int Succeeded = 0;
-  std::optional<TDone> Finished;
+  std::map<TRowId, std::thread> Runs;
+  const auto Join = [&Runs](TRowId Row) {
+    const auto Run = Runs.find(Row);
+    if (Run->second.joinable()) Run->second.join();
+    Runs.erase(Run);
+  };
+  std::vector<TDone> Finished;
   for (;;) {
-    std::optional<TJob> Job;
-    if (!HandOver(std::move(Finished), Job)) return;
-    if (!Job || FStopRequested) break;
-    std::string ErrorText;
-    const bool Clean = RunAndCapture(SignCommandLine(Job->Settings, ShortPathOf(Job->FileName)), ErrorText);
-    Finished = TDone{Job->Row, ClassifySignRun(Clean, ErrorText)};
-    ++Processed;
-    if (Finished->Outcome.Succeeded) ++Succeeded;
-  }
-  if (FStopRequested) return;
+    const int Wanted = FParallelism - static_cast<int>(Runs.size());
+    std::optional<std::vector<TJob>> Jobs = OnWindowThread<std::vector<TJob>>(
+        [HandOver = FHandOver, Finished = std::move(Finished), Wanted] { return HandOver(Finished, Wanted); });
+    Finished.clear();
+    if (!Jobs) break;
+    for (TJob& Job : *Jobs) {
+      const TRowId Row = Job.Row;
+      auto Sign = [Link = FLink, Job = std::move(Job)] {
+        std::string ErrorText;
+        const bool Clean = RunAndCapture(SignCommandLine(Job.Settings, ShortPathOf(Job.FileName)), ErrorText);
+        {
+          const std::lock_guard Guard(Link->Lock);
+          Link->Completed.push_back(TDone{Job.Row, ClassifySignRun(Clean, ErrorText)});
+        }
+        Link->Answered.notify_all();
+      };
+      try {
+        Runs.emplace(Row, std::thread(Sign));
+      } catch (const std::system_error&) {
+        // No thread to spare: this file is signed here, before the next trip.
+        Runs.emplace(Row, std::thread());
+        Sign();
+      }
+    }
+    if (Runs.empty()) break;
 
-  const std::string Summary =
-      tr("共有%1个操作文件，签名成功%2个；失败%3个").arg(Processed).arg(Succeeded).arg(Processed - Succeeded).toStdString();
-  OnWindowThread<bool>([Show = FShowSummary, Text = Summary] {
-    Show(Text);
-    return true;
-  });
+    std::unique_lock Guard(FLink->Lock);
+    FLink->Answered.wait(Guard, [&] { return !FLink->Completed.empty() || FLink->Cut; });
+    if (FLink->Cut) break;
+    Finished.swap(FLink->Completed);
+    Guard.unlock();
+    for (const TDone& Done : Finished) Join(Done.Row);
+  }
+  // Cut short: the runs in flight still finish their files, but nobody hears of them.
+  while (!Runs.empty()) Join(Runs.begin()->first);
 }

@@ -1,7 +1,5 @@
 #include "signing/TVerifyBatch.h"
 
-#include <QThread>
-
 #include <stdexcept>
 
 #include "filelist/TranslatedText.h"
@@ -20,39 +18,79 @@ TFileStatus VerifyRowStatus(TVerifyState State) {
   return fsFailed;
 }
 
-TVerifyBatch::TVerifyBatch(TFileListModel* Files, std::vector<TRow> Rows, std::string ExtraTrustFile, QObject* Owner)
-    : QObject(Owner), FFiles(Files), FRows(std::move(Rows)), FExtraTrustFile(std::move(ExtraTrustFile)) {}
+TVerifyBatch::~TVerifyBatch() { EndWorker(); }
 
-TVerifyBatch::~TVerifyBatch() {
-  FStopRequested = true;
-  if (FWorker) FWorker->wait();
+void TVerifyBatch::Prepare(std::vector<TRowId> Rows, std::string ExtraTrustFile) {
+  FRows = std::move(Rows);
+  FPlaces.clear();
+  for (std::size_t Place = 0; Place < FRows.size(); ++Place) FPlaces.emplace(FRows[Place], Place);
+  FExtraTrustFile = std::move(ExtraTrustFile);
 }
 
-void TVerifyBatch::Start() {
-  FWorker.reset(QThread::create([this] { Run(); }));
-  FWorker->start();
-  if (!FWorker->isRunning() && !FWorker->isFinished()) {
-    FWorker.reset();
+void TVerifyBatch::Begin() {
+  FThread = std::make_unique<QThread>();
+  FThread->start();
+  if (!FThread->isRunning() && !FThread->isFinished()) {
+    FThread.reset();
     throw std::runtime_error("Thread creation error: the system refused a new thread");
   }
+  FWorker = std::make_unique<QObject>();
+  FWorker->moveToThread(FThread.get());
+  VerifyNext();
 }
 
-void TVerifyBatch::Run() {
-  int Succeeded = 0;
-  for (const TRow& Row : FRows) {
-    if (FStopRequested) return;
-    QMetaObject::invokeMethod(this, [this, Id = Row.Id] { emit RowStarted(Id); }, Qt::QueuedConnection);
-    const TVerifyResult Result = VerifySignature(Row.FileName, FExtraTrustFile, TranslatedText);
-    const TFileStatus Status = VerifyRowStatus(Result.State);
-    if (Status != fsFailed) ++Succeeded;
-    // Runs on the window's thread; dropped if the batch is gone by then.
-    QMetaObject::invokeMethod(this, [this, Id = Row.Id, Status, Message = Result.Message] {
-      if (FFiles) FFiles->SetResult(Id, Status, Message);
-      emit RowFinished(Id);
-    }, Qt::QueuedConnection);
+void TVerifyBatch::VerifyNext() {
+  const std::optional<TRowId> Row = BeginNextRow();
+  if (!Row) {
+    EndWorker();
+    Complete();
+    return;
   }
-  if (FStopRequested) return;
-  QMetaObject::invokeMethod(this, [this, Total = static_cast<int>(FRows.size()), Succeeded] {
-    emit Finished(Total, Succeeded);
-  }, Qt::QueuedConnection);
+  // The answer is queued on this object, so it is dropped should the batch be gone by then; the
+  // batch waits for the worker before it goes.
+  QMetaObject::invokeMethod(
+      FWorker.get(),
+      [this, Row = *Row, FileName = Files()->FileName(*Row), TrustFile = FExtraTrustFile] {
+        const TVerifyResult Result = VerifySignature(FileName, TrustFile, TranslatedText);
+        QMetaObject::invokeMethod(
+            this,
+            [this, Row, Result] {
+              const TFileStatus Status = VerifyRowStatus(Result.State);
+              RowDone(Row, Status, Result.Message, Status != fsFailed);
+              VerifyNext();
+            },
+            Qt::QueuedConnection);
+      },
+      Qt::QueuedConnection);
+}
+
+void TVerifyBatch::EndWorker() {
+  if (!FThread) return;
+  FThread->quit();
+  FThread->wait();
+  FWorker.reset();
+  FThread.reset();
+}
+
+std::string TVerifyBatch::Summary(int Processed, int Succeeded) const {
+  return tr("共有%1个操作文件，验证成功%2个；失败%3个").arg(Processed).arg(Succeeded).arg(Processed - Succeeded).toStdString();
+}
+
+std::size_t TVerifyBatch::PlaceAfter(const std::optional<TRowId>& Last) const {
+  if (!Last) return 0;
+  const auto Place = FPlaces.find(*Last);
+  return Place == FPlaces.end() ? FRows.size() : Place->second + 1;
+}
+
+std::optional<TRowId> TVerifyBatch::RowAfter(const std::optional<TRowId>& Last) const {
+  for (std::size_t Place = PlaceAfter(Last); Place < FRows.size(); ++Place)
+    if (Files()->RowOf(FRows[Place]) >= 0) return FRows[Place];
+  return std::nullopt;
+}
+
+int TVerifyBatch::RowsAfter(const std::optional<TRowId>& Last) const {
+  int Count = 0;
+  for (std::size_t Place = PlaceAfter(Last); Place < FRows.size(); ++Place)
+    if (Files()->RowOf(FRows[Place]) >= 0) ++Count;
+  return Count;
 }

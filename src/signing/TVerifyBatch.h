@@ -1,56 +1,49 @@
 #pragma once
-// The verification batch: checks the signatures of a fixed set of rows on a worker thread, one
-// file after another, and writes each row's verdict on the window's thread as soon as it is
-// known. Rows are followed by id, so a row deleted meanwhile is simply not written.
-#include <QObject>
-#include <QPointer>
+// The verification batch: checks the signatures of the rows it is given, one file after another
+// on a worker thread, and writes each row's verdict on the window's thread as soon as it is
+// known. A row deleted meanwhile is passed over.
+#include <QThread>
 
-#include <atomic>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/VerifySignature.h"
-#include "filelist/TFileListModel.h"
-
-class QThread;
+#include "filelist/TFileBatch.h"
 
 // The row status a verdict shows: valid → success, a weaker but intact signature → warning,
 // everything else → failure.
 TFileStatus VerifyRowStatus(TVerifyState State);
 
-class TVerifyBatch : public QObject {
+class TVerifyBatch : public TFileBatch {
   Q_OBJECT
 
  public:
-  struct TRow {
-    TRowId Id;
-    std::string FileName;
-  };
-
-  // Owner lives on the window's thread; the batch is its child.
-  TVerifyBatch(TFileListModel* Files, std::vector<TRow> Rows, std::string ExtraTrustFile, QObject* Owner);
-  // Stops after the current file and waits for the worker.
+  using TFileBatch::TFileBatch;
+  // Waits for the file being verified.
   ~TVerifyBatch() override;
 
-  // Throws std::runtime_error("Thread creation error: <cause>") when no thread can be made.
-  void Start();
-  // The batch ends after the current file, without Finished.
-  void RequestStop() { FStopRequested = true; }
+  // What the next batch verifies: Rows in this order, trusting ExtraTrustFile's certificates too.
+  void Prepare(std::vector<TRowId> Rows, std::string ExtraTrustFile);
 
- signals:
-  // On the window's thread: the worker takes up a row, and the row shows its verdict.
-  void RowStarted(TRowId Row);
-  void RowFinished(TRowId Row);
-  // On the window's thread, after the last row's result. Succeeded counts warnings too.
-  void Finished(int Total, int Succeeded);
+ protected:
+  // Throws std::runtime_error("Thread creation error: <cause>") when no thread can be made.
+  void Begin() override;
+  std::string Summary(int Processed, int Succeeded) const override;
+  std::optional<TRowId> RowAfter(const std::optional<TRowId>& Last) const override;
+  int RowsAfter(const std::optional<TRowId>& Last) const override;
 
  private:
-  void Run();
+  // Sends the next row to the worker, or ends the batch.
+  void VerifyNext();
+  void EndWorker();
+  // Where the rows after Last begin in FRows.
+  std::size_t PlaceAfter(const std::optional<TRowId>& Last) const;
 
-  QPointer<TFileListModel> FFiles;
-  std::vector<TRow> FRows;
+  std::vector<TRowId> FRows;
+  std::map<TRowId, std::size_t> FPlaces;  // of each row in FRows
   std::string FExtraTrustFile;
-  std::unique_ptr<QThread> FWorker;
-  std::atomic<bool> FStopRequested{false};
+  std::unique_ptr<QThread> FThread;
+  std::unique_ptr<QObject> FWorker;  // lives on FThread
 };

@@ -18,6 +18,7 @@
 #include <QHeaderView>
 #include <exception>
 
+#include "signing/TSignBatch.h"
 #include "ui/ConfigFile.h"
 #include "ui/ErrorReport.h"
 #include "ui/TFileListView.h"
@@ -87,6 +88,7 @@ TFrmMain::TFrmMain(QWidget* Parent) : QWidget(Parent) {
   CreateControls();
   SetMinimumSize();
   SetTabOrder();
+  CreateBatches();
   ConnectHandlers();
   // A failed creation step is reported like any handler's error, and the window opens anyway.
   try {
@@ -97,6 +99,9 @@ TFrmMain::TFrmMain(QWidget* Parent) : QWidget(Parent) {
 }
 
 TFrmMain::~TFrmMain() {
+  // The signing worker reads the settings boxes: it ends before they go.
+  delete FSignBatch;
+  FSignBatch = nullptr;
   // The controls outlive this part of the window while QWidget deletes them, and some still
   // signal on the way (a drop-down box whose text matches an item reports it as picked when its
   // edit line loses the focus). No handler may run on a window that is half gone.
@@ -218,6 +223,10 @@ void TFrmMain::CreatePopupMenu() {
   N6->setObjectName("N6");
   pmiVerify = PopupMenu->addAction(tr("验证签名(&V)"));
   pmiVerify->setObjectName("pmiVerify");
+  N7 = PopupMenu->addSeparator();
+  N7->setObjectName("N7");
+  pmiOptions = PopupMenu->addAction(Utf8("选项(&O)..."));
+  pmiOptions->setObjectName("pmiOptions");
 }
 
 void TFrmMain::SetMinimumSize() {
@@ -263,6 +272,7 @@ void TFrmMain::ConnectHandlers() {
   connect(N5, &QAction::triggered, this, &TFrmMain::N5Click);
   connect(pmiVerify, &QAction::triggered, this, &TFrmMain::pmiVerifyClick);
   ConnectListKeys();
+  connect(pmiOptions, &QAction::triggered, this, &TFrmMain::pmiOptionsClick);
 }
 
 void TFrmMain::FormCreate() {

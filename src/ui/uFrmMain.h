@@ -1,8 +1,10 @@
 #pragma once
 // The main window: every control and every command of Quillory.
-#include <QPointer>
+#include <QString>
 #include <QWidget>
 #include <string>
+
+#include "signing/SignCommand.h"
 
 class QAction;
 class QComboBox;
@@ -16,8 +18,10 @@ class QToolButton;
 class QWebEngineLoadingInfo;
 class QDragMoveEvent;
 class QDropEvent;
+class TFileBatch;
 class TFileListView;
-class TSignThread;
+class TRemoveBatch;
+class TSignBatch;
 class TVerifyBatch;
 class TWebBrowseEx;
 class TWorkingRowFollower;
@@ -68,6 +72,8 @@ class TFrmMain : public QWidget {
   QAction* N5;
   QAction* N6;
   QAction* pmiVerify;
+  QAction* N7;
+  QAction* pmiOptions;
   QTimer* Timer;
 
   // Window
@@ -93,14 +99,18 @@ class TFrmMain : public QWidget {
   void pmiSelAllClick();
   void pmiUnSelAllClick();
   void N5Click();
+  void pmiOptionsClick();
 
   // Batches
   void btnAddSignClick();
-  void SignThreadDone();
   void btnDelSignClick();
   // Verifies the selected rows' signatures, or every row's when none is selected.
   void pmiVerifyClick();
-  void VerifyBatchDone(int Total, int Succeeded);
+  // Disables Start, Remove and Verify, shows the batch's progress in the title and starts it. When it
+  // finishes BatchDone shows its summary and brings the buttons back. Rethrows what Start
+  // throws, with the buttons back.
+  void RunBatch(TFileBatch* Batch);
+  void BatchDone(const std::string& Summary);
 
   // Vendor hooks
   void Button1Click();
@@ -109,7 +119,8 @@ class TFrmMain : public QWidget {
 
  protected:
   void showEvent(QShowEvent* Event) override;
-  // During a signing batch: the batch stops after the current file, then the window closes.
+  // During a batch: no further file is begun, and the window closes once the files under way
+  // are done.
   void closeEvent(QCloseEvent* Event) override;
 
  private:
@@ -125,8 +136,16 @@ class TFrmMain : public QWidget {
   void ConnectListKeys();
 
   TWorkingRowFollower* FWorkFollower = nullptr;
-  QPointer<TSignThread> FSignThread;  // the running signing batch
-  QPointer<TVerifyBatch> FVerifyBatch;  // the running verification batch
+  void CreateBatches();
+  // The four texts a file is signed with, as they are now.
+  TSignSettings CurrentSignSettings() const;
+  void ShowBatchProgress();
+
+  TSignBatch* FSignBatch = nullptr;
+  TRemoveBatch* FRemoveBatch = nullptr;
+  TVerifyBatch* FVerifyBatch = nullptr;
+  TFileBatch* FRunningBatch = nullptr;
+  QString FPlainTitle;  // the title without the running batch's progress
   bool FCloseAfterBatch = false;
 };
 

@@ -1,5 +1,4 @@
 // Start: the signing batch.
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -13,9 +12,8 @@
 #include "common/TextUtil.h"
 #include "common/TokenCatalog.h"
 #include "common/uPubFunc.h"
-#include "ui/TFileListView.h"
-#include "signing/TSignThread.h"
-#include "ui/TWorkingRowFollower.h"
+#include "history/OptionsStore.h"
+#include "signing/TSignBatch.h"
 #include "ui/uFrmMain.h"
 
 namespace {
@@ -64,45 +62,10 @@ void TFrmMain::btnAddSignClick() {
   }
   SaveHistory();
 
-  btnDelSign->setEnabled(false);
-  btnAddSign->setEnabled(false);
-  auto* Worker = new TSignThread(
-      vstFiles->Files(),
-      [this] {
-        return TSignSettings{Text(cbFile), edtPwd->text().toStdString(), Text(cbTimeStamp), Text(cbDescription)};
-      },
-      [](const std::string& Summary) { ShowPrompt(Summary, "", pkInfo); }, this);
-  connect(Worker, &QThread::finished, this, &TFrmMain::SignThreadDone);
-  connect(Worker, &TSignThread::RowStarted, FWorkFollower, &TWorkingRowFollower::RowStarted);
-  connect(Worker, &TSignThread::RowFinished, FWorkFollower, &TWorkingRowFollower::RowFinished);
-  FWorkFollower->BatchStarted();
-  FSignThread = Worker;
-  try {
-    Worker->Start();
-  } catch (...) {
-    delete Worker;
-    SignThreadDone();
-    throw;
-  }
+  FSignBatch->SetParallelism(ReadSignParallelism(FConfigFile));
+  RunBatch(FSignBatch);
 }
 
-void TFrmMain::SignThreadDone() {
-  FSignThread = nullptr;
-  FWorkFollower->BatchEnded();
-  btnDelSign->setEnabled(true);
-  btnAddSign->setEnabled(true);
-  if (FCloseAfterBatch) {
-    FCloseAfterBatch = false;
-    close();
-  }
-}
-
-void TFrmMain::closeEvent(QCloseEvent* Event) {
-  if (FSignThread != nullptr) {
-    FSignThread->RequestStop();
-    FCloseAfterBatch = true;
-    Event->ignore();
-    return;
-  }
-  QWidget::closeEvent(Event);
+TSignSettings TFrmMain::CurrentSignSettings() const {
+  return TSignSettings{Text(cbFile), edtPwd->text().toStdString(), Text(cbTimeStamp), Text(cbDescription)};
 }

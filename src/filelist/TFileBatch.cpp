@@ -1,0 +1,75 @@
+#include "filelist/TFileBatch.h"
+
+namespace {
+// Below this the rate seen so far says too little about the rest.
+constexpr qint64 EstimateAfterMs = 3000;
+}  // namespace
+
+TFileBatch::TFileBatch(TFileListModel* Files, QObject* Parent) : QObject(Parent), FFiles(Files) {}
+
+void TFileBatch::Start() {
+  FRunning = true;
+  FStopRequested = false;
+  FLastBegun.reset();
+  FUnderWay = FProcessed = FSucceeded = 0;
+  FClock.start();
+  try {
+    Begin();
+  } catch (...) {
+    FRunning = false;
+    throw;
+  }
+}
+
+void TFileBatch::Stop() {
+  if (!FRunning || FStopRequested) return;
+  FStopRequested = true;
+  Halt();
+}
+
+TFileBatch::TProgress TFileBatch::Progress() const {
+  TProgress Result;
+  Result.Done = FProcessed;
+  Result.Total = FProcessed + FUnderWay + (FStopRequested ? 0 : RowsAfter(FLastBegun));
+  const qint64 Elapsed = FClock.isValid() ? FClock.elapsed() : 0;
+  if (FProcessed > 0 && Elapsed >= EstimateAfterMs) {
+    const double PerRow = static_cast<double>(Elapsed) / FProcessed;
+    Result.SecondsLeft = static_cast<int>((Result.Total - Result.Done) * PerRow / 1000.0 + 0.5);
+  }
+  return Result;
+}
+
+std::optional<TRowId> TFileBatch::RowAfter(const std::optional<TRowId>& Last) const {
+  return Last ? FFiles->Next(*Last) : FFiles->First();
+}
+
+int TFileBatch::RowsAfter(const std::optional<TRowId>& Last) const {
+  const std::optional<TRowId> Following = RowAfter(Last);
+  return Following ? FFiles->Count() - FFiles->RowOf(*Following) : 0;
+}
+
+std::optional<TRowId> TFileBatch::BeginNextRow() {
+  if (FStopRequested) return std::nullopt;
+  // Looked up only now: rows dropped meanwhile are found, deleted ones passed over.
+  const std::optional<TRowId> Row = RowAfter(FLastBegun);
+  if (!Row) return std::nullopt;
+  FLastBegun = Row;
+  ++FUnderWay;
+  emit RowStarted(*Row);
+  emit ProgressChanged();
+  return Row;
+}
+
+void TFileBatch::RowDone(TRowId Row, TFileStatus Status, std::string_view Info, bool Succeeded) {
+  FFiles->SetResult(Row, Status, Info);
+  --FUnderWay;
+  ++FProcessed;
+  if (Succeeded) ++FSucceeded;
+  emit RowFinished(Row);
+  emit ProgressChanged();
+}
+
+void TFileBatch::Complete() {
+  FRunning = false;
+  emit Finished(FStopRequested ? std::string() : Summary(FProcessed, FSucceeded));
+}

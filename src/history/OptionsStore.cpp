@@ -1,0 +1,40 @@
+#include "history/OptionsStore.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <optional>
+
+#include "history/HistoryStore.h"
+
+namespace {
+constexpr const char* Section = "Options";
+constexpr const char* ParallelismKey = "SignParallelism";
+
+// A whole decimal number with an optional sign, cut to the allowed range; digits beyond any
+// integer type only push it further to one end.
+std::optional<int> ParseClamped(const std::string& Text, int Low, int High) {
+  std::size_t Pos = 0;
+  const bool Negative = !Text.empty() && Text[0] == '-';
+  if (!Text.empty() && (Text[0] == '-' || Text[0] == '+')) ++Pos;
+  if (Pos == Text.size()) return std::nullopt;
+  long long Value = 0;
+  for (; Pos < Text.size(); ++Pos) {
+    if (Text[Pos] < '0' || Text[Pos] > '9') return std::nullopt;
+    Value = std::min<long long>(Value * 10 + (Text[Pos] - '0'), High + 1LL);
+  }
+  if (Negative) Value = -Value;
+  return static_cast<int>(std::clamp<long long>(Value, Low, High));
+}
+}  // namespace
+
+int ReadSignParallelism(const std::string& ConfigFile) {
+  const THistoryStore Store(ConfigFile);
+  return ParseClamped(Store.Read(Section, ParallelismKey), MinSignParallelism, MaxSignParallelism)
+      .value_or(MinSignParallelism);
+}
+
+void WriteSignParallelism(const std::string& ConfigFile, int Count) {
+  THistoryStore Store(ConfigFile);
+  Store.Write(Section, ParallelismKey, std::to_string(std::clamp(Count, MinSignParallelism, MaxSignParallelism)));
+  Store.Save();
+}

@@ -1,0 +1,12 @@
+#pragma once
+// The program's own settings in the [Options] section of config.ini, beside the histories.
+#include <string>
+
+constexpr int MinSignParallelism = 1;
+constexpr int MaxSignParallelism = 8;
+
+// How many files a signing batch signs at once. Absent or not a number: one at a time. A number
+// out of range counts as the nearest allowed one; the file itself is left as it is.
+int ReadSignParallelism(const std::string& ConfigFile);
+// Throws std::runtime_error("Unable to write to <path>") when the file cannot be written.
+void WriteSignParallelism(const std::string& ConfigFile, int Count);

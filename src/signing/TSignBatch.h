@@ -1,0 +1,34 @@
+#pragma once
+// The signing batch: every row of the list through signtool.exe on a worker thread, up to a set
+// number of files at a time, each with the window's settings as they are when its turn comes.
+#include <QPointer>
+
+#include <functional>
+
+#include "filelist/TFileBatch.h"
+#include "signing/SignCommand.h"
+
+class TSignThread;
+
+class TSignBatch : public TFileBatch {
+  Q_OBJECT
+
+ public:
+  using TSettingsReader = std::function<TSignSettings()>;
+
+  // ReadSettings runs on the window's thread as each file begins.
+  TSignBatch(TFileListModel* Files, TSettingsReader ReadSettings, QObject* Parent);
+  ~TSignBatch() override;
+
+  // Files signed at once by the batches started from now on, at least 1.
+  void SetParallelism(int Count) { FParallelism = Count < 1 ? 1 : Count; }
+
+ protected:
+  void Begin() override;
+  std::string Summary(int Processed, int Succeeded) const override;
+
+ private:
+  TSettingsReader FReadSettings;
+  int FParallelism = 1;
+  QPointer<TSignThread> FWorker;
+};

@@ -1,0 +1,13 @@
+// The options dialog from the list's pop-up menu.
+#include "history/OptionsStore.h"
+#include "ui/TFrmOptions.h"
+#include "ui/uFrmMain.h"
+
+void TFrmMain::pmiOptionsClick() {
+  const int Shown = ReadSignParallelism(FConfigFile);
+  TFrmOptions Dialog(Shown, this);
+  // Only a change is written, so a value the file holds out of range stays as it is unless the
+  // user picks another.
+  if (Dialog.exec() == QDialog::Accepted && Dialog.SignParallelism() != Shown)
+    WriteSignParallelism(FConfigFile, Dialog.SignParallelism());
+}

@@ -1,0 +1,128 @@
+// The [Options] section of config.ini and the options dialog behind the list's pop-up menu.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+
+#include "history/OptionsStore.h"
+#include "support/PromptRecorder.h"
+#include "ui/TFrmOptions.h"
+#include "ui/uFrmMain.h"
+
+namespace {
+std::string ReadText(const std::string& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+class Options : public ::testing::Test {
+ protected:
+  QTemporaryDir Folder;
+  std::string ConfigPath = QDir(Folder.path()).filePath("config.ini").toStdString();
+
+  void WriteConfig(const std::string& Text) { std::ofstream(ConfigPath, std::ios::binary) << Text; }
+};
+
+TEST_F(Options, ParallelismIsReadAsTheNearestAllowedValue) {
+  const std::vector<std::pair<std::string, int>> Cases = {
+      {"3", 3},  {" 5 ", 5}, {"+2", 2},  {"0", 1},  {"-7", 1},         {"9", 8},
+      {"4000000000000000000000", 8}, {"-4000000000000000000000", 1}, {"", 1}, {"two", 1}, {"4x", 1}, {"-", 1}};
+  for (const auto& [Value, Expected] : Cases) {
+    WriteConfig("[File]\n1=a.pfx\n[Options]\nSignParallelism=" + Value + "\n");
+    const std::string Before = ReadText(ConfigPath);
+    EXPECT_EQ(ReadSignParallelism(ConfigPath), Expected) << "'" << Value << "'";
+    EXPECT_EQ(ReadText(ConfigPath), Before);
+  }
+  WriteConfig("[File]\n1=a.pfx\n");
+  EXPECT_EQ(ReadSignParallelism(ConfigPath), 1);
+  EXPECT_EQ(ReadSignParallelism(QDir(Folder.path()).filePath("missing.ini").toStdString()), 1);
+}
+
+TEST_F(Options, WritingKeepsTheHistoriesAndOtherKeys) {
+  WriteConfig("[File]\n1=a.pfx\n[Options]\nLanguage=en\nSignParallelism=2\n[TimeStamp]\n1=http://t\n");
+  WriteSignParallelism(ConfigPath, 6);
+  const std::string Config = ReadText(ConfigPath);
+  EXPECT_EQ(ReadSignParallelism(ConfigPath), 6);
+  for (const char* Kept : {"[File]\n1=a.pfx\n", "Language=en\n", "[TimeStamp]\n1=http://t\n"})
+    EXPECT_NE(Config.find(Kept), std::string::npos) << Kept << " in\n" << Config;
+  EXPECT_EQ(Config.find("SignParallelism=2"), std::string::npos) << Config;
+
+  const std::string Unwritable = QDir(Folder.path()).filePath("no such folder/config.ini").toStdString();
+  EXPECT_THROW(WriteSignParallelism(Unwritable, 3), std::runtime_error);
+}
+
+class OptionsDialog : public Options {
+ protected:
+  PromptRecorder Prompts;
+  TFrmMain Frm;
+
+  void SetUp() override {
+    ASSERT_TRUE(Folder.isValid());
+    Frm.FConfigFile = ConfigPath;
+  }
+
+  // Opens the dialog from the list's pop-up menu; Answer sees it while it is open. Returns the
+  // value the dialog showed.
+  std::optional<int> OpenDialog(const std::function<void(TFrmOptions&)>& Answer) {
+    std::optional<int> Shown;
+    QTimer::singleShot(0, [&] {
+      auto* Dialog = qobject_cast<TFrmOptions*>(QApplication::activeModalWidget());
+      if (Dialog == nullptr) return;
+      Shown = Dialog->edtSignParallelism->value();
+      Answer(*Dialog);
+    });
+    EXPECT_TRUE(Frm.PopupMenu->actions().contains(Frm.pmiOptions));
+    Frm.pmiOptions->trigger();
+    return Shown;
+  }
+};
+
+TEST_F(OptionsDialog, ShowsTheNearestValueAndWritesOnlyAChange) {
+  WriteConfig("[Options]\nSignParallelism=42\n");
+  const std::string Before = ReadText(ConfigPath);
+  EXPECT_EQ(OpenDialog([](TFrmOptions& Dialog) { Dialog.reject(); }), 8);
+  EXPECT_EQ(ReadText(ConfigPath), Before);
+  EXPECT_EQ(OpenDialog([](TFrmOptions& Dialog) { Dialog.accept(); }), 8);
+  EXPECT_EQ(ReadText(ConfigPath), Before);
+
+  EXPECT_EQ(OpenDialog([](TFrmOptions& Dialog) {
+              Dialog.edtSignParallelism->setValue(3);
+              Dialog.accept();
+            }),
+            8);
+  EXPECT_EQ(ReadSignParallelism(ConfigPath), 3);
+  // The box offers only the allowed range.
+  OpenDialog([](TFrmOptions& Dialog) {
+    Dialog.edtSignParallelism->setValue(100);
+    Dialog.accept();
+  });
+  EXPECT_EQ(ReadSignParallelism(ConfigPath), 8);
+  EXPECT_NE(ReadText(ConfigPath).find("SignParallelism=8"), std::string::npos);
+  EXPECT_TRUE(Prompts.Shown().empty());
+}
+
+TEST_F(OptionsDialog, AFileThatCannotBeWrittenGoesToTheErrorReport) {
+  Frm.FConfigFile = QDir(Folder.path()).filePath("no such folder/config.ini").toStdString();
+  // Triggered from the event loop, as a click in the menu would, so the error takes its usual way.
+  QTimer::singleShot(0, Frm.pmiOptions, &QAction::trigger);
+  QTimer::singleShot(0, [] {
+    if (auto* Dialog = qobject_cast<TFrmOptions*>(QApplication::activeModalWidget())) {
+      Dialog->edtSignParallelism->setValue(2);
+      Dialog->accept();
+    }
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Prompts.Shown().empty(); }, 10000));
+  ASSERT_EQ(Prompts.Texts(), std::vector<std::string>{"Unable to write to " + Frm.FConfigFile + "."});
+}
+}  // namespace
