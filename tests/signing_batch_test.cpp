@@ -66,6 +66,9 @@ class SigningBatch : public ::testing::Test {
   std::unique_ptr<TFrmMain> Frm = std::make_unique<TFrmMain>();
   TFileListModel* Files = Frm->vstFiles->Files();
   QString PreviousDir = QDir::currentPath();
+  // Refuses every time-stamp at once: files end signed with a warning without any retry.
+  TimestampServer Rejecting{TTimestampBehaviour::Reject};
+  const std::string RejectingTimestamp = Rejecting.Url();
 
   void SetUp() override {
     ASSERT_TRUE(Folder.isValid());
@@ -273,7 +276,7 @@ TEST_F(SigningBatch, TheFourChecksComeInOrderAndStopStart) {
     EXPECT_FALSE(QFile::exists(QString::fromStdString(ConfigPath)));
   }
   // A password of blanks passes its check.
-  TypeSettings(Pfx, "   ", UnreachableTimestamp);
+  TypeSettings(Pfx, "   ", RejectingTimestamp);
   const std::size_t Before = Prompts.Shown().size();
   RunBatch();
   ASSERT_EQ(Prompts.Shown().size(), Before + 1);
@@ -286,7 +289,7 @@ TEST_F(SigningBatch, ACertificatePathRelativeToTheProgramFolder) {
   ASSERT_NE(Relative.rfind("..", 0), std::string::npos) << Relative;
   const TRowId Id = Files->Append(Program("app.exe"));
   ASSERT_TRUE(QDir::setCurrent(Folder.path()));
-  TypeSettings(Relative, TestPki().PfxPassword, UnreachableTimestamp);
+  TypeSettings(Relative, TestPki().PfxPassword, RejectingTimestamp);
   RunBatch();
   EXPECT_EQ(QDir::currentPath(), ProgramDir);
   EXPECT_EQ(Row(Id).Status, fsWarning) << InfoOf(Id);
@@ -294,7 +297,7 @@ TEST_F(SigningBatch, ACertificatePathRelativeToTheProgramFolder) {
 }
 
 TEST_F(SigningBatch, AnEmptyListOnlyShowsTheSummary) {
-  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
   EXPECT_FALSE(Frm->btnAddSign->isEnabled());
   EXPECT_FALSE(Frm->btnDelSign->isEnabled());
@@ -333,7 +336,7 @@ TEST_F(SigningBatch, RowsDeletedOrAddedDuringTheBatch) {
     Drop({Late});
     LateRow = LastRow();
   });
-  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   RunBatch();
   QObject::disconnect(Hook);
 
@@ -351,7 +354,7 @@ TEST_F(SigningBatch, EachFileUsesTheSettingsCurrentWhenItsTurnComes) {
   QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
     if (Row(First).Status != fsPending) Frm->edtPwd->setText("changed to a wrong one");
   });
-  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   RunBatch();
   QObject::disconnect(Hook);
   EXPECT_EQ(Row(First).Status, fsWarning) << InfoOf(First);
@@ -363,7 +366,7 @@ TEST_F(SigningBatch, AFileGoneFromDiskFails) {
   const std::string File = Program("gone.exe");
   const TRowId Id = Files->Append(File);
   ASSERT_TRUE(QFile::remove(QString::fromStdString(File)));
-  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   RunBatch();
   EXPECT_EQ(Row(Id).Status, fsFailed);
   EXPECT_NE(InfoOf(Id), "");
@@ -377,7 +380,7 @@ TEST_F(SigningBatch, ClosingTheWindowStopsAfterTheCurrentFile) {
   QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
     if (Row(Ids[0]).Status != fsPending && Frm->isVisible()) CloseAccepted = Frm->close();
   });
-  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return !Frm->isVisible(); }));
   QObject::disconnect(Hook);
@@ -400,7 +403,7 @@ TEST_F(SigningBatch, DestroyingTheWindowDuringABatchEndsTheWorkerFirst) {
     Destroyed = true;
     QTimer::singleShot(0, [&] { Frm.reset(); });
   });
-  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return Frm == nullptr; }));
   // The worker was waited for: at most the file it was signing was finished after the first.
@@ -414,7 +417,7 @@ TEST_F(SigningBatch, DestroyingTheWindowDuringABatchEndsTheWorkerFirst) {
 TEST_F(SigningBatch, AHistoryThatCannotBeSavedAbandonsStart) {
   Frm->FConfigFile = Path("no such folder/config.ini");
   Files->Append(Program("app.exe"));
-  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
   ASSERT_EQ(Prompts.Texts(), std::vector<std::string>{"Unable to write to " + Frm->FConfigFile + "."});
   EXPECT_EQ(Prompts.Last().Style, static_cast<unsigned>(mbIconError));
@@ -501,8 +504,7 @@ TEST_F(ParallelSigningBatch, RowsDeletedWhileOthersAreUnderWay) {
     while (Row(Rows[UnderWay].first).Status != fsPending) ++UnderWay;
     Files->RemoveRowsAt({UnderWay, 6, 7, 8, 9});
   });
-  TimestampServer Rejecting(TTimestampBehaviour::Reject);
-  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Rejecting.Url());
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   RunBatch();
   QObject::disconnect(Hook);
 
@@ -526,8 +528,7 @@ TEST_F(ParallelSigningBatch, ClosingBeginsNoFurtherFileAndWaitsForThoseUnderWay)
     Closed = true;
     CloseAccepted = Frm->close();
   });
-  TimestampServer Rejecting(TTimestampBehaviour::Reject);
-  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Rejecting.Url());
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return !Frm->isVisible(); }));
   QObject::disconnect(Hook);
@@ -576,6 +577,43 @@ TEST_F(ParallelSigningBatch, OptionAbsentOrOutOfRange) {
   }
 }
 
+// Time-stamp servers that throttle or are down, with several files at a time.
+TEST_F(ParallelSigningBatch, AServerThatThrottlesEveryFirstRequestStampsEveryFileInTheEnd) {
+  TimestampServer Throttling(TTimestampBehaviour::ThrottleFirst);
+  SetParallelism("4");
+  const auto Rows = ListFiles(8);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Throttling.Url());
+  RunBatch();
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(8, 8, 0)});
+  for (const auto& [Id, File] : Rows) {
+    EXPECT_EQ(Row(Id).Status, fsOk) << InfoOf(Id);
+    const TVerifyResult Verify = OsslVerify(File);
+    EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << File << "\n" << Verify.Output;
+  }
+  EXPECT_GE(Throttling.RequestCount(), 2 * 8);
+}
+
+TEST_F(ParallelSigningBatch, AServerThatIsDownWarnsOnEveryRowAfterItsRetries) {
+  SetParallelism("4");
+  const auto Down = ListFiles(4);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  RunBatch();
+  for (const auto& [Id, File] : Down) {
+    EXPECT_EQ(Row(Id).Status, fsWarning) << InfoOf(Id);
+    EXPECT_EQ(InfoOf(Id).rfind("SignTool Warning", 0), 0u) << InfoOf(Id);
+    EXPECT_TRUE(OsslVerify(File).SignatureOk);
+  }
+  // A server that fails every request is asked four times per file, then given up.
+  TimestampServer Failing(TTimestampBehaviour::Refuse);
+  Files->RemoveRowsAt({0, 1, 2, 3});
+  const auto Refused = ListFiles(2);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Failing.Url());
+  RunBatch();
+  for (const auto& [Id, File] : Refused) EXPECT_EQ(Row(Id).Status, fsWarning) << InfoOf(Id);
+  EXPECT_EQ(Failing.RequestCount(), 2 * 4);
+  EXPECT_EQ(Prompts.Texts(), (std::vector<std::string>{Summary(4, 4, 0), Summary(2, 2, 0)}));
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 #define QUILLORY_ADDRESS_SPACE_IS_RESERVED 1
 #elif defined(__has_feature)
@@ -612,7 +650,7 @@ TEST_F(SigningBatch, AWorkerThatCannotBeCreatedIsReportedAndStartComesBack) {
   GTEST_SKIP() << "the sanitizer's reserved address space leaves no room to limit";
 #endif
   Files->Append(Program("app.exe"));
-  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, UnreachableTimestamp);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   {
     TNoRoomForThreads Limit;
     QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);

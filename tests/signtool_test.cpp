@@ -211,12 +211,36 @@ TEST_F(SignToolTest, TimestampServerThatFailsGivesWarningAndUnstampedSignature) 
     EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
     EXPECT_FALSE(Verify.TimestampOk) << Verify.Output;
   }
-  EXPECT_GE(Refusing.RequestCount(), 1);
+  // The first try and three more.
+  EXPECT_EQ(Refusing.RequestCount(), 4);
 
   const std::string File = WriteProgram("exit code.exe");
   const TProcessResult Result = RunProcess(
       SignTool(), {"sign", "/q", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, "/t", UnreachableUrl(), File});
   EXPECT_EQ(Result.ExitCode, 2);
+}
+
+TEST_F(SignToolTest, ThrottledOrFailingRequestsAreTriedAgain) {
+  // A refusal that asks to wait, with both kinds of time-stamp.
+  TimestampServer Throttling(TTimestampBehaviour::ThrottleFirst);
+  for (const auto& [Switch, Name] : {std::pair{"/t", "throttled.exe"}, std::pair{"/tr", "throttledr.exe"}}) {
+    const std::string File = WriteProgram(Name);
+    const int Before = Throttling.RequestCount();
+    const TProcessResult Result = RunProcess(
+        SignTool(), {"sign", "/q", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, Switch, Throttling.Url(), File});
+    EXPECT_EQ(Result.ExitCode, 0) << Result.Err;
+    EXPECT_EQ(Result.Err, "");
+    ExpectSignedAndTimestamped(File);
+    EXPECT_GE(Throttling.RequestCount() - Before, 2);
+  }
+  // A request the server turns down for good is not repeated.
+  TimestampServer Rejecting(TTimestampBehaviour::Reject);
+  const std::string File = WriteProgram("rejected.exe");
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(SignCommand(File, Rejecting.Url()), ErrorText));
+  EXPECT_EQ(ErrorText, TimestampWarning + File + "\n");
+  EXPECT_EQ(Rejecting.RequestCount(), 1);
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"rejected.exe", "throttled.exe", "throttledr.exe"}));
 }
 
 TEST_F(SignToolTest, SilentTimestampServerIsGivenUp) {

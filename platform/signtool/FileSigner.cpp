@@ -14,13 +14,12 @@
 #include "OsslsigncodeRun.h"
 #include "PfxCheck.h"
 #include "ScratchOutput.h"
+#include "TimestampRetry.h"
 #include "TokenLock.h"
 #include "common/SafeFileWrite.h"
 #include "common/TextUtil.h"
 
 namespace {
-// How long a signing that talks to a time-stamp server may take before the server is given up.
-constexpr std::chrono::seconds TimestampTimeLimit{30};
 // Room the signature needs beyond the file itself, when checking for a full disk.
 constexpr off_t SignatureRoom = 1 << 20;
 
@@ -115,8 +114,15 @@ TFileSigner::TFileSigner(const TSignOptions& Options, std::optional<TTokenKey> T
     KeyArguments.insert(KeyArguments.end(), {"-ac", Options.AdditionalCertificates});
 }
 
+std::vector<std::string> TFileSigner::TimestampServers() const {
+  std::vector<std::string> Result;
+  if (!Options.AuthenticodeUrl.empty()) Result.insert(Result.end(), {"-t", Options.AuthenticodeUrl});
+  if (!Options.Rfc3161Url.empty()) Result.insert(Result.end(), {"-ts", Options.Rfc3161Url});
+  return Result;
+}
+
 std::vector<std::string> TFileSigner::Arguments(const std::string& In, const std::string& Out,
-                                                bool WithTimestamp) const {
+                                                const std::optional<std::vector<std::string>>& Timestamp) const {
   std::vector<std::string> Result{"sign"};
   Result.insert(Result.end(), KeyArguments.begin(), KeyArguments.end());
   Result.insert(Result.end(), {"-h", Options.Digest});
@@ -128,24 +134,49 @@ std::vector<std::string> TFileSigner::Arguments(const std::string& In, const std
     Result.push_back("-i");
     Result.push_back(Options.DescriptionUrl);
   }
-  if (WithTimestamp && !Options.AuthenticodeUrl.empty()) {
-    Result.push_back("-t");
-    Result.push_back(Options.AuthenticodeUrl);
-  }
-  if (WithTimestamp && !Options.Rfc3161Url.empty()) {
-    Result.push_back("-ts");
-    Result.push_back(Options.Rfc3161Url);
+  if (Timestamp) {
+    const std::vector<std::string> Servers = TimestampServers();
+    Result.insert(Result.end(), Servers.begin(), Servers.end());
+    Result.insert(Result.end(), Timestamp->begin(), Timestamp->end());
   }
   Result.insert(Result.end(), {"-in", In, "-out", Out});
   return Result;
 }
 
-TRunResult TFileSigner::RunOnce(const std::string& In, TScratchOutput& Output, bool WithTimestamp) const {
-  const auto RunDeadline =
-      WithTimestamp ? std::min(Deadline, std::chrono::steady_clock::now() + TimestampTimeLimit) : Deadline;
+TRunResult TFileSigner::RunOnce(const std::string& In, TScratchOutput& Output, const TTimestampRetry* Stamping) const {
+  const auto RunDeadline = Stamping != nullptr ? std::min(Deadline, Stamping->NextTryDeadline()) : Deadline;
   std::vector<TRunRequest::TWatch> Watches{{Output.WatchDescriptor(), [&Output] { Output.Claim(); }}};
   if (InterruptionDescriptor() >= 0) Watches.push_back({InterruptionDescriptor(), [] { ThrowIfInterrupted(); }});
-  return RunOsslsigncode(Arguments(In, Output.Path(), WithTimestamp), Input, RunDeadline, std::move(Watches));
+  std::optional<std::vector<std::string>> Timestamp;
+  if (Stamping != nullptr) Timestamp = Stamping->ProxyArguments();
+  return RunOsslsigncode(Arguments(In, Output.Path(), Timestamp), Input, RunDeadline, std::move(Watches));
+}
+
+bool TFileSigner::AddTimestamp(const std::string& Folder, TScratchOutput& Signed,
+                               std::optional<TScratchOutput>& Stamped, TTimestampRetry& Stamping,
+                               bool FirstTryMade) const {
+  Signed.Claim();
+  const auto Try = [&](TTimestampRetry::TClock::time_point TryDeadline) {
+    Stamped.emplace(Folder);
+    if (!Stamped->IsValid() || Signed.Descriptor() < 0) return TRunResult{};
+    std::vector<std::string> Arguments{"add", "-h", Options.Digest};
+    const std::vector<std::string> Servers = TimestampServers();
+    const std::vector<std::string> Proxy = Stamping.ProxyArguments();
+    Arguments.insert(Arguments.end(), Servers.begin(), Servers.end());
+    Arguments.insert(Arguments.end(), Proxy.begin(), Proxy.end());
+    // The signed file has no name any more; osslsigncode reads it as its standard input.
+    Arguments.insert(Arguments.end(), {"-in", "/dev/stdin", "-out", Stamped->Path()});
+    std::vector<TRunRequest::TWatch> Watches{{Stamped->WatchDescriptor(), [&Stamped] { Stamped->Claim(); }}};
+    if (InterruptionDescriptor() >= 0) Watches.push_back({InterruptionDescriptor(), [] { ThrowIfInterrupted(); }});
+    return RunOsslsigncode(Arguments, std::nullopt, std::min(Deadline, TryDeadline), std::move(Watches),
+                           Signed.Descriptor());
+  };
+  if (!FirstTryMade) {
+    const TRunResult First = Try(Stamping.NextTryDeadline());
+    if (First.Succeeded()) return true;
+    if (!Stamping.WorthRetrying(First)) return false;
+  }
+  return Stamping.Again(Try);
 }
 
 TSignResult TFileSigner::Sign(const std::string& File) const {
@@ -168,28 +199,33 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
 
   const std::string Folder = FolderOf(Replacement.Target());
   const bool WantsTimestamp = !Options.AuthenticodeUrl.empty() || !Options.Rfc3161Url.empty();
+  std::optional<TTimestampRetry> Stamping;
+  if (WantsTimestamp) Stamping.emplace(std::vector<std::string>{Options.AuthenticodeUrl, Options.Rfc3161Url});
+  // A key on a token signs under the token's lock, which the other files wait for; its
+  // time-stamp is added once the lock is released, so that their waits for the server overlap.
+  const bool StampWhileSigning = WantsTimestamp && !TokenKey;
   std::optional<TScratchOutput> Output;
   TRunResult Run;
   const auto Attempt = [&](bool WithTimestamp) {
     Output.emplace(Folder);
     if (!Output->IsValid()) return false;
-    Run = RunOnce(Replacement.Target(), *Output, WithTimestamp);
+    Run = RunOnce(Replacement.Target(), *Output, WithTimestamp ? &*Stamping : nullptr);
     return true;
   };
   std::optional<TTokenLock> Lock;
   if (TokenKey) Lock.emplace(TokenKey->Token);
-  bool Started = true;
-  if (WantsTimestamp) Started = Attempt(true);
-  const bool Timestamped = WantsTimestamp && Run.Succeeded();
-  // A wrong PIN is not tried twice: tokens lock after a few.
-  if (TokenKey && Started && Run.End == TRunResult::TEnd::Exited && !Run.Succeeded())
-    if (const std::optional<std::string> Problem = TokenProblem(*TokenKey, Run.Errors))
-      return {TSignOutcome::CertificateUnusable, *Problem};
+  bool Started = Attempt(StampWhileSigning);
+  bool Timestamped = StampWhileSigning && Run.Succeeded();
+  bool StampAfter = WantsTimestamp && !StampWhileSigning;
+  bool StampTried = false;
   // Signing again without the server tells a time-stamp failure from any other one; a killed
   // osslsigncode is not given a second go.
-  if (!WantsTimestamp || (Started && (Run.End == TRunResult::TEnd::Exited && !Run.Succeeded())) ||
-      Run.End == TRunResult::TEnd::TimedOut)
+  if (StampWhileSigning && Started &&
+      ((Run.End == TRunResult::TEnd::Exited && !Run.Succeeded()) || Run.End == TRunResult::TEnd::TimedOut)) {
+    StampAfter = Stamping->WorthRetrying(Run);
+    StampTried = true;
     Started = Attempt(false);
+  }
   Lock.reset();
   if (!Started) {
     const int Error = Output->CreateError();
@@ -206,7 +242,10 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
     case TRunResult::TEnd::Exited: break;
   }
   if (!Run.Succeeded()) return Diagnose(File, Replacement, Run.Errors);
-  const TSignResult Result = Finish(File, Replacement, *Output);
+  // The signature stays as it is from here on, so a server sees the same request on each try.
+  std::optional<TScratchOutput> Stamped;
+  if (StampAfter) Timestamped = AddTimestamp(Folder, *Output, Stamped, *Stamping, StampTried);
+  const TSignResult Result = Finish(File, Replacement, Timestamped && Stamped ? *Stamped : *Output);
   if (Result.Outcome == TSignOutcome::Signed && WantsTimestamp && !Timestamped)
     return {TSignOutcome::SignedWithoutTimestamp, {}};
   return Result;

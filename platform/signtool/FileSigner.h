@@ -11,6 +11,7 @@
 
 class TFileReplacement;
 class TScratchOutput;
+class TTimestampRetry;
 
 enum class TSignOutcome {
   Signed,
@@ -38,8 +39,17 @@ class TFileSigner {
   TSignResult Sign(const std::string& File) const;
 
  private:
-  std::vector<std::string> Arguments(const std::string& In, const std::string& Out, bool WithTimestamp) const;
-  TRunResult RunOnce(const std::string& In, TScratchOutput& Output, bool WithTimestamp) const;
+  // Timestamp: how osslsigncode reaches the time-stamp servers, or none to sign without them.
+  std::vector<std::string> Arguments(const std::string& In, const std::string& Out,
+                                     const std::optional<std::vector<std::string>>& Timestamp) const;
+  // Signs In into Output; with Stamping, time-stamped in the same run.
+  TRunResult RunOnce(const std::string& In, TScratchOutput& Output, const TTimestampRetry* Stamping) const;
+  // Time-stamps the signed file in Signed into a new Stamped, trying again as Stamping allows
+  // when FirstTryMade; whether it got a time-stamp.
+  bool AddTimestamp(const std::string& Folder, TScratchOutput& Signed, std::optional<TScratchOutput>& Stamped,
+                    TTimestampRetry& Stamping, bool FirstTryMade) const;
+  // osslsigncode's options naming the time-stamp servers.
+  std::vector<std::string> TimestampServers() const;
   TSignResult Finish(const std::string& File, TFileReplacement& Replacement, TScratchOutput& Output) const;
   TSignResult Diagnose(const std::string& File, TFileReplacement& Replacement, const std::string& Output) const;
 

@@ -8,7 +8,7 @@ constexpr std::size_t MaxOutputBytes = 64 * 1024;
 
 TRunResult RunOsslsigncode(const std::vector<std::string>& Arguments, const std::optional<std::string>& Input,
                            std::chrono::steady_clock::time_point Deadline,
-                           std::vector<TRunRequest::TWatch> Watches) {
+                           std::vector<TRunRequest::TWatch> Watches, int InputFile) {
   const std::optional<std::string> Program = FindProgram("osslsigncode", PathFolders());
   if (!Program) {
     TRunResult NotFound;
@@ -21,6 +21,7 @@ TRunResult RunOsslsigncode(const std::vector<std::string>& Arguments, const std:
   Request.Arguments.insert(Request.Arguments.end(), Arguments.begin(), Arguments.end());
   Request.Input = Input;
   Request.InputAsFile = true;  // "-pkcs12 /dev/stdin" opens it
+  Request.InputFile = InputFile;
   Request.OutputWithErrors = true;
   Request.MaxKeptBytes = MaxOutputBytes;
   Request.Deadline = Deadline;

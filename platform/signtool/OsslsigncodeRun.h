@@ -9,8 +9,9 @@
 
 // Runs osslsigncode (found on PATH) with Arguments, its standard output and error kept together
 // in Errors. Input, when given, is its standard input, as a file in memory: the password or PIN
-// that "-readpass -" reads, or the PFX that "-pkcs12 /dev/stdin" opens. It is killed at Deadline;
-// Watches are served while it runs.
+// that "-readpass -" reads, or the PFX that "-pkcs12 /dev/stdin" opens. InputFile, when open, is
+// its standard input instead, for "-in /dev/stdin". It is killed at Deadline; Watches are served
+// while it runs.
 TRunResult RunOsslsigncode(const std::vector<std::string>& Arguments, const std::optional<std::string>& Input,
                            std::chrono::steady_clock::time_point Deadline,
-                           std::vector<TRunRequest::TWatch> Watches);
+                           std::vector<TRunRequest::TWatch> Watches, int InputFile = -1);

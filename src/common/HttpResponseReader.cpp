@@ -139,8 +139,14 @@ THttpResponseReader::TPart THttpResponseReader::StepHead() {
   return Remaining == 0 ? TPart::Done : TPart::Body;
 }
 
+std::optional<std::string> THttpResponseReader::Field(std::string_view Name) const {
+  for (const auto& [FieldName, Value] : Fields)
+    if (SameTextAscii(FieldName, Name)) return Value;
+  return std::nullopt;
+}
+
 bool THttpResponseReader::ReadHead(std::string_view Head) {
-  std::size_t Fields = 0;
+  Fields.clear();
   bool First = true;
   while (!Head.empty()) {
     const std::size_t Feed = Head.find('\n');
@@ -159,9 +165,10 @@ bool THttpResponseReader::ReadHead(std::string_view Head) {
     // which is no longer allowed.
     if (Colon == std::string_view::npos || Colon == 0 || Line.substr(0, Colon).find_first_of(" \t") != std::string_view::npos)
       return false;
-    if (++Fields > MaxHeaderFields) return false;
+    if (Fields.size() == MaxHeaderFields) return false;
     const std::string_view Name = Line.substr(0, Colon);
     const std::string Value = Trim(Line.substr(Colon + 1));
+    Fields.emplace_back(Name, Value);
     if (SameTextAscii(Name, "Content-Length")) {
       const std::optional<std::size_t> Given = DecimalOf(Value);
       if (!Given || (Length && *Length != *Given)) return false;

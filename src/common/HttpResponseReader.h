@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 class THttpResponseReader {
  public:
@@ -25,6 +27,9 @@ class THttpResponseReader {
 
   TState State() const;
   int Status() const { return StatusCode; }  // valid once Done
+  // The value of the head's first field named Name (in any case), without surrounding blanks;
+  // valid once Done.
+  std::optional<std::string> Field(std::string_view Name) const;
   const std::string& Body() const { return Content; }
 
  private:
@@ -51,5 +56,6 @@ class THttpResponseReader {
   bool Chunked = false;
   std::optional<std::size_t> Length;
   int StatusCode = 0;
+  std::vector<std::pair<std::string, std::string>> Fields;  // of the last head read
   std::string Content;
 };

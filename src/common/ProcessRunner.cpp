@@ -222,7 +222,10 @@ struct TStreams {
   TDescriptor ErrorsOurs, ErrorsChilds;
 
   bool Open(const TRunRequest& Request) {
-    if (!Request.Input) {
+    if (Request.InputFile >= 0) {
+      InputChilds.Reset(::fcntl(Request.InputFile, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+      if (!InputChilds.IsOpen()) return false;
+    } else if (!Request.Input) {
       if (!OpenNullDevice(InputChilds, O_RDONLY)) return false;
     } else if (Request.InputAsFile ? !OpenMemoryFile(InputChilds, *Request.Input)
                                    : !OpenInputChannel(InputOurs, InputChilds)) {

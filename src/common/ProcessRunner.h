@@ -15,6 +15,7 @@ struct TRunRequest {
   // Input as a file in memory rather than a stream, so that the child can also open it by name
   // (/dev/stdin), which a socket does not allow.
   bool InputAsFile = false;
+  int InputFile = -1;  // an open file the child reads as its standard input, instead of Input
   bool KeepOutput = false;             // standard output kept; else it goes to the null device
   bool OutputWithErrors = false;       // standard output into the error stream, as written
   std::size_t MaxKeptBytes = 64 * 1024;  // of each stream; the rest is read and dropped

@@ -1,10 +1,15 @@
-// 200 program files signed through the window's batch, against the same 200 signed by running
-// signtool.exe in a plain loop; and how late the window's event loop runs meanwhile.
-// Run by hand: build/bin/signing_batch_bench
+// Program files signed through the window's batch, against the same files signed in a plain loop,
+// and how late the window's event loop runs meanwhile:
+// - SigningBatch200: 200 files, the loop running signtool.exe;
+// - ParallelSigning: 100 files of 1 MiB (QUILLORY_BENCH_FILES sets another number) against a
+//   timestamp server that takes 300 ms per request, the loop running osslsigncode, the window
+//   signing one file at a time and eight at a time.
+// Run by hand: build/bin/signing_batch_bench [--benchmark_filter=ParallelSigning]
 #include <benchmark/benchmark.h>
 
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,12 +20,16 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <optional>
 
 #include "app/TApplication.h"
 #include "common/uPubFunc.h"
 #include "ui/TFileListView.h"
 #include "signing/SignCommand.h"
+#include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
 #include "support/TestPki.h"
@@ -29,10 +38,10 @@
 #include "vendor/TWebBrowseEx.h"
 
 namespace {
-constexpr int FileCount = 200;
 constexpr int TickMs = 5;
 
-std::vector<std::string> MakePrograms(const QString& Folder, const std::vector<std::uint8_t>& Image) {
+std::vector<std::string> MakePrograms(const QString& Folder, const std::vector<std::uint8_t>& Image,
+                                      int FileCount) {
   QDir().mkpath(Folder);
   std::vector<std::string> Paths;
   for (int I = 0; I < FileCount; ++I) {
@@ -49,19 +58,77 @@ double Percentile(std::vector<double> Values, double Fraction) {
   return Values[Index];
 }
 
+struct TWindowRun {
+  double Seconds = 0;
+  double P99LatenessMs = 0, MaxLatenessMs = 0;
+  std::size_t Ticks = 0;
+  int Failures = 0;
+  std::string Summary;
+};
+
+// Signs Paths through the window's batch, with SignParallelism in config.ini when given, and
+// watches the window's event loop with a timer meanwhile.
+TWindowRun SignThroughWindow(const std::vector<std::string>& Paths, const TSignSettings& Settings,
+                             const QString& ConfigFile, std::optional<int> Parallelism) {
+  PromptRecorder Prompts;
+  QFile::remove(ConfigFile);
+  if (Parallelism) std::ofstream(ConfigFile.toStdString()) << "[Options]\nSignParallelism=" << *Parallelism << "\n";
+  TFrmMain Frm;
+  Frm.FConfigFile = ConfigFile.toStdString();
+  Frm.LoadHistory();
+  // A batch starts long after the window has opened: let the banner's browser settle first.
+  QSignalSpy BannerLoaded(Frm.wbAD, &QWebEngineView::loadFinished);
+  Frm.show();
+  if (!QTest::qWaitForWindowExposed(&Frm)) std::printf("the window was never exposed\n");
+  if (!BannerLoaded.wait(30000)) std::printf("the banner did not finish loading\n");
+  QTest::qWait(2000);
+  for (const std::string& File : Paths) Frm.vstFiles->Files()->Append(File);
+  Frm.cbFile->setEditText(QString::fromStdString(Settings.CertFile));
+  Frm.edtPwd->setText(QString::fromStdString(Settings.Password));
+  Frm.cbTimeStamp->setEditText(QString::fromStdString(Settings.TimeStamp));
+  Frm.cbDescription->setEditText(QString::fromStdString(Settings.Description));
+
+  std::vector<double> LatenessMs;
+  QElapsedTimer SinceTick;
+  QTimer Ticker;
+  Ticker.setTimerType(Qt::PreciseTimer);
+  Ticker.setInterval(TickMs);
+  QObject::connect(&Ticker, &QTimer::timeout, [&] {
+    LatenessMs.push_back(std::max(0.0, static_cast<double>(SinceTick.nsecsElapsed()) / 1e6 - TickMs));
+    SinceTick.restart();
+  });
+
+  QElapsedTimer Clock;
+  Clock.start();
+  SinceTick.start();
+  Ticker.start();
+  QTest::mouseClick(Frm.btnAddSign, Qt::LeftButton);
+  while (!Frm.btnAddSign->isEnabled()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  Ticker.stop();
+  TWindowRun Run;
+  Run.Seconds = static_cast<double>(Clock.nsecsElapsed()) / 1e9;
+  Run.P99LatenessMs = Percentile(LatenessMs, 0.99);
+  Run.MaxLatenessMs = Percentile(LatenessMs, 1.0);
+  Run.Ticks = LatenessMs.size();
+  const TFileListModel* Files = Frm.vstFiles->Files();
+  for (auto Id = Files->First(); Id; Id = Files->Next(*Id))
+    if (Files->Item(*Id)->Status != fsOk) ++Run.Failures;
+  Run.Summary = Prompts.Shown().empty() ? "none" : Prompts.Last().Text;
+  return Run;
+}
+
 void SigningBatch200(benchmark::State& State) {
   TimestampServer Tsa;
   const TSignSettings Settings{TestPki().PfxPath, TestPki().PfxPassword, Tsa.Url(), "Benchmark build"};
   const std::vector<std::uint8_t> Image = BuildPe({TPeKind::Exe32, 256 * 1024, true});
   QTemporaryDir Folder;
-  PromptRecorder Prompts;
   QDir::setCurrent(QCoreApplication::applicationDirPath());
 
   int LoopFailures = 0;
   // The plain loop, timed before and after the window so that a drift in the machine's load
   // weighs on both sides alike.
   const auto TimeLoop = [&](const QString& Name) {
-    const std::vector<std::string> LoopFiles = MakePrograms(Folder.filePath(Name), Image);
+    const std::vector<std::string> LoopFiles = MakePrograms(Folder.filePath(Name), Image, 200);
     QElapsedTimer Clock;
     Clock.start();
     for (const std::string& File : LoopFiles) {
@@ -73,64 +140,63 @@ void SigningBatch200(benchmark::State& State) {
 
   for (auto _ : State) {
     const double LoopBefore = TimeLoop("loop-before");
-    QElapsedTimer Clock;
-
-    // The window.
-    const std::vector<std::string> WindowFiles = MakePrograms(Folder.filePath("window"), Image);
-    TFrmMain Frm;
-    Frm.FConfigFile = Folder.filePath("config.ini").toStdString();
-    Frm.LoadHistory();
-    // A batch starts long after the window has opened: let the banner's browser settle first.
-    QSignalSpy BannerLoaded(Frm.wbAD, &QWebEngineView::loadFinished);
-    Frm.show();
-    if (!QTest::qWaitForWindowExposed(&Frm)) std::printf("the window was never exposed\n");
-    if (!BannerLoaded.wait(30000)) std::printf("the banner did not finish loading\n");
-    QTest::qWait(2000);
-    for (const std::string& File : WindowFiles) Frm.vstFiles->Files()->Append(File);
-    Frm.cbFile->setEditText(QString::fromStdString(Settings.CertFile));
-    Frm.edtPwd->setText(QString::fromStdString(Settings.Password));
-    Frm.cbTimeStamp->setEditText(QString::fromStdString(Settings.TimeStamp));
-    Frm.cbDescription->setEditText(QString::fromStdString(Settings.Description));
-
-    std::vector<double> LatenessMs;
-    QElapsedTimer SinceTick;
-    QTimer Ticker;
-    Ticker.setTimerType(Qt::PreciseTimer);
-    Ticker.setInterval(TickMs);
-    QObject::connect(&Ticker, &QTimer::timeout, [&] {
-      LatenessMs.push_back(std::max(0.0, static_cast<double>(SinceTick.nsecsElapsed()) / 1e6 - TickMs));
-      SinceTick.restart();
-    });
-
-    Clock.start();
-    SinceTick.start();
-    Ticker.start();
-    QTest::mouseClick(Frm.btnAddSign, Qt::LeftButton);
-    while (!Frm.btnAddSign->isEnabled()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    Ticker.stop();
-    const double WindowSeconds = static_cast<double>(Clock.nsecsElapsed()) / 1e9;
+    const std::vector<std::string> WindowFiles = MakePrograms(Folder.filePath("window"), Image, 200);
+    const TWindowRun Window = SignThroughWindow(WindowFiles, Settings, Folder.filePath("config.ini"), std::nullopt);
+    const double WindowSeconds = Window.Seconds;
     const double LoopAfter = TimeLoop("loop-after");
     const double LoopSeconds = (LoopBefore + LoopAfter) / 2;
-
-    int WindowFailures = 0;
-    const TFileListModel* Files = Frm.vstFiles->Files();
-    for (auto Id = Files->First(); Id; Id = Files->Next(*Id))
-      if (Files->Item(*Id)->Status != fsOk) ++WindowFailures;
+    const int WindowFailures = Window.Failures;
 
     State.counters["loop_s"] = LoopSeconds;
     State.counters["window_s"] = WindowSeconds;
     State.counters["ratio"] = WindowSeconds / LoopSeconds;
-    State.counters["p99_lateness_ms"] = Percentile(LatenessMs, 0.99);
-    State.counters["max_lateness_ms"] = Percentile(LatenessMs, 1.0);
+    State.counters["p99_lateness_ms"] = Window.P99LatenessMs;
+    State.counters["max_lateness_ms"] = Window.MaxLatenessMs;
     State.counters["failures"] = LoopFailures + WindowFailures;
     std::printf("loop %.2f s (%.2f before, %.2f after), window %.2f s, ratio %.3f; event loop lateness p99 %.1f ms, max %.1f ms over %zu "
                 "ticks; failures %d + %d; summary: %s\n",
-                LoopSeconds, LoopBefore, LoopAfter, WindowSeconds, WindowSeconds / LoopSeconds, Percentile(LatenessMs, 0.99),
-                Percentile(LatenessMs, 1.0), LatenessMs.size(), LoopFailures, WindowFailures,
-                Prompts.Shown().empty() ? "none" : Prompts.Last().Text.c_str());
+                LoopSeconds, LoopBefore, LoopAfter, WindowSeconds, WindowSeconds / LoopSeconds, Window.P99LatenessMs,
+                Window.MaxLatenessMs, Window.Ticks, LoopFailures, WindowFailures, Window.Summary.c_str());
   }
 }
 BENCHMARK(SigningBatch200)->Iterations(1)->Unit(benchmark::kSecond);
+
+void ParallelSigning(benchmark::State& State) {
+  const int Count = qEnvironmentVariableIsSet("QUILLORY_BENCH_FILES") ? qEnvironmentVariableIntValue("QUILLORY_BENCH_FILES") : 100;
+  TimestampServer Tsa(TTimestampBehaviour::Answer, std::chrono::milliseconds(300));
+  const TSignSettings Settings{TestPki().PfxPath, TestPki().PfxPassword, Tsa.Url(), "Benchmark build"};
+  const std::vector<std::uint8_t> Image = BuildPe({TPeKind::Exe32, 1024 * 1024, true});
+  QTemporaryDir Folder;
+  QDir::setCurrent(QCoreApplication::applicationDirPath());
+
+  for (auto _ : State) {
+    const std::vector<std::string> LoopFiles = MakePrograms(Folder.filePath("loop"), Image, Count);
+    int LoopFailures = 0;
+    QElapsedTimer Clock;
+    Clock.start();
+    for (const std::string& File : LoopFiles)
+      if (!OsslSign(File, File, {"-ts", Settings.TimeStamp})) ++LoopFailures;
+    const double LoopSeconds = static_cast<double>(Clock.nsecsElapsed()) / 1e9;
+
+    const TWindowRun One = SignThroughWindow(MakePrograms(Folder.filePath("one"), Image, Count), Settings,
+                                             Folder.filePath("config.ini"), 1);
+    const TWindowRun Eight = SignThroughWindow(MakePrograms(Folder.filePath("eight"), Image, Count), Settings,
+                                               Folder.filePath("config.ini"), 8);
+    State.counters["loop_s"] = LoopSeconds;
+    State.counters["k1_s"] = One.Seconds;
+    State.counters["k8_s"] = Eight.Seconds;
+    State.counters["k1_ratio"] = One.Seconds / LoopSeconds;
+    State.counters["k8_ratio"] = Eight.Seconds / LoopSeconds;
+    State.counters["k8_p99_lateness_ms"] = Eight.P99LatenessMs;
+    std::printf("%d files of 1 MiB, timestamp server 300 ms: osslsigncode loop %.2f s; window k=1 %.2f s (ratio %.3f), "
+                "k=8 %.2f s (ratio %.3f); event loop lateness at k=8 p99 %.1f ms, max %.1f ms over %zu ticks "
+                "(k=1: p99 %.1f ms); failures loop %d, k=1 %d, k=8 %d; summaries: %s / %s\n",
+                Count, LoopSeconds, One.Seconds, One.Seconds / LoopSeconds, Eight.Seconds, Eight.Seconds / LoopSeconds,
+                Eight.P99LatenessMs, Eight.MaxLatenessMs, Eight.Ticks, One.P99LatenessMs, LoopFailures, One.Failures,
+                Eight.Failures, One.Summary.c_str(), Eight.Summary.c_str());
+  }
+}
+BENCHMARK(ParallelSigning)->Iterations(1)->Unit(benchmark::kSecond);
 }  // namespace
 
 int main(int Argc, char** Argv) {
