@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>BatchProgressText</name>
+    <message>
+        <source>已完成 %1/%2</source>
+        <translation>Done %1 of %2</translation>
+    </message>
+    <message>
+        <source>，剩余约 %1 秒</source>
+        <translation>, about %1 s left</translation>
+    </message>
+    <message>
+        <source>，剩余约 %1 分 %2 秒</source>
+        <translation>, about %1 min %2 s left</translation>
+    </message>
+</context>
+<context>
     <name>DoUpdate</name>
     <message>
         <source>发现新版本 %1（当前版本 %2）。</source>
@@ -295,10 +310,6 @@
         <translation>Are you sure you want to clear the history?</translation>
     </message>
     <message>
-        <source>共有%1个操作文件，删除成功%2个；失败%3个</source>
-        <translation>Files processed: %1; signatures removed: %2; failed: %3</translation>
-    </message>
-    <message>
         <source>证书文件不能为空</source>
         <translation>The certificate file cannot be empty</translation>
     </message>
@@ -319,10 +330,6 @@
         <translation>&amp;Verify signatures</translation>
     </message>
     <message>
-        <source>共有%1个操作文件，验证成功%2个；失败%3个</source>
-        <translation>%1 file(s) processed, %2 verified, %3 failed</translation>
-    </message>
-    <message>
         <source>选择PFX证书文件(&amp;F)...</source>
         <translation>Choose a PFX certificate &amp;file...</translation>
     </message>
@@ -337,6 +344,10 @@
     <message>
         <source>在已连接的令牌或智能卡上找不到该证书</source>
         <translation>The certificate was not found on any connected token or smart card</translation>
+    </message>
+    <message>
+        <source>选项(&amp;O)...</source>
+        <translation>&amp;Options...</translation>
     </message>
 </context>
 <context>
@@ -399,7 +410,44 @@
     </message>
 </context>
 <context>
-    <name>TSignThread</name>
+    <name>TFrmOptions</name>
+    <message>
+        <source>选项</source>
+        <translation>Options</translation>
+    </message>
+    <message>
+        <source>同时签名的文件数(&amp;N)：</source>
+        <translation>&amp;Files signed at once:</translation>
+    </message>
+    <message>
+        <source>每个文件都要向时间戳服务器单独请求一次。同时签名多个文件会更快，但公共时间戳服务器可能限制请求频率；被拒绝的请求会稍候重试。</source>
+        <translation>Every file needs its own request to the timestamp server. Signing several files at once is faster, but public timestamp servers may limit how often they answer; refused requests are tried again a little later.</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>TRemoveBatch</name>
+    <message>
+        <source>共有%1个操作文件，删除成功%2个；失败%3个</source>
+        <translation>Files processed: %1; signatures removed: %2; failed: %3</translation>
+    </message>
+</context>
+<context>
+    <name>TVerifyBatch</name>
+    <message>
+        <source>共有%1个操作文件，验证成功%2个；失败%3个</source>
+        <translation>%1 file(s) processed, %2 verified, %3 failed</translation>
+    </message>
+</context>
+<context>
+    <name>TSignBatch</name>
     <message>
         <source>共有%1个操作文件，签名成功%2个；失败%3个</source>
         <translation>Files processed: %1; signed: %2; failed: %3</translation>

@@ -3,8 +3,6 @@
 #include <QCoreApplication>
 #include <QPointer>
 
-#include <cstdio>
-
 #include "common/uPubFunc.h"
 
 void TRemoveBatch::Begin() {
@@ -20,8 +18,5 @@ void TRemoveBatch::Begin() {
 }
 
 std::string TRemoveBatch::Summary(int Processed, int Succeeded) const {
-  char Text[160];
-  std::snprintf(Text, sizeof Text, "共有%d个操作文件，删除成功%d个；失败%d个", Processed, Succeeded,
-                Processed - Succeeded);
-  return Text;
+  return tr("共有%1个操作文件，删除成功%2个；失败%3个").arg(Processed).arg(Succeeded).arg(Processed - Succeeded).toStdString();
 }

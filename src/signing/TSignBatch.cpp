@@ -1,7 +1,5 @@
 #include "signing/TSignBatch.h"
 
-#include <cstdio>
-
 #include "signing/TSignThread.h"
 
 TSignBatch::TSignBatch(TFileListModel* Files, TSettingsReader ReadSettings, QObject* Parent)
@@ -38,8 +36,5 @@ void TSignBatch::Begin() {
 }
 
 std::string TSignBatch::Summary(int Processed, int Succeeded) const {
-  char Text[160];
-  std::snprintf(Text, sizeof Text, "共有%d个操作文件，签名成功%d个；失败%d个", Processed, Succeeded,
-                Processed - Succeeded);
-  return Text;
+  return tr("共有%1个操作文件，签名成功%2个；失败%3个").arg(Processed).arg(Succeeded).arg(Processed - Succeeded).toStdString();
 }

@@ -11,16 +11,16 @@
 
 TFrmOptions::TFrmOptions(int Count, QWidget* Parent) : QDialog(Parent) {
   setObjectName("FrmOptions");
-  setWindowTitle(QString::fromUtf8("选项"));
+  setWindowTitle(tr("选项"));
   auto* Layout = new QVBoxLayout(this);
   auto* Fields = new QFormLayout;
   edtSignParallelism = new QSpinBox(this);
   edtSignParallelism->setObjectName("edtSignParallelism");
   edtSignParallelism->setRange(MinSignParallelism, MaxSignParallelism);
   edtSignParallelism->setValue(Count);
-  Fields->addRow(QString::fromUtf8("同时签名的文件数(&N)："), edtSignParallelism);
+  Fields->addRow(tr("同时签名的文件数(&N)："), edtSignParallelism);
   Layout->addLayout(Fields);
-  auto* Note = new QLabel(QString::fromUtf8(
+  auto* Note = new QLabel(tr(
                               "每个文件都要向时间戳服务器单独请求一次。同时签名多个文件会更快，"
                               "但公共时间戳服务器可能限制请求频率；被拒绝的请求会稍候重试。"),
                           this);
@@ -28,8 +28,8 @@ TFrmOptions::TFrmOptions(int Count, QWidget* Parent) : QDialog(Parent) {
   Note->setWordWrap(true);
   Layout->addWidget(Note);
   auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  Buttons->button(QDialogButtonBox::Ok)->setText(QString::fromUtf8("确定"));
-  Buttons->button(QDialogButtonBox::Cancel)->setText(QString::fromUtf8("取消"));
+  Buttons->button(QDialogButtonBox::Ok)->setText(tr("确定"));
+  Buttons->button(QDialogButtonBox::Cancel)->setText(tr("取消"));
   connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   Layout->addWidget(Buttons);

@@ -225,7 +225,7 @@ void TFrmMain::CreatePopupMenu() {
   pmiVerify->setObjectName("pmiVerify");
   N7 = PopupMenu->addSeparator();
   N7->setObjectName("N7");
-  pmiOptions = PopupMenu->addAction(Utf8("选项(&O)..."));
+  pmiOptions = PopupMenu->addAction(tr("选项(&O)..."));
   pmiOptions->setObjectName("pmiOptions");
 }
 
