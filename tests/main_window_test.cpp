@@ -126,7 +126,7 @@ TEST_F(MainWindow, TabKeyVisitsControlsInDesignOrder) {
 
 TEST_F(MainWindow, PopupMenuItemsInOrder) {
   const QList<QAction*> Items = Form.PopupMenu->actions();
-  ASSERT_EQ(Items.size(), 7);
+  ASSERT_EQ(Items.size(), 9);
   EXPECT_EQ(Items[0]->text(), "删除选中(&D)");
   EXPECT_TRUE(Items[1]->isSeparator());
   EXPECT_EQ(Items[2]->text(), "全部选中(&A)");
@@ -134,6 +134,9 @@ TEST_F(MainWindow, PopupMenuItemsInOrder) {
   EXPECT_EQ(Items[4]->text(), "反向选择(&U)");
   EXPECT_TRUE(Items[5]->isSeparator());
   EXPECT_EQ(Items[6], Form.pmiVerify);
+  // The options come last, after a separator, so the items above keep their places.
+  EXPECT_TRUE(Items[7]->isSeparator());
+  EXPECT_EQ(Items[8], Form.pmiOptions);
   for (QAction* Item : Items) EXPECT_TRUE(Item->isEnabled());
 }
 

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -211,20 +210,16 @@ TEST(RunAndCapture, SearchesOwnFolderThenCurrentFolderThenPath) {
   EXPECT_EQ(ErrorText, "as before");
 }
 
-TEST(RunAndCapture, RunsOneChildAtATime) {
-  // Each child claims a marker folder for a moment; a second child running meanwhile would fail
-  // to claim it and say so.
-  QTemporaryDir Folder;
-  const std::string Marker = Folder.filePath("busy").toStdString();
-  const std::string Script =
-      "mkdir " + Marker + " 2>/dev/null || { printf overlap >&2; exit; }; sleep 0.2; rmdir " + Marker;
-  std::atomic<int> Overlaps = 0;
+TEST(RunAndCapture, RunsSideBySideEachWithItsOwnErrorStream) {
+  // Four children from four threads, each writing its own text while the others run.
+  std::vector<std::string> Texts(4);
   std::vector<std::thread> Workers;
-  for (int I = 0; I < 4; ++I)
-    Workers.emplace_back([&] {
-      std::string ErrorText;
-      if (!RunAndCapture(Shell(Script), ErrorText)) ++Overlaps;
+  for (std::size_t I = 0; I < Texts.size(); ++I)
+    Workers.emplace_back([&Texts, I] {
+      const std::string Own = "child" + std::to_string(I);
+      RunAndCapture(Shell("printf " + Own + "- >&2; sleep 0.3; printf " + Own + " >&2"), Texts[I]);
     });
   for (std::thread& Worker : Workers) Worker.join();
-  EXPECT_EQ(Overlaps, 0);
+  for (std::size_t I = 0; I < Texts.size(); ++I)
+    EXPECT_EQ(Texts[I], "child" + std::to_string(I) + "-child" + std::to_string(I));
 }

@@ -590,7 +590,9 @@ TEST_F(ParallelSigningBatch, AServerThatThrottlesEveryFirstRequestStampsEveryFil
     const TVerifyResult Verify = OsslVerify(File);
     EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << File << "\n" << Verify.Output;
   }
-  EXPECT_GE(Throttling.RequestCount(), 2 * 8);
+  // The files are alike, so the server sees the same request for each and refuses only the first
+  // of them; that one was asked again.
+  EXPECT_GT(Throttling.RequestCount(), 8);
 }
 
 TEST_F(ParallelSigningBatch, AServerThatIsDownWarnsOnEveryRowAfterItsRetries) {
