@@ -491,6 +491,23 @@ TEST_F(ParallelSigningBatch, FourAtATimeGiveEachRowItsOwnResult) {
   EXPECT_NE(ReadText(ConfigPath).find("SignParallelism=4"), std::string::npos);
 }
 
+TEST_F(ParallelSigningBatch, FourAtATimeWithAKeyOnATokenSignEveryFile) {
+  // The signings take turns on the token; the waits for the server overlap.
+  TimestampServer Tsa(TTimestampBehaviour::Answer, std::chrono::milliseconds(1000));
+  SetParallelism("4");
+  const auto Rows = ListFiles(8);
+  TypeSettings(SoftToken().EcKeyUri, SoftToken().Pin, Tsa.Url());
+  RunBatch();
+
+  ASSERT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(8, 8, 0)});
+  for (const auto& [Id, File] : Rows) {
+    EXPECT_EQ(Row(Id).Status, fsOk) << File << ": " << InfoOf(Id);
+    const TVerifyResult Verify = OsslVerify(File);
+    EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << File << "\n" << Verify.Output;
+  }
+  EXPECT_GE(Tsa.MostAtOnce(), 2);
+}
+
 TEST_F(ParallelSigningBatch, RowsDeletedWhileOthersAreUnderWay) {
   SetParallelism("4");
   const auto Rows = ListFiles(12);
