@@ -479,7 +479,7 @@ TEST_F(ParallelSigningBatch, FourAtATimeGiveEachRowItsOwnResult) {
       continue;
     }
     EXPECT_EQ(Row(Id).Status, fsOk) << File << ": " << InfoOf(Id);
-    const TVerifyResult Verify = OsslVerify(File);
+    const TOsslVerdict Verify = OsslVerify(File);
     EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << File << "\n" << Verify.Output;
   }
   EXPECT_GE(Tsa.MostAtOnce(), 2);
@@ -502,7 +502,7 @@ TEST_F(ParallelSigningBatch, FourAtATimeWithAKeyOnATokenSignEveryFile) {
   ASSERT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(8, 8, 0)});
   for (const auto& [Id, File] : Rows) {
     EXPECT_EQ(Row(Id).Status, fsOk) << File << ": " << InfoOf(Id);
-    const TVerifyResult Verify = OsslVerify(File);
+    const TOsslVerdict Verify = OsslVerify(File);
     EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << File << "\n" << Verify.Output;
   }
   EXPECT_GE(Tsa.MostAtOnce(), 2);
@@ -604,7 +604,7 @@ TEST_F(ParallelSigningBatch, AServerThatThrottlesEveryFirstRequestStampsEveryFil
   EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(8, 8, 0)});
   for (const auto& [Id, File] : Rows) {
     EXPECT_EQ(Row(Id).Status, fsOk) << InfoOf(Id);
-    const TVerifyResult Verify = OsslVerify(File);
+    const TOsslVerdict Verify = OsslVerify(File);
     EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << File << "\n" << Verify.Output;
   }
   // The files are alike, so the server sees the same request for each and refuses only the first
