@@ -45,17 +45,11 @@ class TSignThread : public QThread {
   // system cannot create it.
   void Start();
 
- signals:
-  // On the window's thread: the worker takes up a row, and has written a row's result.
-  void RowStarted(TRowId Row);
-  void RowFinished(TRowId Row);
-
  protected:
   void run() override;
 
  private:
   struct TLink;
-  class TRuns;
 
   // Runs Call on the window's thread and waits for it; nothing once the worker is being destroyed.
   template <class T>
