@@ -3,7 +3,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMenu>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -17,6 +20,8 @@
 
 #include "history/OptionsStore.h"
 #include "support/PromptRecorder.h"
+#include "ui/ConfigFile.h"
+#include "ui/FileDialogs.h"
 #include "ui/TFrmOptions.h"
 #include "ui/uFrmMain.h"
 
@@ -109,6 +114,39 @@ TEST_F(OptionsDialog, ShowsTheNearestValueAndWritesOnlyAChange) {
   });
   EXPECT_EQ(ReadSignParallelism(ConfigPath), 8);
   EXPECT_NE(ReadText(ConfigPath).find("SignParallelism=8"), std::string::npos);
+  EXPECT_TRUE(Prompts.Shown().empty());
+}
+
+TEST_F(OptionsDialog, TrustFileIsShownPickedAndRemoved) {
+  WriteConfig("[File]\n1=a.pfx\n[Options]\nVerifyTrustFile=roots/company.pem\n");
+  const std::string Before = ReadText(ConfigPath);
+  QString Shown;
+  OpenDialog([&Shown](TFrmOptions& Dialog) {
+    Shown = Dialog.edtVerifyTrustFile->text();
+    Dialog.accept();
+  });
+  EXPECT_EQ(Shown, "roots/company.pem");
+  EXPECT_EQ(ReadText(ConfigPath), Before);
+  // A relative name counts from the program's folder.
+  EXPECT_EQ(QString::fromStdString(ConfiguredVerifyTrustFile(ConfigPath)),
+            QDir(QCoreApplication::applicationDirPath()).filePath("roots/company.pem"));
+
+  const std::string Picked = QDir(Folder.path()).filePath("test roots.pem").toStdString();
+  SetOpenFileHandler([&Picked](const QString&) { return std::optional<QString>(QString::fromStdString(Picked)); });
+  OpenDialog([](TFrmOptions& Dialog) {
+    Dialog.btnVerifyTrustFile->click();
+    Dialog.accept();
+  });
+  SetOpenFileHandler({});
+  EXPECT_EQ(ConfiguredVerifyTrustFile(ConfigPath), Picked);
+
+  OpenDialog([](TFrmOptions& Dialog) {
+    Dialog.edtVerifyTrustFile->clear();
+    Dialog.accept();
+  });
+  EXPECT_TRUE(ConfiguredVerifyTrustFile(ConfigPath).empty());
+  EXPECT_EQ(ReadText(ConfigPath).find("VerifyTrustFile"), std::string::npos) << ReadText(ConfigPath);
+  EXPECT_NE(ReadText(ConfigPath).find("[File]\n1=a.pfx\n"), std::string::npos);
   EXPECT_TRUE(Prompts.Shown().empty());
 }
 

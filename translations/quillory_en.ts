@@ -424,6 +424,18 @@
         <translation>Every file needs its own request to the timestamp server. Signing several files at once is faster, but public timestamp servers may limit how often they answer; refused requests are tried again a little later.</translation>
     </message>
     <message>
+        <source>浏览(&amp;B)...</source>
+        <translation>&amp;Browse...</translation>
+    </message>
+    <message>
+        <source>PEM 证书(*.pem *.crt *.cer);;所有文件(*)</source>
+        <translation>PEM certificates (*.pem *.crt *.cer);;All files (*)</translation>
+    </message>
+    <message>
+        <source>验证签名时另外信任的证书(&amp;T)：</source>
+        <translation>Further &amp;trusted certificates for verifying:</translation>
+    </message>
+    <message>
         <source>确定</source>
         <translation>OK</translation>
     </message>

@@ -9,6 +9,7 @@
 namespace {
 constexpr const char* Section = "Options";
 constexpr const char* ParallelismKey = "SignParallelism";
+constexpr const char* VerifyTrustFileKey = "VerifyTrustFile";
 
 // A whole decimal number with an optional sign, cut to the allowed range; digits beyond any
 // integer type only push it further to one end.
@@ -36,5 +37,19 @@ int ReadSignParallelism(const std::string& ConfigFile) {
 void WriteSignParallelism(const std::string& ConfigFile, int Count) {
   THistoryStore Store(ConfigFile);
   Store.Write(Section, ParallelismKey, std::to_string(std::clamp(Count, MinSignParallelism, MaxSignParallelism)));
+  Store.Save();
+}
+
+std::string ReadVerifyTrustFile(const std::string& ConfigFile) {
+  return THistoryStore(ConfigFile).Read(Section, VerifyTrustFileKey);
+}
+
+void WriteVerifyTrustFile(const std::string& ConfigFile, const std::string& Path) {
+  THistoryStore Store(ConfigFile);
+  if (Path.empty()) {
+    Store.Delete(Section, VerifyTrustFileKey);
+  } else {
+    Store.Write(Section, VerifyTrustFileKey, Path);
+  }
   Store.Save();
 }

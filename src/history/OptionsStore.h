@@ -10,3 +10,9 @@ constexpr int MaxSignParallelism = 8;
 int ReadSignParallelism(const std::string& ConfigFile);
 // Throws std::runtime_error("Unable to write to <path>") when the file cannot be written.
 void WriteSignParallelism(const std::string& ConfigFile, int Count);
+
+// The PEM file of further certificates that signatures being verified may chain to, as written
+// (a relative name counts from the program's folder); empty when not set.
+std::string ReadVerifyTrustFile(const std::string& ConfigFile);
+// An empty Path removes the setting. Throws as WriteSignParallelism.
+void WriteVerifyTrustFile(const std::string& ConfigFile, const std::string& Path);

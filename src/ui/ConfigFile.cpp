@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "history/HistoryStore.h"
+#include "history/OptionsStore.h"
 
 std::string ConfigFilePath() {
   const QString ProgramDir = QCoreApplication::applicationDirPath();
@@ -17,7 +17,7 @@ std::string ConfigFilePath() {
 }
 
 std::string ConfiguredVerifyTrustFile(const std::string& ConfigFile) {
-  const std::string Name = THistoryStore(ConfigFile).Read("Options", "VerifyTrustFile");
+  const std::string Name = ReadVerifyTrustFile(ConfigFile);
   if (Name.empty()) return {};
   return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromStdString(Name)).toStdString();
 }

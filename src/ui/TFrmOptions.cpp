@@ -2,14 +2,17 @@
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "history/OptionsStore.h"
+#include "ui/FileDialogs.h"
 
-TFrmOptions::TFrmOptions(int Count, QWidget* Parent) : QDialog(Parent) {
+TFrmOptions::TFrmOptions(int Count, const QString& TrustFile, QWidget* Parent) : QDialog(Parent) {
   setObjectName("FrmOptions");
   setWindowTitle(tr("选项"));
   auto* Layout = new QVBoxLayout(this);
@@ -27,6 +30,21 @@ TFrmOptions::TFrmOptions(int Count, QWidget* Parent) : QDialog(Parent) {
   Note->setObjectName("lblRateNote");
   Note->setWordWrap(true);
   Layout->addWidget(Note);
+
+  auto* TrustFields = new QFormLayout;
+  auto* TrustRow = new QHBoxLayout;
+  edtVerifyTrustFile = new QLineEdit(TrustFile, this);
+  edtVerifyTrustFile->setObjectName("edtVerifyTrustFile");
+  btnVerifyTrustFile = new QPushButton(tr("浏览(&B)..."), this);
+  btnVerifyTrustFile->setObjectName("btnVerifyTrustFile");
+  connect(btnVerifyTrustFile, &QPushButton::clicked, this, [this] {
+    if (const auto Chosen = AskOpenFileName(this, tr("PEM 证书(*.pem *.crt *.cer);;所有文件(*)")))
+      edtVerifyTrustFile->setText(*Chosen);
+  });
+  TrustRow->addWidget(edtVerifyTrustFile);
+  TrustRow->addWidget(btnVerifyTrustFile);
+  TrustFields->addRow(tr("验证签名时另外信任的证书(&T)："), TrustRow);
+  Layout->addLayout(TrustFields);
   auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   Buttons->button(QDialogButtonBox::Ok)->setText(tr("确定"));
   Buttons->button(QDialogButtonBox::Cancel)->setText(tr("取消"));
@@ -36,3 +54,5 @@ TFrmOptions::TFrmOptions(int Count, QWidget* Parent) : QDialog(Parent) {
 }
 
 int TFrmOptions::SignParallelism() const { return edtSignParallelism->value(); }
+
+QString TFrmOptions::VerifyTrustFile() const { return edtVerifyTrustFile->text().trimmed(); }

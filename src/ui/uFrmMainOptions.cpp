@@ -5,9 +5,11 @@
 
 void TFrmMain::pmiOptionsClick() {
   const int Shown = ReadSignParallelism(FConfigFile);
-  TFrmOptions Dialog(Shown, this);
+  const QString ShownTrustFile = QString::fromStdString(ReadVerifyTrustFile(FConfigFile));
+  TFrmOptions Dialog(Shown, ShownTrustFile, this);
+  if (Dialog.exec() != QDialog::Accepted) return;
   // Only a change is written, so a value the file holds out of range stays as it is unless the
   // user picks another.
-  if (Dialog.exec() == QDialog::Accepted && Dialog.SignParallelism() != Shown)
-    WriteSignParallelism(FConfigFile, Dialog.SignParallelism());
+  if (Dialog.SignParallelism() != Shown) WriteSignParallelism(FConfigFile, Dialog.SignParallelism());
+  if (Dialog.VerifyTrustFile() != ShownTrustFile) WriteVerifyTrustFile(FConfigFile, Dialog.VerifyTrustFile().toStdString());
 }
