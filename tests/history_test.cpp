@@ -3,6 +3,8 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,6 +18,7 @@
 
 #include "history/HistoryStore.h"
 #include "support/PromptRecorder.h"
+#include "ui/ConfigFile.h"
 #include "ui/uFrmMain.h"
 
 namespace {
@@ -421,3 +424,18 @@ TEST(HistoryWindowClosing, ABoxLosingTheFocusAsTheWindowGoesRunsNoHandler) {
   EXPECT_TRUE(Prompts.Shown().empty());
 }
 }  // namespace
+
+TEST(ConfigFileLocation, BesideAProgramOfItsOwnFolderButNeverInsideInstalledSoftware) {
+  QTemporaryDir Home, Program;
+  const QByteArray OldConfigHome = qgetenv("XDG_CONFIG_HOME");
+  qputenv("XDG_CONFIG_HOME", Home.path().toLocal8Bit());
+  const auto Restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", OldConfigHome); });
+
+  EXPECT_EQ(ConfigFilePathFor(Program.path()), QDir(Program.path()).filePath("config.ini").toStdString());
+  // Run as root the program could write below /usr; its settings still go to the user's folder.
+  for (const QString Installed : {"/usr/lib", "/usr/lib/../lib/quillory"}) {
+    const std::string Path = ConfigFilePathFor(Installed);
+    EXPECT_EQ(Path.rfind(Home.path().toStdString() + "/", 0), 0u) << Path;
+    EXPECT_TRUE(QFileInfo(QFileInfo(QString::fromStdString(Path)).path()).isDir()) << Path;
+  }
+}

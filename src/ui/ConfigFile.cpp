@@ -7,9 +7,20 @@
 
 #include "history/OptionsStore.h"
 
-std::string ConfigFilePath() {
-  const QString ProgramDir = QCoreApplication::applicationDirPath();
-  if (QFileInfo(ProgramDir).isWritable()) return QDir(ProgramDir).filePath("config.ini").toStdString();
+namespace {
+// /usr holds installed software that is shared and read-only by convention; run as root, the
+// program could write there, but its settings would then be everybody's and lost on an upgrade.
+bool IsInstalledSoftware(const QString& Dir) {
+  const QString Clean = QDir::cleanPath(QFileInfo(Dir).absoluteFilePath());
+  return Clean == "/usr" || Clean.startsWith("/usr/");
+}
+}  // namespace
+
+std::string ConfigFilePath() { return ConfigFilePathFor(QCoreApplication::applicationDirPath()); }
+
+std::string ConfigFilePathFor(const QString& ProgramDir) {
+  if (!IsInstalledSoftware(ProgramDir) && QFileInfo(ProgramDir).isWritable())
+    return QDir(ProgramDir).filePath("config.ini").toStdString();
   const QString UserDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
   // A first start of an installed program finds no folder of its own there yet.
   QDir().mkpath(UserDir);
