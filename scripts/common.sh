@@ -14,8 +14,7 @@ PACKAGES=(
   libengine-pkcs11-openssl p11-kit p11-kit-modules libp11-dev libp11-kit-dev softhsm2 opensc
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick fonts-wqy-zenhei
-  libengine-pkcs11-openssl p11-kit p11-kit-modules libp11-dev softhsm2 opensc gnutls-bin
-  qt6-l10n-tools qt6-translations-l10n
+  gnutls-bin
   lintian desktop-file-utils appstream
 )
 
