@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -18,6 +19,8 @@
 #include <iterator>
 #include <optional>
 
+#include "app/Language.h"
+#include "history/LanguageSetting.h"
 #include "history/OptionsStore.h"
 #include "support/PromptRecorder.h"
 #include "ui/ConfigFile.h"
@@ -164,3 +167,35 @@ TEST_F(OptionsDialog, AFileThatCannotBeWrittenGoesToTheErrorReport) {
   ASSERT_EQ(Prompts.Texts(), std::vector<std::string>{"Unable to write to " + Frm.FConfigFile + "."});
 }
 }  // namespace
+
+TEST_F(OptionsDialog, TheLanguageIsWrittenForTheNextStartAndCancelWritesNothing) {
+  WriteConfig("[Options]\nSignParallelism=3\n");
+  const std::string Before = ReadText(ConfigPath);
+  const auto Pick = [](TLanguageSetting Language) {
+    return [Language](TFrmOptions& Dialog) {
+      Dialog.cbLanguage->setCurrentIndex(Dialog.cbLanguage->findData(static_cast<int>(Language)));
+      Dialog.accept();
+    };
+  };
+  std::optional<TLanguageSetting> Shown;
+  OpenDialog([&](TFrmOptions& Dialog) {
+    Shown = Dialog.Language();
+    Dialog.cbLanguage->setCurrentIndex(Dialog.cbLanguage->findData(static_cast<int>(TLanguageSetting::English)));
+    Dialog.reject();
+  });
+  EXPECT_EQ(Shown, TLanguageSetting::FromLocale);
+  EXPECT_EQ(ReadText(ConfigPath), Before);
+
+  OpenDialog(Pick(TLanguageSetting::English));
+  EXPECT_EQ(ChooseLanguage(ConfigPath), TLanguage::English);
+  EXPECT_EQ(ReadSignParallelism(ConfigPath), 3);
+  OpenDialog([&](TFrmOptions& Dialog) {
+    Shown = Dialog.Language();
+    Pick(TLanguageSetting::Chinese)(Dialog);
+  });
+  EXPECT_EQ(Shown, TLanguageSetting::English);
+  EXPECT_EQ(ChooseLanguage(ConfigPath), TLanguage::Chinese);
+  OpenDialog(Pick(TLanguageSetting::FromLocale));
+  EXPECT_EQ(ReadLanguageSetting(ConfigPath), TLanguageSetting::FromLocale);
+  EXPECT_TRUE(Prompts.Shown().empty());
+}

@@ -443,6 +443,18 @@
         <source>取消</source>
         <translation>Cancel</translation>
     </message>
+    <message>
+        <source>跟随系统</source>
+        <translation>System default</translation>
+    </message>
+    <message>
+        <source>界面语言(&amp;L)：</source>
+        <translation>&amp;Language:</translation>
+    </message>
+    <message>
+        <source>界面语言在下次启动时生效。</source>
+        <translation>The language changes at the next start.</translation>
+    </message>
 </context>
 <context>
     <name>TRemoveBatch</name>

@@ -1,9 +1,11 @@
 #include "ui/TFrmOptions.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -12,7 +14,8 @@
 #include "history/OptionsStore.h"
 #include "ui/FileDialogs.h"
 
-TFrmOptions::TFrmOptions(int Count, const QString& TrustFile, QWidget* Parent) : QDialog(Parent) {
+TFrmOptions::TFrmOptions(int Count, const QString& TrustFile, TLanguageSetting Language, QWidget* Parent)
+    : QDialog(Parent) {
   setObjectName("FrmOptions");
   setWindowTitle(tr("选项"));
   auto* Layout = new QVBoxLayout(this);
@@ -45,6 +48,21 @@ TFrmOptions::TFrmOptions(int Count, const QString& TrustFile, QWidget* Parent) :
   TrustRow->addWidget(btnVerifyTrustFile);
   TrustFields->addRow(tr("验证签名时另外信任的证书(&T)："), TrustRow);
   Layout->addLayout(TrustFields);
+
+  auto* LanguageFields = new QFormLayout;
+  cbLanguage = new QComboBox(this);
+  cbLanguage->setObjectName("cbLanguage");
+  // Each language is named in itself, so that a user who cannot read the window finds theirs.
+  cbLanguage->addItem(tr("跟随系统"), static_cast<int>(TLanguageSetting::FromLocale));
+  cbLanguage->addItem(QLocale(QLocale::Chinese).nativeLanguageName(), static_cast<int>(TLanguageSetting::Chinese));
+  cbLanguage->addItem(QStringLiteral("English"), static_cast<int>(TLanguageSetting::English));
+  cbLanguage->setCurrentIndex(cbLanguage->findData(static_cast<int>(Language)));
+  LanguageFields->addRow(tr("界面语言(&L)："), cbLanguage);
+  Layout->addLayout(LanguageFields);
+  auto* LanguageNote = new QLabel(tr("界面语言在下次启动时生效。"), this);
+  LanguageNote->setObjectName("lblLanguageNote");
+  LanguageNote->setWordWrap(true);
+  Layout->addWidget(LanguageNote);
   auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   Buttons->button(QDialogButtonBox::Ok)->setText(tr("确定"));
   Buttons->button(QDialogButtonBox::Cancel)->setText(tr("取消"));
@@ -56,3 +74,7 @@ TFrmOptions::TFrmOptions(int Count, const QString& TrustFile, QWidget* Parent) :
 int TFrmOptions::SignParallelism() const { return edtSignParallelism->value(); }
 
 QString TFrmOptions::VerifyTrustFile() const { return edtVerifyTrustFile->text().trimmed(); }
+
+TLanguageSetting TFrmOptions::Language() const {
+  return static_cast<TLanguageSetting>(cbLanguage->currentData().toInt());
+}

@@ -2,6 +2,9 @@
 // The options dialog, opened from the file list's pop-up menu.
 #include <QDialog>
 
+#include "history/LanguageSetting.h"
+
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -10,12 +13,14 @@ class TFrmOptions : public QDialog {
   Q_OBJECT
 
  public:
-  TFrmOptions(int SignParallelism, const QString& VerifyTrustFile, QWidget* Parent);
+  TFrmOptions(int SignParallelism, const QString& VerifyTrustFile, TLanguageSetting Language, QWidget* Parent);
 
   QSpinBox* edtSignParallelism;
   QLineEdit* edtVerifyTrustFile;
   QPushButton* btnVerifyTrustFile;  // picks the file
+  QComboBox* cbLanguage;
 
   int SignParallelism() const;
   QString VerifyTrustFile() const;
+  TLanguageSetting Language() const;
 };
