@@ -46,7 +46,10 @@ TFrmOptions::TFrmOptions(int Count, const QString& TrustFile, TLanguageSetting L
   });
   TrustRow->addWidget(edtVerifyTrustFile);
   TrustRow->addWidget(btnVerifyTrustFile);
-  TrustFields->addRow(tr("验证签名时另外信任的证书(&T)："), TrustRow);
+  // A row of a layout gets no buddy of its own, which its mnemonic needs.
+  auto* TrustLabel = new QLabel(tr("验证签名时另外信任的证书(&T)："), this);
+  TrustLabel->setBuddy(edtVerifyTrustFile);
+  TrustFields->addRow(TrustLabel, TrustRow);
   Layout->addLayout(TrustFields);
 
   auto* LanguageFields = new QFormLayout;
