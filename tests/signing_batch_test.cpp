@@ -531,7 +531,9 @@ TEST_F(ParallelSigningBatch, RowsDeletedWhileOthersAreUnderWay) {
   for (std::size_t I = 0; I < Rows.size(); ++I) {
     const bool NeverBegun = I >= 6 && I <= 9;
     EXPECT_EQ(OsslVerify(Rows[I].second).HasSignature, !NeverBegun) << I;
-    if (Files->Item(Rows[I].first) != nullptr) EXPECT_EQ(Row(Rows[I].first).Status, fsWarning) << I;
+    if (Files->Item(Rows[I].first) != nullptr) {
+      EXPECT_EQ(Row(Rows[I].first).Status, fsWarning) << I;
+    }
   }
 }
 
