@@ -8,9 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -78,6 +80,34 @@ struct TRequest {
   std::string Host, Port, Forward;  // Forward: the request as sent on to the server
 };
 
+struct TTarget {
+  std::string Host, Port, Path;
+};
+
+// "http://host[:port][/path]" taken apart; the host in lower case, the port 80 when not given.
+std::optional<TTarget> TargetOf(std::string_view Url) {
+  constexpr std::string_view Scheme = "http://";
+  if (Url.size() < Scheme.size()) return std::nullopt;
+  for (std::size_t I = 0; I < Scheme.size(); ++I)
+    if ((Url[I] | 0x20) != Scheme[I]) return std::nullopt;
+  Url.remove_prefix(Scheme.size());
+  const std::size_t PathStart = Url.find_first_of("/?#");
+  const std::string_view Authority = Url.substr(0, PathStart);
+  TTarget Target;
+  Target.Path = PathStart == std::string_view::npos ? "/" : std::string(Url.substr(PathStart));
+  if (Target.Path.front() != '/') Target.Path.insert(0, 1, '/');
+  const std::size_t Colon = Authority.rfind(':');
+  const bool HasPort = Colon != std::string_view::npos && Authority.find(']', Colon) == std::string_view::npos;
+  Target.Host = std::string(Authority.substr(0, HasPort ? Colon : Authority.size()));
+  Target.Port = HasPort ? std::string(Authority.substr(Colon + 1)) : "80";
+  if (Target.Host.size() > 2 && Target.Host.front() == '[' && Target.Host.back() == ']')
+    Target.Host = Target.Host.substr(1, Target.Host.size() - 2);
+  for (char& C : Target.Host)
+    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
+  if (Target.Host.empty() || Target.Port.empty()) return std::nullopt;
+  return Target;
+}
+
 bool SameNameAscii(std::string_view A, std::string_view B) {
   if (A.size() != B.size()) return false;
   for (std::size_t I = 0; I < A.size(); ++I)
@@ -94,23 +124,12 @@ std::optional<TRequest> ForwardedRequest(std::string_view Head, std::size_t& Bod
   const std::size_t TargetEnd = First.rfind(' ');
   if (MethodEnd == std::string_view::npos || TargetEnd <= MethodEnd) return std::nullopt;
   const std::string_view Method = First.substr(0, MethodEnd);
-  std::string_view Target = First.substr(MethodEnd + 1, TargetEnd - MethodEnd - 1);
-  constexpr std::string_view Scheme = "http://";
-  if (Target.substr(0, Scheme.size()) != Scheme) return std::nullopt;
-  Target.remove_prefix(Scheme.size());
-  const std::size_t PathStart = Target.find('/');
-  const std::string_view Authority = Target.substr(0, PathStart);
-  const std::string_view Path = PathStart == std::string_view::npos ? "/" : Target.substr(PathStart);
+  const std::optional<TTarget> Target = TargetOf(First.substr(MethodEnd + 1, TargetEnd - MethodEnd - 1));
+  if (!Target) return std::nullopt;
   TRequest Request;
-  const std::size_t Colon = Authority.rfind(':');
-  const bool HasPort = Colon != std::string_view::npos && Authority.find(']', Colon) == std::string_view::npos;
-  Request.Host = std::string(Authority.substr(0, HasPort ? Colon : Authority.size()));
-  Request.Port = HasPort ? std::string(Authority.substr(Colon + 1)) : "80";
-  if (Request.Host.size() > 2 && Request.Host.front() == '[' && Request.Host.back() == ']')
-    Request.Host = Request.Host.substr(1, Request.Host.size() - 2);
-  if (Request.Host.empty() || Request.Port.empty()) return std::nullopt;
-
-  Request.Forward = std::string(Method) + " " + std::string(Path) + " HTTP/1.0\r\n";
+  Request.Host = Target->Host;
+  Request.Port = Target->Port;
+  Request.Forward = std::string(Method) + " " + Target->Path + " HTTP/1.0\r\n";
   BodyLength = 0;
   while (LineEnd != std::string_view::npos) {
     const std::size_t Start = LineEnd + 2;
@@ -163,7 +182,9 @@ int Connect(const TRequest& Request, int Wake, TClock::time_point Deadline) {
 }
 }  // namespace
 
-TTimestampRelay::TTimestampRelay() {
+TTimestampRelay::TTimestampRelay(const std::vector<std::string>& ServerUrls) {
+  for (const std::string& Server : ServerUrls)
+    if (const std::optional<TTarget> Target = TargetOf(Server)) Servers.push_back(Target->Host + ":" + Target->Port);
   int Wake[2];
   if (::pipe2(Wake, O_CLOEXEC) != 0) return;
   WakeRead = Wake[0];
@@ -231,6 +252,10 @@ void TTimestampRelay::Pass(int ClientFd, unsigned Round) {
   std::size_t BodyLength = 0;
   const std::optional<TRequest> Request = ForwardedRequest(std::string_view(Incoming).substr(0, HeadEnd), BodyLength);
   if (!Request || BodyLength > MaxBodyBytes) return;
+  if (std::find(Servers.begin(), Servers.end(), Request->Host + ":" + Request->Port) == Servers.end()) {
+    SendAll(Client.Fd, "HTTP/1.0 403 Forbidden\r\nContent-Length: 0\r\n\r\n", WakeRead, Deadline);
+    return;
+  }
   const std::size_t Wanted = HeadEnd + 4 + BodyLength;
   while (Incoming.size() < Wanted)
     if (!ReceiveMore(Client.Fd, Incoming, Wanted, WakeRead, Deadline)) return;

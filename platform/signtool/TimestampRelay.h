@@ -2,7 +2,8 @@
 // A small HTTP proxy on 127.0.0.1 that osslsigncode is sent through ("-p"), so that signtool
 // learns what osslsigncode does not tell: whether the time-stamp server could be reached, and
 // with which status and Retry-After it answered. Requests and answers pass through unchanged.
-// Only plain http addresses can be seen this way.
+// Only plain http addresses can be seen this way, and only requests for the time-stamp servers
+// it was given are passed on: any local program could send it others.
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -21,8 +22,9 @@ class TTimestampRelay {
     std::optional<TAnswer> Answer;  // the server's answer; none: unreachable, or no whole answer
   };
 
-  // Listens on a free port; ProxyUrl() is empty when it cannot.
-  TTimestampRelay();
+  // Listens on a free port for requests to Servers (http addresses); ProxyUrl() is empty when
+  // it cannot.
+  explicit TTimestampRelay(const std::vector<std::string>& Servers);
   ~TTimestampRelay();  // stops and joins
   TTimestampRelay(const TTimestampRelay&) = delete;
   TTimestampRelay& operator=(const TTimestampRelay&) = delete;
@@ -37,6 +39,7 @@ class TTimestampRelay {
   void Pass(int Client, unsigned Round);
   void Record(unsigned Round, const TSeen& What);
 
+  std::vector<std::string> Servers;  // "host:port" of each, the host in lower case
   int Listener = -1;
   int WakeRead = -1, WakeWrite = -1;
   std::string Url;

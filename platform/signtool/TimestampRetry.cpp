@@ -56,7 +56,7 @@ TTimestampRetry::TTimestampRetry(const std::vector<std::string>& Urls) : Deadlin
     return Url.empty() || Url.rfind("http://", 0) == 0;
   });
   if (AllPlainHttp && !UserHasProxy()) {
-    Relay = std::make_unique<TTimestampRelay>();
+    Relay = std::make_unique<TTimestampRelay>(Urls);
     if (Relay->ProxyUrl().empty()) Relay.reset();
   }
 }
