@@ -5,6 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "support/LoopbackHttpServer.h"
 
 namespace {
@@ -84,6 +87,10 @@ TEST(LoopbackHttpServer, UnansweredRequestsHoldTheirConnectionUntilStop) {
     Held = Connect(Server.Port());
     const std::string Request = "GET /never HTTP/1.1\r\n\r\n";
     ASSERT_EQ(::send(Held, Request.data(), Request.size(), 0), static_cast<ssize_t>(Request.size()));
+    // Connections are served side by side: the held one is read on a thread of its own.
+    for (int Tries = 0; Tries < 1000 && Server.RequestCount() == 0; ++Tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(Server.RequestCount(), 1);
     // A later client is still served, and one that connects and says nothing does not block stop.
     EXPECT_NE(Exchange(Server.Port(), "GET / HTTP/1.1\r\n\r\n").find("200 OK"), std::string::npos);
     EXPECT_EQ(Server.RequestCount(), 2);
