@@ -26,7 +26,9 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "app/Language.h"
 #include "app/TApplication.h"
+#include "app/Translations.h"
 #include "app/WebEngineEnvironment.h"
 #include "ui/TFileListView.h"
 #include "support/PeFixtures.h"
@@ -134,8 +136,11 @@ int main(int Argc, char** Argv) {
   const QList<QUrl> Samples = MakeSamples(QDir(Folder.filePath("samples")));
   TimestampServer Timestamps;
 
+  // The window speaks as the program would: its own texts and Qt's in one language.
+  const std::string ConfigFile = Folder.filePath("config.ini").toStdString();
+  const TTranslations Translations(ChooseLanguage(ConfigFile));
   TFrmMain Form;
-  Form.FConfigFile = Folder.filePath("config.ini").toStdString();
+  Form.FConfigFile = ConfigFile;
   Form.LoadHistory();
   Form.show();
   if (!QTest::qWaitForWindowExposed(&Form)) {
