@@ -2,11 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
@@ -184,4 +193,41 @@ TEST_F(SignToolTokenTest, TheTokenIsFreeWhileTheServerIsWaitedFor) {
     Process->kill();
     Process->waitForFinished();
   }
+}
+
+TEST_F(SignToolTokenTest, AWaitForATokenAnotherProcessHoldsEndsWhenTheRunIsInterrupted) {
+  QTemporaryDir Runtime;
+  QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+  Environment.insert("XDG_RUNTIME_DIR", Runtime.path());
+  const TSoftToken& Token = SoftToken();
+  const auto Start = [&](QProcess& Process, const std::string& File) {
+    Process.setProcessEnvironment(Environment);
+    Process.start(QString::fromStdString(SignTool()),
+                  {"sign", "/q", "/kc", QString::fromStdString(Token.EcKeyUri), "/p",
+                   QString::fromStdString(Token.Pin), QString::fromStdString(File)});
+  };
+  // A first run leaves the token's lock file behind; then this process holds every lock there.
+  QProcess First;
+  Start(First, WriteProgram("first.exe"));
+  ASSERT_TRUE(First.waitForFinished(60000));
+  ASSERT_EQ(First.exitCode(), 0) << First.readAllStandardError().toStdString();
+  std::vector<int> Held;
+  for (const QFileInfo& Lock : QDir(Runtime.path()).entryInfoList(QDir::Files)) {
+    const int Fd = ::open(QFile::encodeName(Lock.filePath()).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(Fd, LOCK_EX), 0);
+    Held.push_back(Fd);
+  }
+  ASSERT_FALSE(Held.empty());
+
+  const std::string File = WriteProgram("waiting.exe");
+  const auto Original = ReadBytes(File);
+  QProcess Waiting;
+  Start(Waiting, File);
+  ASSERT_TRUE(Waiting.waitForStarted());
+  EXPECT_FALSE(Waiting.waitForFinished(1500)) << "signed while another process held the token";
+  ::kill(static_cast<pid_t>(Waiting.processId()), SIGTERM);
+  ASSERT_TRUE(Waiting.waitForFinished(10000)) << "the wait for the token outlived the interruption";
+  EXPECT_EQ(Waiting.exitStatus(), QProcess::CrashExit);
+  EXPECT_EQ(ReadBytes(File), Original);
+  for (const int Fd : Held) ::close(Fd);
 }

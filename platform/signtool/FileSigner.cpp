@@ -213,7 +213,10 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
     return true;
   };
   std::optional<TTokenLock> Lock;
-  if (TokenKey) Lock.emplace(TokenKey->Token);
+  if (TokenKey) {
+    Lock.emplace(TokenKey->Token, Deadline);
+    if (Lock->Expired()) return Failure("The token was in use by another process until the time limit: " + File);
+  }
   bool Started = Attempt(StampWhileSigning);
   bool Timestamped = StampWhileSigning && Run.Succeeded();
   bool StampAfter = WantsTimestamp && !StampWhileSigning;
