@@ -351,6 +351,53 @@
     </message>
 </context>
 <context>
+    <name>TFrmOptions</name>
+    <message>
+        <source>选项</source>
+        <translation>Options</translation>
+    </message>
+    <message>
+        <source>同时签名的文件数(&amp;N)：</source>
+        <translation>&amp;Files signed at once:</translation>
+    </message>
+    <message>
+        <source>每个文件都要向时间戳服务器单独请求一次。同时签名多个文件会更快，但公共时间戳服务器可能限制请求频率；被拒绝的请求会稍候重试。</source>
+        <translation>Every file needs its own request to the timestamp server. Signing several files at once is faster, but public timestamp servers may limit how often they answer; refused requests are tried again a little later.</translation>
+    </message>
+    <message>
+        <source>浏览(&amp;B)...</source>
+        <translation>&amp;Browse...</translation>
+    </message>
+    <message>
+        <source>PEM 证书(*.pem *.crt *.cer);;所有文件(*)</source>
+        <translation>PEM certificates (*.pem *.crt *.cer);;All files (*)</translation>
+    </message>
+    <message>
+        <source>验证签名时另外信任的证书(&amp;T)：</source>
+        <translation>Further &amp;trusted certificates for verifying:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>跟随系统</source>
+        <translation>System default</translation>
+    </message>
+    <message>
+        <source>界面语言(&amp;L)：</source>
+        <translation>&amp;Language:</translation>
+    </message>
+    <message>
+        <source>界面语言在下次启动时生效。</source>
+        <translation>The language changes at the next start.</translation>
+    </message>
+</context>
+<context>
     <name>TFrmTokenCertificates</name>
     <message>
         <source>有</source>
@@ -410,64 +457,10 @@
     </message>
 </context>
 <context>
-    <name>TFrmOptions</name>
-    <message>
-        <source>选项</source>
-        <translation>Options</translation>
-    </message>
-    <message>
-        <source>同时签名的文件数(&amp;N)：</source>
-        <translation>&amp;Files signed at once:</translation>
-    </message>
-    <message>
-        <source>每个文件都要向时间戳服务器单独请求一次。同时签名多个文件会更快，但公共时间戳服务器可能限制请求频率；被拒绝的请求会稍候重试。</source>
-        <translation>Every file needs its own request to the timestamp server. Signing several files at once is faster, but public timestamp servers may limit how often they answer; refused requests are tried again a little later.</translation>
-    </message>
-    <message>
-        <source>浏览(&amp;B)...</source>
-        <translation>&amp;Browse...</translation>
-    </message>
-    <message>
-        <source>PEM 证书(*.pem *.crt *.cer);;所有文件(*)</source>
-        <translation>PEM certificates (*.pem *.crt *.cer);;All files (*)</translation>
-    </message>
-    <message>
-        <source>验证签名时另外信任的证书(&amp;T)：</source>
-        <translation>Further &amp;trusted certificates for verifying:</translation>
-    </message>
-    <message>
-        <source>确定</source>
-        <translation>OK</translation>
-    </message>
-    <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
-        <source>跟随系统</source>
-        <translation>System default</translation>
-    </message>
-    <message>
-        <source>界面语言(&amp;L)：</source>
-        <translation>&amp;Language:</translation>
-    </message>
-    <message>
-        <source>界面语言在下次启动时生效。</source>
-        <translation>The language changes at the next start.</translation>
-    </message>
-</context>
-<context>
     <name>TRemoveBatch</name>
     <message>
         <source>共有%1个操作文件，删除成功%2个；失败%3个</source>
         <translation>Files processed: %1; signatures removed: %2; failed: %3</translation>
-    </message>
-</context>
-<context>
-    <name>TVerifyBatch</name>
-    <message>
-        <source>共有%1个操作文件，验证成功%2个；失败%3个</source>
-        <translation>%1 file(s) processed, %2 verified, %3 failed</translation>
     </message>
 </context>
 <context>
@@ -478,6 +471,17 @@
     </message>
 </context>
 <context>
+    <name>TVerifyBatch</name>
+    <message>
+        <source>共有%1个操作文件，验证成功%2个；失败%3个</source>
+        <translation>%1 file(s) processed, %2 verified, %3 failed</translation>
+    </message>
+    <message>
+        <source>验证时出错</source>
+        <translation>Verification failed with an error</translation>
+    </message>
+</context>
+<context>
     <name>VerifySignature</name>
     <message>
         <source>签名数据已损坏</source>
@@ -485,7 +489,7 @@
     </message>
     <message>
         <source>签名中缺少签名者的证书</source>
-        <translation>The signature lacks the signer's certificate</translation>
+        <translation>The signature lacks the signer&apos;s certificate</translation>
     </message>
     <message>
         <source>文件在签名后被修改</source>
@@ -497,11 +501,11 @@
     </message>
     <message>
         <source>签名证书链不受信任</source>
-        <translation>The signing certificate's chain is not trusted</translation>
+        <translation>The signing certificate&apos;s chain is not trusted</translation>
     </message>
     <message>
         <source>时间戳时间不在签名证书有效期内</source>
-        <translation>The timestamp lies outside the signing certificate's validity</translation>
+        <translation>The timestamp lies outside the signing certificate&apos;s validity</translation>
     </message>
     <message>
         <source>签名证书已过期，且没有有效的时间戳</source>
@@ -606,6 +610,58 @@
     <message>
         <source>（无法读取附加的受信任证书文件）</source>
         <translation> (the extra trusted certificates file cannot be read)</translation>
+    </message>
+    <message>
+        <source>使用了不安全的摘要算法 MD5</source>
+        <translation>Uses the insecure digest algorithm MD5</translation>
+    </message>
+    <message>
+        <source>签名证书链中的颁发机构不能用于代码签名</source>
+        <translation>A certificate authority in the signer's chain may not be used for code signing</translation>
+    </message>
+    <message>
+        <source>签名数据超出了文件末尾</source>
+        <translation>The signature data reaches past the end of the file</translation>
+    </message>
+    <message>
+        <source>签名数据过大（超过64 MB）</source>
+        <translation>The signature data is too large (over 64 MB)</translation>
+    </message>
+    <message>
+        <source>证书表的条目不是Authenticode签名</source>
+        <translation>The certificate table entry is not an Authenticode signature</translation>
+    </message>
+    <message>
+        <source>签名之后还有未签名的数据</source>
+        <translation>Unsigned data follows the signature</translation>
+    </message>
+    <message>
+        <source>证书表位于程序数据之间</source>
+        <translation>The certificate table lies among the program's data</translation>
+    </message>
+    <message>
+        <source>证书表没有按8字节对齐</source>
+        <translation>The certificate table is not aligned to 8 bytes</translation>
+    </message>
+    <message>
+        <source>签名中夹带了未签名的数据</source>
+        <translation>The signature carries unsigned data</translation>
+    </message>
+    <message>
+        <source>文件头不再指向文件中的签名，文件在签名后被修改</source>
+        <translation>The headers no longer point at the signature in the file: the file was changed after signing</translation>
+    </message>
+    <message>
+        <source>CAB文件头不完整</source>
+        <translation>The cabinet header is incomplete</translation>
+    </message>
+    <message>
+        <source>（摘要算法SHA-1已不够安全，Windows仍然接受）</source>
+        <translation> (the SHA-1 digest algorithm is no longer secure; Windows still accepts it)</translation>
+    </message>
+    <message>
+        <source>验证时出错：</source>
+        <translation>Verification failed with an error: </translation>
     </message>
 </context>
 </TS>

@@ -4,6 +4,7 @@
 #include <openssl/objects.h>
 
 #include <ctime>
+#include <initializer_list>
 #include <optional>
 
 #include "common/CertificateChain.h"
@@ -74,6 +75,19 @@ std::string IsoTime(std::int64_t Seconds) {
   return std::strftime(Text, sizeof Text, "%Y-%m-%dT%H:%M:%SZ", &Parts) > 0 ? Text : "";
 }
 
+enum class TDigestStrength { Sound, Weak, Broken };
+
+// MD5 collisions make a signature transplantable; SHA-1 is weak but Windows still accepts it.
+TDigestStrength Weakest(std::initializer_list<const EVP_MD*> Digests) {
+  TDigestStrength Result = TDigestStrength::Sound;
+  for (const EVP_MD* Md : Digests) {
+    const int Type = Md == nullptr ? NID_undef : EVP_MD_get_type(Md);
+    if (Type == NID_md5 || Type == NID_md5_sha1 || Type == NID_md4 || Type == NID_md2) return TDigestStrength::Broken;
+    if (Type == NID_sha1) Result = TDigestStrength::Weak;
+  }
+  return Result;
+}
+
 TSignatureVerdict Verdict(TVerifyState State, const char* Reason, std::string Signer = {}) {
   return {State, Reason, std::move(Signer), {}};
 }
@@ -98,12 +112,17 @@ TSignatureVerdict CheckSignedData(PKCS7* SignedData, TFileDigests& Digests, X509
     return Verdict(vsTampered, DISPLAYED_TEXT("VerifySignature", "文件在签名后被修改"), Name);
   if (!SignatureHolds(SignedData, *Signed))
     return Verdict(vsTampered, DISPLAYED_TEXT("VerifySignature", "签名与签名内容不符，签名已被篡改"), Name);
+  const TDigestStrength Strength = Weakest({Signed->Md, EVP_get_digestbyobj(Signer->digest_alg->algorithm)});
+  if (Strength == TDigestStrength::Broken)
+    return Verdict(vsUntrusted, DISPLAYED_TEXT("VerifySignature", "使用了不安全的摘要算法 MD5"), Name);
 
   const TTimestampCheck Stamp = CheckTimestamp(SignedData, Signer, Store);
   STACK_OF(X509)* Certificates = SignedData->d.sign->cert;
-  switch (CheckChain(Store, Certificate, Certificates, Stamp.Time)) {
+  switch (CheckChain(Store, Certificate, Certificates, Stamp.Time, TCertificatePurpose::CodeSigning)) {
     case TChainVerdict::Untrusted:
       return Verdict(vsUntrusted, DISPLAYED_TEXT("VerifySignature", "签名证书链不受信任"), Name);
+    case TChainVerdict::WrongPurpose:
+      return Verdict(vsUntrusted, DISPLAYED_TEXT("VerifySignature", "签名证书链中的颁发机构不能用于代码签名"), Name);
     case TChainVerdict::Expired:
       return Verdict(vsExpired,
                      Stamp.Time ? DISPLAYED_TEXT("VerifySignature", "时间戳时间不在签名证书有效期内")
@@ -114,13 +133,14 @@ TSignatureVerdict CheckSignedData(PKCS7* SignedData, TFileDigests& Digests, X509
   }
   if (!IsForCodeSigning(Certificate))
     return Verdict(vsUntrusted, DISPLAYED_TEXT("VerifySignature", "签名证书不能用于代码签名"), Name);
-  if (!Stamp.Time)
-    return Verdict(vsValidNoTimestamp,
-                   Stamp.Present ? DISPLAYED_TEXT("VerifySignature", "签名有效，但时间戳无效")
-                                 : DISPLAYED_TEXT("VerifySignature", "签名有效，但没有时间戳"),
-                   Name);
-  TSignatureVerdict Result = Verdict(vsValid, DISPLAYED_TEXT("VerifySignature", "签名有效"), Name);
-  Result.TimeStamp = IsoTime(*Stamp.Time);
+  TSignatureVerdict Result =
+      !Stamp.Time ? Verdict(vsValidNoTimestamp,
+                            Stamp.Present ? DISPLAYED_TEXT("VerifySignature", "签名有效，但时间戳无效")
+                                          : DISPLAYED_TEXT("VerifySignature", "签名有效，但没有时间戳"),
+                            Name)
+                  : Verdict(vsValid, DISPLAYED_TEXT("VerifySignature", "签名有效"), Name);
+  if (Stamp.Time) Result.TimeStamp = IsoTime(*Stamp.Time);
+  Result.WeakDigest = Strength == TDigestStrength::Weak;
   return Result;
 }
 

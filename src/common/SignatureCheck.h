@@ -17,6 +17,7 @@ struct TSignatureVerdict {
   std::string Reason;     // what decided the state, as the list shows it
   std::string Signer;
   std::string TimeStamp;  // ISO 8601 UTC, from a valid timestamp only
+  bool WeakDigest = false;  // valid, with SHA-1
 };
 
 TSignatureVerdict CheckSignedData(PKCS7* SignedData, TFileDigests& Digests, X509_STORE* Store);

@@ -1,19 +1,20 @@
-// Removing the Authenticode certificate table from a PE file.
+// Removing the Authenticode signature from a PE file or a cabinet.
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <stdexcept>
-#include <variant>
 #include <vector>
 
+#include "common/ByteReader.h"
 #include "common/DisplayedText.h"
 #include "common/FileReader.h"
-#include "common/PeHeaders.h"
 #include "common/SafeFileWrite.h"
+#include "common/SignedContainer.h"
 #include "common/uPubFunc.h"
 
 namespace {
@@ -30,22 +31,9 @@ std::string FullPath(const std::string& Path) {
   throw std::runtime_error("Cannot create file \"" + FullPath(Path) + "\". " + SystemText);
 }
 
-// A cut anywhere before the end of the headers and the section table, or through a section's
-// data, would leave a damaged program behind.
-bool CutIsSafe(const TPeHeaders& Headers) {
-  if (!Headers.Sections) return false;
-  const std::uint64_t HeadersEnd =
-      std::max({std::uint64_t{Headers.HeadersEnd}, std::uint64_t{Headers.SizeOfHeaders}, Headers.SectionTableEnd});
-  if (Headers.CertOffset < HeadersEnd) return false;
-  return std::none_of(Headers.Sections->begin(), Headers.Sections->end(), [&](const TPeSection& Section) {
-    return Headers.CertOffset >= Section.RawPos &&
-           Headers.CertOffset - std::uint64_t{Section.RawPos} < Section.RawSize;
-  });
-}
-
-// Opens, locks and reads the headers; the message saying why the file cannot be stripped, or
-// nullptr.
-const char* Refusal(TFileReplacement& File, const std::string& Path, TPeHeaders& Headers) {
+// Opens, locks and locates the signature; the message saying why the file cannot be stripped,
+// or nullptr.
+const char* Refusal(TFileReplacement& File, const std::string& Path, TSignedContainer& Container) {
   switch (File.Open(Path, false)) {
     case TFileReplacement::TOpenResult::Opened: break;
     case TFileReplacement::TOpenResult::Created:
@@ -55,39 +43,89 @@ const char* Refusal(TFileReplacement& File, const std::string& Path, TPeHeaders&
   }
   const auto Size = static_cast<std::uint64_t>(File.OriginalInfo().st_size);
   if (Size == 0) return DISPLAYED_TEXT("StripSignature", "创建映射失败");
-  const std::optional<std::vector<std::uint8_t>> Head = ReadPeHeaderBytes(File.Original(), Size);
-  if (!Head) return DISPLAYED_TEXT("StripSignature", "读取映射失败");
-  const auto Parsed = ReadPeHeaders(*Head);
-  if (const auto* Error = std::get_if<TPeFormatError>(&Parsed))
-    return *Error == TPeFormatError::NotMz ? DISPLAYED_TEXT("StripSignature", "无法识别格式")
-                                           : DISPLAYED_TEXT("StripSignature", "非法的PE文件");
-  Headers = std::get<TPeHeaders>(Parsed);
-  if (!Headers.CertEntryPos || Headers.CertSize == 0) return DISPLAYED_TEXT("StripSignature", "文件没有签名");
-  if (Headers.CertOffset > Size || !CutIsSafe(Headers)) return CutFailed;
+  std::optional<TSignedContainer> Located = LocateSignature(File.Original(), Size);
+  if (!Located) return DISPLAYED_TEXT("StripSignature", "读取映射失败");
+  Container = std::move(*Located);
+  switch (Container.Kind) {
+    case TContainerKind::Other: return DISPLAYED_TEXT("StripSignature", "无法识别格式");
+    case TContainerKind::BrokenPe: return DISPLAYED_TEXT("StripSignature", "非法的PE文件");
+    case TContainerKind::Pe:
+    case TContainerKind::Cab: break;
+  }
+  switch (Container.Slot) {
+    case TSignatureSlot::Absent: return DISPLAYED_TEXT("StripSignature", "文件没有签名");
+    case TSignatureSlot::Malformed:
+    case TSignatureSlot::Misplaced: return CutFailed;
+    case TSignatureSlot::Present: break;
+  }
   return nullptr;
+}
+
+void WriteAt(int Fd, std::span<const std::uint8_t> Bytes, std::uint64_t Pos) {
+  if (::pwrite(Fd, Bytes.data(), Bytes.size(), static_cast<off_t>(Pos)) != static_cast<ssize_t>(Bytes.size()))
+    throw TReplaceError(TReplaceError::TKind::System, errno);
+}
+
+// The program up to its certificate table, with the checksum and the certificate entry cleared.
+bool WriteStrippedPe(int Original, int New, const TSignedContainer& Pe) {
+  if (CopyFileRange(Original, 0, New, 0, Pe.Signature.Pos) != Pe.Signature.Pos) return false;
+  static constexpr std::array<std::uint8_t, 8> Zeros{};
+  WriteAt(New, std::span(Zeros).first(4), Pe.CheckSumPos);
+  WriteAt(New, Zeros, Pe.CertEntryPos);
+  return true;
+}
+
+void PutLe32(std::vector<std::uint8_t>& Bytes, std::size_t Pos, std::uint32_t Value) {
+  for (int I = 0; I < 4; ++I) Bytes[Pos + I] = static_cast<std::uint8_t>(Value >> (8 * I));
+}
+
+// The cabinet as it was before it was signed: without the signature, and without the reserve
+// that recorded it (the reserve sizes and the 20 reserved bytes), every offset moved back.
+bool WriteStrippedCab(int Original, int New, const TSignedContainer& Cab) {
+  constexpr std::size_t FixedHeader = 36;
+  constexpr std::size_t SignedHeader = 60;
+  constexpr std::uint32_t Reserve = SignedHeader - FixedHeader;
+  constexpr std::uint16_t ReservePresent = 0x0004;
+  constexpr std::size_t FolderSize = 8;
+  const std::optional<std::vector<std::uint8_t>> Head = ReadAt(Original, 0, SignedHeader);
+  if (!Head) return false;
+  const std::uint32_t FilesPos = ReadLe32(*Head, 16);
+  std::optional<std::vector<std::uint8_t>> Header = ReadAt(Original, 0, FilesPos);
+  if (!Header) return false;
+  // The locator checked that the folder entries end where the file entries begin.
+  const std::size_t Folders = ReadLe16(*Header, 26);
+  for (std::size_t Folder = 0; Folder < Folders; ++Folder) {
+    const std::size_t Entry = FilesPos - (Folders - Folder) * FolderSize;
+    PutLe32(*Header, Entry, ReadLe32(*Header, Entry) - Reserve);
+  }
+  PutLe32(*Header, 8, static_cast<std::uint32_t>(Cab.Signature.Pos) - Reserve);  // cbCabinet
+  PutLe32(*Header, 16, FilesPos - Reserve);
+  const std::uint16_t Flags = ReadLe16(*Header, 30) & ~ReservePresent;
+  (*Header)[30] = static_cast<std::uint8_t>(Flags);
+  (*Header)[31] = static_cast<std::uint8_t>(Flags >> 8);
+  Header->erase(Header->begin() + FixedHeader, Header->begin() + SignedHeader);
+  WriteAt(New, *Header, 0);
+  const std::uint64_t Rest = Cab.Signature.Pos - FilesPos;
+  return CopyFileRange(Original, FilesPos, New, FilesPos - Reserve, Rest) == Rest;
 }
 }  // namespace
 
 bool StripSignature(const std::string& Path, std::string& ErrorText) {
   TFileReplacement File;
-  TPeHeaders Headers;
-  if (const char* Message = Refusal(File, Path, Headers)) {
+  TSignedContainer Container;
+  if (const char* Message = Refusal(File, Path, Container)) {
     ErrorText = Message;
     return false;
   }
   try {
     File.CheckWritable();
-    // The new file is the original up to the certificate table, with the checksum and the
-    // certificate entry cleared.
     const int New = File.Temporary();
-    if (CopyFileRange(File.Original(), 0, New, 0, Headers.CertOffset) != Headers.CertOffset) {
+    const bool Written = Container.Kind == TContainerKind::Pe ? WriteStrippedPe(File.Original(), New, Container)
+                                                              : WriteStrippedCab(File.Original(), New, Container);
+    if (!Written) {
       ErrorText = CutFailed;  // the file became shorter meanwhile
       return false;
     }
-    static constexpr std::array<std::uint8_t, 8> Zeros{};
-    if (::pwrite(New, Zeros.data(), 4, Headers.CheckSumPos) != 4 ||
-        ::pwrite(New, Zeros.data(), 8, *Headers.CertEntryPos) != 8)
-      throw TReplaceError(TReplaceError::TKind::System, errno);
     File.Commit();
   } catch (const TReplaceError& Error) {
     switch (Error.Kind) {

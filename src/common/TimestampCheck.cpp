@@ -21,7 +21,7 @@ std::vector<unsigned char> SignatureValueDigest(PKCS7_SIGNER_INFO* Signer, const
 }
 
 bool TrustedForTimeStamping(X509_STORE* Store, X509* Tsa, STACK_OF(X509)* Certificates, std::int64_t Time) {
-  return IsForTimeStamping(Tsa) && CheckChain(Store, Tsa, Certificates, Time) == TChainVerdict::Trusted;
+  return IsForTimeStamping(Tsa) && CheckChain(Store, Tsa, Certificates, Time, TCertificatePurpose::TimeStamping) == TChainVerdict::Trusted;
 }
 
 std::optional<std::int64_t> CheckCountersignature(PKCS7* SignedData, PKCS7_SIGNER_INFO* Signer,

@@ -2,6 +2,8 @@
 
 #include <openssl/err.h>
 
+#include <exception>
+
 #include "common/DisplayedText.h"
 #include "common/FileDigest.h"
 #include "common/FileReader.h"
@@ -72,7 +74,9 @@ TVerifyResult Verify(const std::string& Path, const std::string& ExtraTrustFile,
     case TSignatureSlot::Absent:
       return Outcome(vsUnsigned, DISPLAYED_TEXT("VerifySignature", "文件没有签名"));
     case TSignatureSlot::Malformed:
-      return Outcome(vsUnreadable, Damaged);
+      return Outcome(vsUnreadable, Container.Fault);
+    case TSignatureSlot::Misplaced:
+      return Outcome(vsTampered, Container.Fault);
     case TSignatureSlot::Present:
       break;
   }
@@ -86,6 +90,8 @@ TVerifyResult Verify(const std::string& Path, const std::string& ExtraTrustFile,
   const TSignatureVerdict Primary = CheckSignedData(SignedData.get(), Digests, Store);
   TVerifyResult Result{Primary.State, Text(Primary.Reason.c_str()), Primary.Signer, Primary.TimeStamp};
   if (!Result.TimeStamp.empty()) Result.Message += Text(DISPLAYED_TEXT("VerifySignature", "，时间戳 ")) + Result.TimeStamp;
+  if (Primary.WeakDigest)
+    Result.Message += Text(DISPLAYED_TEXT("VerifySignature", "（摘要算法SHA-1已不够安全，Windows仍然接受）"));
   if (Primary.State == vsUntrusted && Trust.ExtraTrustUnreadable)
     Result.Message += Text(DISPLAYED_TEXT("VerifySignature", "（无法读取附加的受信任证书文件）"));
   if (Primary.State != vsUnreadable)
@@ -100,7 +106,14 @@ TVerifyResult VerifySignature(const std::string& Path, const std::string& ExtraT
 
 TVerifyResult VerifySignature(const std::string& Path, const std::string& ExtraTrustFile,
                               const TTextTranslator& Translate) {
-  TVerifyResult Result = Verify(Path, ExtraTrustFile, Translate);
+  TVerifyResult Result{vsUnreadable, {}, {}, {}};
+  try {
+    Result = Verify(Path, ExtraTrustFile, Translate);
+  } catch (const std::exception& Error) {
+    // Out of memory, most likely; the file is not vouched for.
+    Result = {vsUnreadable, Translate("VerifySignature", DISPLAYED_TEXT("VerifySignature", "验证时出错：")) + Error.what(),
+              {}, {}};
+  }
   // Failed checks leave reasons in this thread's error queue; the verdict already says it all.
   ERR_clear_error();
   return Result;

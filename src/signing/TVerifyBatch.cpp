@@ -18,6 +18,17 @@ TFileStatus VerifyRowStatus(TVerifyState State) {
   return fsFailed;
 }
 
+namespace {
+// Whatever goes wrong on the worker ends as the row's failure, never as the window's end.
+TVerifyResult VerifyOnWorker(const std::string& FileName, const std::string& TrustFile) {
+  try {
+    return VerifySignature(FileName, TrustFile, TranslatedText);
+  } catch (...) {
+    return {vsUnreadable, TVerifyBatch::tr("验证时出错").toStdString(), {}, {}};
+  }
+}
+}  // namespace
+
 TVerifyBatch::~TVerifyBatch() { EndWorker(); }
 
 void TVerifyBatch::Prepare(std::vector<TRowId> Rows, std::string ExtraTrustFile) {
@@ -51,7 +62,7 @@ void TVerifyBatch::VerifyNext() {
   QMetaObject::invokeMethod(
       FWorker.get(),
       [this, Row = *Row, FileName = Files()->FileName(*Row), TrustFile = FExtraTrustFile] {
-        const TVerifyResult Result = VerifySignature(FileName, TrustFile, TranslatedText);
+        const TVerifyResult Result = VerifyOnWorker(FileName, TrustFile);
         QMetaObject::invokeMethod(
             this,
             [this, Row, Result] {

@@ -65,17 +65,12 @@ class TProgramBytes {
     Unreadable = !Head;
     if (Unreadable) return;
     Headers = ReadPeHeaders(*Head);
-    if (const auto* Pe = std::get_if<TPeHeaders>(&Headers)) {
-      if (Pe->CertOffset == 0 || Pe->CertSize == 0) return;
-      // A table reaching past the end of the file is there, but damaged.
-      Signatures.HasCertificateTable = true;
-      if (const auto Table = ReadAt(Reader.Descriptor(), Pe->CertOffset, Pe->CertSize))
-        Signatures = ReadAuthenticodeTable(*Table);
-      return;
-    }
     const std::optional<TSignedContainer> Located = LocateSignature(Reader.Descriptor(), Reader.Size());
     IsCabinet = Located && Located->Kind == TContainerKind::Cab;
-    if (IsCabinet && Located->Slot != TSignatureSlot::Absent) Signatures = ReadAuthenticodeSignedData(Located->SignedData);
+    if (!Located || Located->Slot == TSignatureSlot::Absent) return;
+    // A table that is misplaced or damaged is there all the same.
+    Signatures.HasCertificateTable = true;
+    if (!Located->SignedData.empty()) Signatures = ReadAuthenticodeSignedData(Located->SignedData);
   }
   bool IsUnreadable() const { return Unreadable; }
   const TPeHeaders* Program() const { return std::get_if<TPeHeaders>(&Headers); }

@@ -1,6 +1,8 @@
 // Feeds arbitrary files to the signature stripper. Besides memory errors it checks the stripper's
-// promises: a refused file is left as it was, a stripped one is a prefix of the original with at
-// most the checksum and certificate entry (12 bytes) cleared.
+// promises: a refused file is left as it was; a stripped program is a prefix of the original with
+// at most the checksum and certificate entry (12 bytes) cleared; a stripped cabinet lost its
+// signature and the 24 bytes that recorded it, and its file entries and data are unchanged.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +34,10 @@ const std::string& SamplePath() {
   return Path;
 }
 
+std::uint32_t Le32(const std::vector<std::uint8_t>& Bytes, std::size_t Pos) {
+  return Bytes[Pos] | (Bytes[Pos + 1] << 8) | (Bytes[Pos + 2] << 16) | (static_cast<std::uint32_t>(Bytes[Pos + 3]) << 24);
+}
+
 std::vector<std::uint8_t> ReadAll(const std::string& Path) {
   std::ifstream In(Path, std::ios::binary);
   return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
@@ -54,6 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     return 0;
   }
   if (!ErrorText.empty() || Result.size() > Input.size() || Result.size() == 0) std::abort();
+  if (Size >= 60 && std::equal(Data, Data + 4, "MSCF")) {
+    const std::uint32_t SignaturePos = Le32(Input, 44);
+    const std::uint32_t FilesPos = Le32(Input, 16);
+    constexpr std::uint32_t Reserve = 24;
+    if (Result.size() != SignaturePos - Reserve ||
+        !std::equal(Input.begin() + FilesPos, Input.begin() + SignaturePos, Result.begin() + (FilesPos - Reserve)))
+      std::abort();
+    return 0;
+  }
   std::size_t Cleared = 0;
   for (std::size_t I = 0; I < Result.size(); ++I) {
     if (Result[I] == Input[I]) continue;
