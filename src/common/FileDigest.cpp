@@ -1,6 +1,8 @@
 #include "common/FileDigest.h"
 
 #include <algorithm>
+#include <memory>
+#include <span>
 
 #include "common/FileReader.h"
 #include "common/OpenSslPtr.h"
@@ -18,12 +20,13 @@ std::optional<std::vector<unsigned char>> TFileDigests::Of(const EVP_MD* Md) {
 std::optional<std::vector<unsigned char>> TFileDigests::Compute(const EVP_MD* Md) const {
   const TMdCtx Context(EVP_MD_CTX_new());
   if (!Context || EVP_DigestInit_ex(Context.get(), Md, nullptr) != 1) return std::nullopt;
+  const auto Buffer = std::make_unique_for_overwrite<std::uint8_t[]>(PieceSize);
   for (const TByteRange& Part : Parts) {
     for (std::uint64_t Done = 0; Done < Part.Length;) {
-      const std::uint64_t Length = std::min(PieceSize, Part.Length - Done);
-      const std::optional<std::vector<std::uint8_t>> Piece = ReadAt(Fd, Part.Pos + Done, Length);
-      if (!Piece || EVP_DigestUpdate(Context.get(), Piece->data(), Piece->size()) != 1) return std::nullopt;
-      Done += Length;
+      const std::span<std::uint8_t> Piece(Buffer.get(), std::min(PieceSize, Part.Length - Done));
+      if (!ReadInto(Fd, Part.Pos + Done, Piece) || EVP_DigestUpdate(Context.get(), Piece.data(), Piece.size()) != 1)
+        return std::nullopt;
+      Done += Piece.size();
     }
   }
   std::vector<unsigned char> Digest(EVP_MAX_MD_SIZE);

@@ -31,19 +31,24 @@ bool TFileReader::Open(const std::string& Path) {
   return true;
 }
 
+bool ReadInto(int Fd, std::uint64_t Pos, std::span<std::uint8_t> Into) {
+  std::size_t Done = 0;
+  while (Done < Into.size()) {
+    const ssize_t Read = ::pread(Fd, Into.data() + Done, Into.size() - Done, static_cast<off_t>(Pos + Done));
+    if (Read < 0 && errno == EINTR) continue;
+    if (Read <= 0) return false;
+    Done += static_cast<std::size_t>(Read);
+  }
+  return true;
+}
+
 std::optional<std::vector<std::uint8_t>> ReadAt(int Fd, std::uint64_t Pos, std::uint64_t Length) {
   struct stat Info {};
   if (::fstat(Fd, &Info) != 0 || Pos > static_cast<std::uint64_t>(Info.st_size) ||
       Length > static_cast<std::uint64_t>(Info.st_size) - Pos)
     return std::nullopt;
   std::vector<std::uint8_t> Bytes(static_cast<std::size_t>(Length));
-  std::size_t Done = 0;
-  while (Done < Bytes.size()) {
-    const ssize_t Read = ::pread(Fd, Bytes.data() + Done, Bytes.size() - Done, static_cast<off_t>(Pos + Done));
-    if (Read < 0 && errno == EINTR) continue;
-    if (Read <= 0) return std::nullopt;
-    Done += static_cast<std::size_t>(Read);
-  }
+  if (!ReadInto(Fd, Pos, Bytes)) return std::nullopt;
   return Bytes;
 }
 

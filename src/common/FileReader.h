@@ -3,6 +3,7 @@
 // rewriting it) can make a read come back short, never fault this process as a mapping would.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,11 @@ class TFileReader {
   std::uint64_t FileSize = 0;
 };
 
-// Length bytes from Pos, or nothing when they cannot all be read.
+// Fills Into from Pos; false when the file ends first or a read fails.
+bool ReadInto(int Fd, std::uint64_t Pos, std::span<std::uint8_t> Into);
+
+// Length bytes from Pos, or nothing when they cannot all be read (the length is checked against
+// the file's size before anything is allocated).
 std::optional<std::vector<std::uint8_t>> ReadAt(int Fd, std::uint64_t Pos, std::uint64_t Length);
 
 // The first bytes of a file of FileSize bytes, as many as its PE headers and section table take
