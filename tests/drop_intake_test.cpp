@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <unistd.h>
+
 #include "filelist/DropIntake.h"
 #include "ui/TFileListView.h"
 #include "support/PeFixtures.h"
@@ -129,6 +131,50 @@ TEST_F(DropIntake, RemovedNameCanBeDroppedAgain) {
   Form.vstFiles->Files()->RemoveRowsAt({0});
   Drop({"/W/A.EXE"});
   EXPECT_EQ(Rows(), (std::vector<std::string>{"/w/b.exe", "/W/A.EXE"}));
+}
+
+TEST_F(DropIntake, OneFileUnderSeveralNamesIsListedOnceUnderItsFirstName) {
+  const std::string App = MakeFile("s.exe", BuildPe({}));
+  MakeFolder("sub");
+  const std::string Symbolic = PathOf("link.exe");
+  const std::string Hard = PathOf("hard.EXE");
+  ASSERT_EQ(::symlink(App.c_str(), Symbolic.c_str()), 0);
+  ASSERT_EQ(::link(App.c_str(), Hard.c_str()), 0);
+  Drop({Symbolic, App, Hard, PathOf("sub/../s.exe"), PathOf("./sub//.././s.exe")});
+  EXPECT_EQ(Rows(), std::vector<std::string>{Symbolic});
+
+  // Against rows already listed too, also once the file was replaced by a new one, as signing
+  // does.
+  const std::string Other = MakeFile("other.dll");
+  Drop({Other});
+  const std::string Replacement = MakeFile("new.dll");
+  ASSERT_EQ(::rename(Replacement.c_str(), Other.c_str()), 0);
+  const std::string OtherLink = PathOf("other-link.dll");
+  ASSERT_EQ(::symlink(Other.c_str(), OtherLink.c_str()), 0);
+  Drop({Hard, OtherLink, PathOf("sub/../other.dll")});
+  EXPECT_EQ(Rows(), (std::vector<std::string>{Symbolic, Other}));
+}
+
+TEST_F(DropIntake, DotSegmentsAreTakenOutOnlyWhereTheNameStillLeadsToTheSameFile) {
+  const std::string Top = MakeFile("s.exe");
+  MakeFolder("sub");
+  Drop({PathOf("sub/./../s.exe")});
+  EXPECT_EQ(Rows(), std::vector<std::string>{Top});
+
+  // "jump/.." is the parent of jump's target, not this folder: another file of the same name.
+  MakeFolder("elsewhere/inner");
+  const std::string Elsewhere = MakeFile("elsewhere/s.exe");
+  ASSERT_EQ(::symlink(PathOf("elsewhere/inner").c_str(), PathOf("jump").c_str()), 0);
+  const std::string ThroughLink = PathOf("jump/../s.exe");
+  // Through a folder that is not there the name leads nowhere, whatever follows the "..".
+  const std::string ThroughNothing = PathOf("missing/../s.exe");
+  Drop({ThroughLink, Elsewhere, ThroughNothing});
+  EXPECT_EQ(Rows(), (std::vector<std::string>{Top, ThroughLink, ThroughNothing}));
+
+  // Names that lead nowhere are compared as they read without their dot segments.
+  Drop({"/nowhere/a/../b.exe", "/nowhere/./b.exe", "/nowhere/b.exe"});
+  EXPECT_EQ(Rows().back(), "/nowhere/b.exe");
+  EXPECT_EQ(Rows().size(), 4u);
 }
 
 TEST_F(DropIntake, ShortcutIsReplacedByItsTarget) {

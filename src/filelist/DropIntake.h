@@ -1,6 +1,8 @@
 #pragma once
 // Which dropped names become rows of the file list: shortcuts are followed to their targets,
-// only four file types are taken, and a name already listed (ignoring ASCII case) is skipped.
+// only four file types are taken, "." and ".." are taken out of a name, and a file already
+// listed is skipped, whether under the same name (ignoring ASCII case) or under another name
+// of the same file (a symbolic or hard link): its first name is the one listed.
 #include <optional>
 #include <string>
 #include <string_view>
