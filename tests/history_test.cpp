@@ -2,12 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "history/HistoryList.h"
 #include "history/HistoryStore.h"
 #include "support/PromptRecorder.h"
 #include "ui/ConfigFile.h"
@@ -262,6 +267,84 @@ TEST_F(HistoryStoreTest, AFileWithoutWritePermissionIsLeftAlone) {
   EXPECT_EQ(ReadText(Path), Before);
 }
 
+TEST_F(HistoryStoreTest, CrOnlyLineEndsAreLinesToo) {
+  WriteText(Path, "[File]\r1=a.pfx\r2=b.pfx\r[URL]\r\n1=u\n2=v");
+  THistoryStore Store(Path);
+  EXPECT_EQ(Store.Keys("File"), (TLines{"1", "2"}));
+  EXPECT_EQ(Store.Read("File", "2"), "b.pfx");
+  EXPECT_EQ(Store.Keys("URL"), (TLines{"1", "2"}));
+  Store.Write("File", "3", "c.pfx");
+  Store.Write("URL", "3", "w");
+  Store.Save();
+  // Each line keeps its own end; added lines take the file's first.
+  EXPECT_EQ(ReadText(Path), "[File]\r1=a.pfx\r2=b.pfx\r3=c.pfx\r[URL]\r\n1=u\n2=v\r3=w\r");
+}
+
+TEST_F(HistoryStoreTest, SavesFromSeparateLoadsKeepEachOthersEdits) {
+  WriteText(Path, "[Description]\n1=shared\n[Options]\nSignParallelism=2\n");
+  THistoryStore First(Path);
+  THistoryStore Second(Path);
+  WriteHistory(First, "Description", {"shared", "first"});
+  First.Write("Options", "Language", "en");
+  WriteHistory(Second, "Description", {"shared", "second"});
+  Second.Write("Options", "SignParallelism", "4");
+  First.Save();
+  Second.Save();
+  // The second save puts its own entries first and then the ones it did not have.
+  EXPECT_EQ(ReadText(Path), "[Description]\n1=shared\n2=second\n3=first\n"
+                            "[Options]\nSignParallelism=4\nLanguage=en\n");
+  EXPECT_EQ(Second.Read("Options", "Language"), "en");
+
+  // Both made the file, which was not there when they read it.
+  ASSERT_EQ(::unlink(Path.c_str()), 0);
+  THistoryStore Third(Path);
+  THistoryStore Fourth(Path);
+  WriteHistory(Third, "URL", {"http://third.example"});
+  WriteHistory(Fourth, "URL", {"http://fourth.example"});
+  Third.Save();
+  Fourth.Save();
+  EXPECT_EQ(HistoryEntries(THistoryStore(Path), "URL"), (TLines{"http://fourth.example", "http://third.example"}));
+}
+
+// Without a file at first: both also make it at the same time.
+TEST_F(HistoryStoreTest, TwoProgramsSavingAtTheSameTimeKeepEveryEntry) {
+  constexpr int Rounds = 25;
+  std::array<QProcess, 2> Savers;
+  for (std::size_t I = 0; I < Savers.size(); ++I) {
+    Savers[I].start(QCoreApplication::applicationDirPath() + "/history_saver",
+                    {QString::fromStdString(Path), QString("window%1").arg(I), QString::number(Rounds)});
+    ASSERT_TRUE(Savers[I].waitForStarted());
+  }
+  for (QProcess& Saver : Savers) Saver.write("go\n");
+  for (QProcess& Saver : Savers) {
+    ASSERT_TRUE(Saver.waitForFinished(120000));
+    EXPECT_EQ(Saver.exitCode(), 0) << Saver.readAllStandardError().toStdString();
+  }
+  TLines Entries = HistoryEntries(THistoryStore(Path), "Description");
+  std::sort(Entries.begin(), Entries.end());
+  TLines Expected;
+  for (int I = 0; I < 2; ++I)
+    for (int N = 1; N <= Rounds; ++N) Expected.push_back("window" + std::to_string(I) + "-" + std::to_string(N));
+  std::sort(Expected.begin(), Expected.end());
+  EXPECT_EQ(Entries, Expected);
+}
+
+TEST_F(HistoryStoreTest, ALockHeldByAnotherProgramIsWaitedForOnlySoLong) {
+  const std::string Before = "[File]\n1=a.pfx\n";
+  WriteText(Path, Before);
+  QProcess Holder;
+  Holder.start("flock", {QString::fromStdString(Path), "-c", "echo held; exec cat"});
+  const auto Stop = qScopeGuard([&] {
+    Holder.closeWriteChannel();
+    Holder.waitForFinished();
+  });
+  ASSERT_TRUE(Holder.waitForReadyRead(10000));
+  THistoryStore Store(Path);
+  Store.Write("File", "2", "b.pfx");
+  EXPECT_THROW(Store.Save(), std::runtime_error);
+  EXPECT_EQ(ReadText(Path), Before);
+}
+
 // The histories as the window shows them.
 class HistoryWindowTest : public ::testing::Test {
  protected:
@@ -342,15 +425,65 @@ TEST_F(HistoryWindowTest, RememberingIgnoresAsciiCaseButNotLengthOrBlanks) {
   EXPECT_EQ(TLines(Saved.begin(), Saved.begin() + 5), (TLines{"[Description]", "1=foo", "2=Ärger", "3=ärger", "4=foo "}));
 }
 
-TEST_F(HistoryWindowTest, SavingWritesOnlyTheCurrentCountOfKeys) {
+TEST_F(HistoryWindowTest, SavingNumbersTheItemsFromOneAndDropsNumberedKeysBeyondThem) {
   WriteText(Path, "[File]\n1=\n2=a.pfx\n3=\n9=old.pfx\n");
   Reload();
   EXPECT_EQ(Items(Frm.cbFile), (TLines{Clear, "a.pfx", "old.pfx"}));
   Frm.cbFile->setEditText("b.pfx");
   Frm.SaveHistory();
-  // Keys 1..3 now hold the three items; key 9 is left as it was.
+  // Keys 1..3 now hold the three items; key 9's value is one of them, so it goes.
   const TLines Saved = Lines(Path);
-  EXPECT_EQ(TLines(Saved.begin(), Saved.begin() + 5), (TLines{"[File]", "1=a.pfx", "2=old.pfx", "3=b.pfx", "9=old.pfx"}));
+  EXPECT_EQ(TLines(Saved.begin(), Saved.begin() + 5), (TLines{"[File]", "1=a.pfx", "2=old.pfx", "3=b.pfx", "[Description]"}));
+}
+
+TEST_F(HistoryWindowTest, AKeyOfAnotherNameIsNeitherCopiedNorChanged) {
+  WriteText(Path, "[Description]\nbig=Shared by hand\n1=first\nnote=\n01=zero-one\n");
+  Reload();
+  EXPECT_EQ(Items(Frm.cbDescription), (TLines{Clear, "Shared by hand", "first", "zero-one"}));
+  Frm.cbDescription->setEditText("second");
+  Frm.SaveHistory();
+  Frm.cbDescription->setEditText("SHARED BY HAND");
+  Frm.SaveHistory();
+  const TLines Saved = Lines(Path);
+  EXPECT_EQ(TLines(Saved.begin(), Saved.begin() + 6),
+            (TLines{"[Description]", "big=Shared by hand", "1=first", "note=", "01=zero-one", "2=second"}));
+  Reload();
+  EXPECT_EQ(Items(Frm.cbDescription), (TLines{Clear, "Shared by hand", "first", "zero-one", "second"}));
+}
+
+TEST_F(HistoryWindowTest, AValueThatIsNoUtf8KeepsItsBytes) {
+  // "签名" in GBK, as an older tool wrote it, with a blank the reading trims.
+  const std::string Gbk = "\xC7\xA9\xC3\xFB";
+  WriteText(Path, "[Description]\n1=" + Gbk + " \n2=plain\n");
+  Reload();
+  ASSERT_EQ(Frm.cbDescription->count(), 3);
+  EXPECT_EQ(Frm.cbDescription->itemText(1), QString::fromStdString(Gbk));
+  // Picked from the list, it is signed with as shown, and is no new entry.
+  Pick(Frm.cbDescription, 1);
+  Frm.SaveHistory();
+  Frm.cbDescription->setEditText("new");
+  Frm.SaveHistory();
+  const std::string Expected = "[Description]\n1=" + Gbk + " \n2=plain\n3=new\n";
+  EXPECT_EQ(ReadText(Path).substr(0, Expected.size()), Expected);
+}
+
+TEST_F(HistoryWindowTest, TwoWindowsSavingKeepBothWindowsEntries) {
+  WriteText(Path, "[File]\n1=old.pfx\n");
+  Reload();
+  TFrmMain Other;
+  Other.FConfigFile = Path;
+  Other.LoadHistory();
+
+  Frm.cbFile->setEditText("a.pfx");
+  Frm.SaveHistory();
+  Other.cbFile->setEditText("b.pfx");
+  Other.SaveHistory();
+  Frm.cbFile->setEditText("c.pfx");
+  Frm.SaveHistory();
+
+  // Each save writes its window's list first, then what only the file had.
+  Reload();
+  EXPECT_EQ(Items(Frm.cbFile), (TLines{Clear, "old.pfx", "a.pfx", "c.pfx", "b.pfx"}));
 }
 
 TEST_F(HistoryWindowTest, PickingTheCommandAndAnsweringNoKeepsTheHistory) {

@@ -111,6 +111,14 @@ std::uint64_t CopyByReading(int From, std::uint64_t FromPos, int To, std::uint64
   return Done;
 }
 
+// Gives the finished file From the name To, which must still be free: a name another process
+// took meanwhile throws Changed. False when the file system cannot link.
+bool LinkAsNew(const std::string& From, const std::string& To) {
+  if (::linkat(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  if (errno == EEXIST) Fail(TReplaceError::TKind::Changed);
+  return false;
+}
+
 void Flush(int Fd) {
   if (::fsync(Fd) != 0) FailSystem(errno);
 }
@@ -237,13 +245,20 @@ void TFileReplacement::Commit() {
 }
 
 void TFileReplacement::LinkIn() {
+  const std::string Self = "/proc/self/fd/" + std::to_string(TemporaryFd);
+  // A file that was not there when it was opened must not take the place of one that another
+  // process made meanwhile.
+  if (OriginalFd < 0 && LinkAsNew(TemporaryName.empty() ? Self : TemporaryName, TargetPath)) {
+    if (!TemporaryName.empty()) ::unlink(TemporaryName.c_str());
+    TemporaryName.clear();
+    return;
+  }
   if (!TemporaryName.empty()) {
     if (::rename(TemporaryName.c_str(), TargetPath.c_str()) != 0) FailSystem(errno);
     TemporaryName.clear();
     return;
   }
   // An unnamed file gets a name only for the moment between the link and the rename.
-  const std::string Self = "/proc/self/fd/" + std::to_string(TemporaryFd);
   std::string Name;
   for (int Attempt = 0;; ++Attempt) {
     Name = Folder + "/.quillory-new-" + RandomSuffix();
@@ -303,6 +318,11 @@ void TFileReplacement::RewriteInPlace() {
   ::close(Backup);
 }
 
+void CommitContent(TFileReplacement& Replacement, std::span<const std::uint8_t> Bytes) {
+  WriteAll(Replacement.Temporary(), Bytes.data(), Bytes.size(), 0);
+  Replacement.Commit();
+}
+
 void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes) {
   TFileReplacement Replacement;
   switch (Replacement.Open(Path, true)) {
@@ -312,6 +332,5 @@ void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> 
     case TFileReplacement::TOpenResult::Locked: Fail(TReplaceError::TKind::Locked);
     case TFileReplacement::TOpenResult::Failed: FailSystem(errno);
   }
-  WriteAll(Replacement.Temporary(), Bytes.data(), Bytes.size(), 0);
-  Replacement.Commit();
+  CommitContent(Replacement, Bytes);
 }

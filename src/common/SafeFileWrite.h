@@ -7,7 +7,8 @@
 // same folder that is linked in only once it is finished and flushed, so that a crash leaves
 // nothing behind. A file with several hard links, or whose owner or group the new file cannot take
 // over, is rewritten in place from the finished copy instead. A file changed meanwhile (its size,
-// modification time or identity) is not replaced: the other writer's content stays.
+// modification time or identity) is not replaced, nor is a file another process made under the
+// name of one that was not there yet: the other writer's content stays.
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -84,6 +85,10 @@ std::uint64_t CopyFileRange(int From, std::uint64_t FromPos, int To, std::uint64
 // A file without any write permission bit counts as read-only, even for a process that could
 // write it anyway. A symbolic link is followed.
 bool IsReadOnlyFile(const std::string& Path);
+
+// Writes Bytes as the whole new content of the file Replacement opened and commits it. Throws
+// TReplaceError.
+void CommitContent(TFileReplacement& Replacement, std::span<const std::uint8_t> Bytes);
 
 // Writes Bytes as the whole content of Path, which need not exist yet (a new file gets 0644 less
 // the umask), by the rules above. Throws TReplaceError.

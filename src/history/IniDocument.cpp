@@ -49,16 +49,16 @@ TIniDocument::TIniDocument(std::string_view Text) {
   bool LineEndKnown = false;
   TSection* Current = nullptr;
   while (!Text.empty()) {
-    const std::size_t Feed = Text.find('\n');
+    const std::size_t Break = Text.find_first_of("\r\n");
     TLine Line;
-    if (Feed == std::string_view::npos) {
+    if (Break == std::string_view::npos) {
       Line.Text = Text;
       Text = {};
     } else {
-      const bool CrLf = Feed > 0 && Text[Feed - 1] == '\r';
-      Line.Text = Text.substr(0, CrLf ? Feed - 1 : Feed);
-      Line.End = CrLf ? "\r\n" : "\n";
-      Text.remove_prefix(Feed + 1);
+      const bool CrLf = Text[Break] == '\r' && Text.substr(Break + 1, 1) == "\n";
+      Line.Text = Text.substr(0, Break);
+      Line.End = Text.substr(Break, CrLf ? 2 : 1);
+      Text.remove_prefix(Break + Line.End.size());
       if (!LineEndKnown) LineEnd = Line.End;
       LineEndKnown = true;
     }

@@ -2,7 +2,7 @@
 // The text of an INI file, edited line by line so that every line an edit does not touch stays
 // as it was, byte for byte: comments, lines without "=", lines before the first section,
 // sections and keys nobody asks for, bytes no reader understands (a NUL included), a leading
-// byte-order mark and the line ends, CR LF or LF.
+// byte-order mark and the line ends, each CR LF, LF or CR.
 //
 // Section and key names match without regard to ASCII case and without surrounding blanks. A
 // section may appear under several headers; its keys are those under all of them, in file
@@ -37,7 +37,7 @@ class TIniDocument {
  private:
   struct TLine {
     std::string Text;
-    std::string End;  // "\r\n", "\n", or empty for a last line without one
+    std::string End;  // "\r\n", "\n", "\r", or empty for a last line without one
     bool Removed = false;
   };
   using TLineIt = std::list<TLine>::iterator;

@@ -8,6 +8,7 @@
 #include "ui/MessageBox.h"
 #include "common/TextUtil.h"
 #include "common/uPubFunc.h"
+#include "history/HistoryList.h"
 #include "history/HistorySections.h"
 #include "history/HistoryStore.h"
 #include "ui/uFrmMain.h"
@@ -18,6 +19,16 @@ std::string EditText(const QComboBox* Box) { return Box->currentText().toStdStri
 void ResetToCommandOnly(QComboBox* Box) {
   Box->clear();
   Box->addItem(QCoreApplication::translate("TFrmMain", "<清空记录>"));
+}
+
+// The remembered values, each as the file held it when it came from there.
+std::vector<std::string> HistoryItems(const QComboBox* Box) {
+  std::vector<std::string> Items;
+  for (int I = 1; I < Box->count(); ++I) {
+    const QVariant Loaded = Box->itemData(I);
+    Items.push_back(Loaded.isValid() ? Loaded.toByteArray().toStdString() : Box->itemText(I).toStdString());
+  }
+  return Items;
 }
 
 void EmptyEditText(QComboBox* Box) {
@@ -35,12 +46,11 @@ void TFrmMain::LoadHistory() {
 
 void TFrmMain::LoadHistorySection(const std::string& Section, QComboBox* Box) {
   const QString Typed = Box->currentText();
-  const THistoryStore Store(FConfigFile);
   ResetToCommandOnly(Box);
-  for (const std::string& Key : Store.Keys(Section)) {
-    const std::string Value = Store.Read(Section, Key);
-    if (!Value.empty()) Box->addItem(QString::fromStdString(Value));
-  }
+  // The file's own bytes go with each item: a value that is no UTF-8 is shown with replacement
+  // characters but written back as it was.
+  for (const std::string& Value : HistoryEntries(THistoryStore(FConfigFile), Section))
+    Box->addItem(QString::fromStdString(Value), QByteArray::fromStdString(Value));
   // Filling the list must not put an item into the edit text.
   Box->setCurrentIndex(-1);
   Box->setEditText(Typed);
@@ -60,7 +70,7 @@ void TFrmMain::SaveHistory() {
   for (QComboBox* Box : Boxes) {
     const char* Section = HistorySectionOf(HistoryTag(Box));
     if (Section == nullptr) continue;
-    for (int I = 1; I < Box->count(); ++I) Store.Write(Section, std::to_string(I), Box->itemText(I).toStdString());
+    WriteHistory(Store, Section, HistoryItems(Box));
   }
   Store.Save();
 }

@@ -1,15 +1,19 @@
 // config.ini as anything may have left it: loading, listing and reading never fail, values
 // stay within their limits, a written value reads back, an untouched text comes back byte for
-// byte, and an edit of one section leaves the others alone.
+// byte, an edit of one section leaves the others alone, and a history written back loses none of
+// its entries.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 
 #include "common/TextUtil.h"
+#include "history/HistoryList.h"
 #include "history/HistorySections.h"
 #include "history/HistoryStore.h"
 #include "history/IniDocument.h"
@@ -53,6 +57,32 @@ void CheckDocument(std::string_view Text) {
   for (const char* Section : HistorySections)
     if (std::string_view(Section) != "File") Require(Edited.Keys(Section) == Untouched.Keys(Section));
 }
+bool IsHistoryKey(std::string_view Key) {
+  return !Key.empty() && Key.front() != '0' && Key.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Writing a history back loses no entry, touches no key of another name and numbers its keys
+// from 1 without a gap.
+void CheckHistoryMerge(THistoryStore& Store, const char* Section) {
+  std::set<std::string> Before;
+  std::map<std::string, std::string> Named;
+  for (const std::string& Key : Store.Keys(Section))
+    if (!IsHistoryKey(Key)) Named[Key] = Store.Read(Section, Key);
+  for (const std::string& Entry : HistoryEntries(Store, Section)) Before.insert(AsciiLower(Entry));
+  WriteHistory(Store, Section, HistoryEntries(Store, Section));
+  std::set<std::string> After;
+  for (const std::string& Entry : HistoryEntries(Store, Section)) After.insert(AsciiLower(Entry));
+  Require(Before == After);
+  std::set<std::string> Numbered;
+  for (const std::string& Key : Store.Keys(Section)) {
+    if (IsHistoryKey(Key)) {
+      Numbered.insert(Key);
+    } else {
+      Require(Named.count(Key) == 1 && Named[Key] == Store.Read(Section, Key));
+    }
+  }
+  for (std::size_t N = 1; N <= Numbered.size(); ++N) Require(Numbered.count(std::to_string(N)) == 1);
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
@@ -62,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     Out.write(reinterpret_cast<const char*>(Data), static_cast<std::streamsize>(Size));
   }
   THistoryStore Store(ScratchFile());
+  for (const char* Section : HistorySections) CheckHistoryMerge(Store, Section);
   for (const char* Section : HistorySections) {
     for (const std::string& Key : Store.Keys(Section)) {
       const std::string Value = Store.Read(Section, Key);
