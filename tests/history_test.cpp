@@ -433,7 +433,8 @@ TEST_F(HistoryWindowTest, SavingNumbersTheItemsFromOneAndDropsNumberedKeysBeyond
   Frm.SaveHistory();
   // Keys 1..3 now hold the three items; key 9's value is one of them, so it goes.
   const TLines Saved = Lines(Path);
-  EXPECT_EQ(TLines(Saved.begin(), Saved.begin() + 5), (TLines{"[File]", "1=a.pfx", "2=old.pfx", "3=b.pfx", "[Description]"}));
+  EXPECT_EQ(TLines(Saved.begin(), Saved.begin() + 5),
+            (TLines{"[File]", "1=a.pfx", "2=old.pfx", "3=b.pfx", "[Description]"}));
 }
 
 TEST_F(HistoryWindowTest, AKeyOfAnotherNameIsNeitherCopiedNorChanged) {
