@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -81,6 +82,25 @@ TEST_F(MainWindow, ControlsFollowTheirAnchors) {
 
   ResizeAndWait(699, 532);
   for (const auto& Place : Places) EXPECT_EQ(Find(Form, Place.Name)->geometry(), Place.Taller) << Place.Name;
+}
+
+TEST_F(MainWindow, TheMessageColumnStretchesWithTheWindow) {
+  Form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form));
+  const QHeaderView* Header = Form.vstFiles->header();
+  EXPECT_EQ(Header->sectionSize(0), 350);
+  EXPECT_EQ(Header->sectionSize(1), 240);
+  ResizeAndWait(899, 482);
+  EXPECT_EQ(Header->sectionSize(0), 350);
+  EXPECT_EQ(Header->sectionSize(1), 440);
+  // A path column the user widened keeps its width; the messages take what is left.
+  Form.vstFiles->header()->resizeSection(0, 400);
+  ResizeAndWait(949, 482);
+  EXPECT_EQ(Header->sectionSize(0), 400);
+  EXPECT_EQ(Header->sectionSize(1), 440);
+  // Narrower again, never below the design width.
+  ResizeAndWait(699, 482);
+  EXPECT_EQ(Header->sectionSize(1), 240);
 }
 
 TEST_F(MainWindow, CaptionsAndTags) {

@@ -62,6 +62,18 @@ TEST(SignCommandLine, ATokenCertificateGoesAsTheKeyWithThePin) {
             "PKCS11:object=my key");
 }
 
+TEST(SignCommandLine, AnAddressFollowsTheDescriptionQuotedLikeIt) {
+  EXPECT_EQ(SignCommandLine({"c.pfx", "pw", "http://t", "Product", "https://example.com/app"}, "a.exe"),
+            "signtool.exe sign /q /f c.pfx /p pw /t \"http://t\" /d \"Product\" /du \"https://example.com/app\" a.exe");
+  // An address of blanks is no address: the line is the one without it.
+  EXPECT_EQ(SignCommandLine({"c.pfx", "pw", "http://t", "Product", " \t "}, "a.exe"),
+            SignCommandLine({"c.pfx", "pw", "http://t", "Product"}, "a.exe"));
+  const TSignSettings Awkward{"c.pfx", "pw", "http://t", "d", "https://x/a b?q=\"1\"\\"};
+  TArgs Args = Expected(Awkward, "/w/a.exe");
+  Args.insert(Args.end() - 1, {"/du", Awkward.Url});
+  EXPECT_EQ(SplitCommandLine(SignCommandLine(Awkward, "/w/a.exe")), Args);
+}
+
 TEST(ShortPathOf, AnExistingFileGivesItsAbsolutePathAMissingOneNothing) {
   QTemporaryDir Folder;
   const std::string Path = QDir(Folder.path()).filePath("app.exe").toStdString();

@@ -50,9 +50,12 @@ std::string ReadText(const std::string& Path) {
   return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
 }
 
-std::string Summary(int Total, int Succeeded, int Failed) {
-  return "共有" + std::to_string(Total) + "个操作文件，签名成功" + std::to_string(Succeeded) + "个；失败" +
-         std::to_string(Failed) + "个";
+// With warnings, a second line counts the files signed without a timestamp.
+std::string Summary(int Total, int Succeeded, int Failed, int Warned = 0) {
+  std::string Text = "共有" + std::to_string(Total) + "个操作文件，签名成功" + std::to_string(Succeeded) + "个；失败" +
+                     std::to_string(Failed) + "个";
+  if (Warned > 0) Text += "\n其中" + std::to_string(Warned) + "个文件签名时出现警告（没有时间戳），请查看列表中的提示。";
+  return Text;
 }
 
 // A port on the loopback interface where nothing listens.
@@ -188,6 +191,28 @@ TEST_F(SigningBatch, ACertificateOnATokenSignsTheDroppedList) {
   EXPECT_EQ(Config.find(Token.Pin), std::string::npos);
 }
 
+TEST_F(SigningBatch, TheAddressTypedIsSignedWithTheDescription) {
+  TimestampServer Tsa;
+  const std::string WithAddress = Program("with address.exe");
+  Files->Append(WithAddress);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Tsa.Url(), "Product");
+  Type(Frm->cbURL, "https://example.com/product");
+  RunBatch();
+  TOsslVerdict Verify = OsslVerify(WithAddress);
+  EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
+  EXPECT_NE(Verify.Output.find("URL description: https://example.com/product"), std::string::npos) << Verify.Output;
+  EXPECT_NE(Verify.Output.find("Text description: Product"), std::string::npos) << Verify.Output;
+
+  const std::string Without = Program("without.exe");
+  Files->Append(Without);
+  Type(Frm->cbURL, "");
+  RunBatch();
+  Verify = OsslVerify(Without);
+  EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
+  EXPECT_EQ(Verify.Output.find("URL description"), std::string::npos) << Verify.Output;
+  EXPECT_NE(Verify.Output.find("Text description: Product"), std::string::npos) << Verify.Output;
+}
+
 TEST_F(SigningBatch, ATokenCertificateThatIsNotPresentStopsStart) {
   const TSoftToken& Token = SoftToken();
   const std::string File = Program("kept.exe");
@@ -219,7 +244,10 @@ TEST_F(SigningBatch, AnUnreachableTimestampServerGivesAWarningThatCountsAsSucces
 
   EXPECT_EQ(Row(Id).Status, fsWarning);
   EXPECT_EQ(InfoOf(Id).rfind("SignTool Warning", 0), 0u) << InfoOf(Id);
-  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(1, 1, 0)});
+  // The Part's sentence stays; the second line tells of the missing timestamp, in a warning box.
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(1, 1, 0, 1)});
+  EXPECT_EQ(Prompts.Last().Title, "警告");
+  EXPECT_EQ(Prompts.Last().Style, static_cast<unsigned>(mbIconWarning));
   const TOsslVerdict Verify = OsslVerify(File);
   EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
   EXPECT_FALSE(Verify.TimestampOk) << Verify.Output;
@@ -293,7 +321,7 @@ TEST_F(SigningBatch, ACertificatePathRelativeToTheProgramFolder) {
   RunBatch();
   EXPECT_EQ(QDir::currentPath(), ProgramDir);
   EXPECT_EQ(Row(Id).Status, fsWarning) << InfoOf(Id);
-  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(1, 1, 0)});
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(1, 1, 0, 1)});
 }
 
 TEST_F(SigningBatch, AnEmptyListOnlyShowsTheSummary) {
@@ -344,7 +372,7 @@ TEST_F(SigningBatch, RowsDeletedOrAddedDuringTheBatch) {
   EXPECT_EQ(Files->Item(Ids[1]), nullptr);
   for (const TRowId Id : {Ids[3], Ids[4], *LateRow}) EXPECT_EQ(Row(Id).Status, fsWarning) << InfoOf(Id);
   // Four files went through the tool: the first, the two left of the original five, the new one.
-  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(4, 4, 0)});
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(4, 4, 0, 4)});
   EXPECT_FALSE(OsslVerify(Path("file1.exe")).HasSignature);
 }
 
@@ -359,7 +387,7 @@ TEST_F(SigningBatch, EachFileUsesTheSettingsCurrentWhenItsTurnComes) {
   QObject::disconnect(Hook);
   EXPECT_EQ(Row(First).Status, fsWarning) << InfoOf(First);
   EXPECT_EQ(Row(Second).Status, fsFailed) << InfoOf(Second);
-  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(2, 1, 1)});
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(2, 1, 1, 1)});
 }
 
 TEST_F(SigningBatch, AFileGoneFromDiskFails) {
@@ -527,7 +555,7 @@ TEST_F(ParallelSigningBatch, RowsDeletedWhileOthersAreUnderWay) {
 
   ASSERT_TRUE(Deleted);
   // The deleted row under way was signed all the same and counts, as in a batch of one at a time.
-  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(8, 8, 0)});
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(8, 8, 0, 8)});
   for (std::size_t I = 0; I < Rows.size(); ++I) {
     const bool NeverBegun = I >= 6 && I <= 9;
     EXPECT_EQ(OsslVerify(Rows[I].second).HasSignature, !NeverBegun) << I;
@@ -632,7 +660,7 @@ TEST_F(ParallelSigningBatch, AServerThatIsDownWarnsOnEveryRowAfterItsRetries) {
   RunBatch();
   for (const auto& [Id, File] : Refused) EXPECT_EQ(Row(Id).Status, fsWarning) << InfoOf(Id);
   EXPECT_EQ(Failing.RequestCount(), 2 * 4);
-  EXPECT_EQ(Prompts.Texts(), (std::vector<std::string>{Summary(4, 4, 0), Summary(2, 2, 0)}));
+  EXPECT_EQ(Prompts.Texts(), (std::vector<std::string>{Summary(4, 4, 0, 4), Summary(2, 2, 0, 2)}));
 }
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -136,3 +136,19 @@ TEST_F(VerifyBatch, WaitsWhileAnotherBatchHoldsTheList) {
   EXPECT_TRUE(Form.pmiVerify->isEnabled());  // no batch was started
   EXPECT_TRUE(Form.btnDelSign->isEnabled());
 }
+
+TEST_F(VerifyBatch, UntrustedSignaturesCountAsFailures) {
+  TimestampServer Server;
+  std::ofstream(Form.FConfigFile, std::ios::trunc) << "[Options]\n";
+  std::vector<TRowId> Rows;
+  for (const char* Name : {"one.exe", "two.exe", "three.exe"}) Rows.push_back(Files().Append(Program(Name, {"-ts", Server.Url()})));
+  const TRowId Unsigned = Files().Append(Program("unsigned.exe", {}, false));
+
+  VerifyAndWait();
+
+  // Intact signatures whose chain ends in a root nobody trusts: a warning in the row, no success.
+  for (const TRowId Id : Rows) EXPECT_EQ(StatusOf(Id), fsWarning) << InfoOf(Id);
+  EXPECT_EQ(StatusOf(Unsigned), fsFailed);
+  ASSERT_EQ(Prompts.Shown().size(), 1u);
+  EXPECT_EQ(Prompts.Last().Text, "共有4个操作文件，验证成功0个；失败4个");
+}

@@ -469,6 +469,10 @@
         <source>共有%1个操作文件，签名成功%2个；失败%3个</source>
         <translation>Files processed: %1; signed: %2; failed: %3</translation>
     </message>
+    <message>
+        <source>其中%1个文件签名时出现警告（没有时间戳），请查看列表中的提示。</source>
+        <translation>%1 of them were signed with a warning (no timestamp); see the messages in the list.</translation>
+    </message>
 </context>
 <context>
     <name>TVerifyBatch</name>

@@ -11,7 +11,8 @@ void TFileBatch::Start() {
   FRunning = true;
   FStopRequested = false;
   FLastBegun.reset();
-  FUnderWay = FProcessed = FSucceeded = 0;
+  FUnderWay = 0;
+  FTally = {};
   FClock.start();
   try {
     Begin();
@@ -29,11 +30,11 @@ void TFileBatch::Stop() {
 
 TFileBatch::TProgress TFileBatch::Progress() const {
   TProgress Result;
-  Result.Done = FProcessed;
-  Result.Total = FProcessed + FUnderWay + (FStopRequested ? 0 : RowsAfter(FLastBegun));
+  Result.Done = FTally.Processed;
+  Result.Total = FTally.Processed + FUnderWay + (FStopRequested ? 0 : RowsAfter(FLastBegun));
   const qint64 Elapsed = FClock.isValid() ? FClock.elapsed() : 0;
-  if (FProcessed > 0 && Elapsed >= EstimateAfterMs) {
-    const double PerRow = static_cast<double>(Elapsed) / FProcessed;
+  if (FTally.Processed > 0 && Elapsed >= EstimateAfterMs) {
+    const double PerRow = static_cast<double>(Elapsed) / FTally.Processed;
     Result.SecondsLeft = static_cast<int>((Result.Total - Result.Done) * PerRow / 1000.0 + 0.5);
   }
   return Result;
@@ -63,13 +64,14 @@ std::optional<TRowId> TFileBatch::BeginNextRow() {
 void TFileBatch::RowDone(TRowId Row, TFileStatus Status, std::string_view Info, bool Succeeded) {
   FFiles->SetResult(Row, Status, Info);
   --FUnderWay;
-  ++FProcessed;
-  if (Succeeded) ++FSucceeded;
+  ++FTally.Processed;
+  if (Succeeded) ++FTally.Succeeded;
+  if (Status == fsWarning) ++FTally.Warned;
   emit RowFinished(Row);
   emit ProgressChanged();
 }
 
 void TFileBatch::Complete() {
   FRunning = false;
-  emit Finished(FStopRequested ? std::string() : Summary(FProcessed, FSucceeded));
+  emit Finished(Summary(FTally));
 }

@@ -10,7 +10,21 @@
 #include <string>
 #include <string_view>
 
+#include "common/uPubFunc.h"
 #include "filelist/TFileListModel.h"
+
+// How the rows a batch took up ended.
+struct TBatchTally {
+  int Processed = 0;
+  int Succeeded = 0;
+  int Warned = 0;  // rows that ended with a warning, whether or not they count as succeeded
+};
+
+// The closing message of a batch and the kind of box it is shown in.
+struct TBatchSummary {
+  std::string Text;
+  TPromptKind Kind = pkInfo;
+};
 
 class TFileBatch : public QObject {
   Q_OBJECT
@@ -26,7 +40,8 @@ class TFileBatch : public QObject {
 
   // Begins the batch. Throws when it cannot begin; the batch then counts as never started.
   void Start();
-  // No further row is begun; rows under way end, then Finished follows without a summary.
+  // No further row is begun; rows under way end, then Finished follows with the summary of the
+  // rows that were done.
   void Stop();
   bool IsRunning() const { return FRunning; }
   bool StopRequested() const { return FStopRequested; }
@@ -38,16 +53,15 @@ class TFileBatch : public QObject {
   // A row is taken up, and has its result written.
   void RowStarted(TRowId Row);
   void RowFinished(TRowId Row);
-  // Summary is empty when the batch was stopped.
-  void Finished(const std::string& Summary);
+  void Finished(const TBatchSummary& Summary);
 
  protected:
   // The subclass's start; throws when it cannot begin.
   virtual void Begin() = 0;
   // Called once when Stop is first asked for while the batch runs.
   virtual void Halt() {}
-  // The summary for Processed rows of which Succeeded went well.
-  virtual std::string Summary(int Processed, int Succeeded) const = 0;
+  // The summary of the rows that were done.
+  virtual TBatchSummary Summary(const TBatchTally& Tally) const = 0;
 
   TFileListModel* Files() const { return FFiles; }
   // The row to take up after Last (the first row when none), and how many rows would follow
@@ -67,7 +81,6 @@ class TFileBatch : public QObject {
   bool FStopRequested = false;
   std::optional<TRowId> FLastBegun;
   int FUnderWay = 0;
-  int FProcessed = 0;
-  int FSucceeded = 0;
+  TBatchTally FTally;
   QElapsedTimer FClock;
 };

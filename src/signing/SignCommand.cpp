@@ -16,6 +16,10 @@ std::string SignCommandLine(const TSignSettings& Settings, std::string_view Shor
   Line += EscapeInsideQuotes(Settings.TimeStamp);
   Line += "\" /d \"";
   Line += EscapeInsideQuotes(Settings.Description);
+  if (!Trim(Settings.Url).empty()) {
+    Line += "\" /du \"";
+    Line += EscapeInsideQuotes(Settings.Url);
+  }
   Line += "\" ";
   if (!ShortPath.empty()) Line += QuoteArgument(ShortPath);
   return Line;

@@ -17,6 +17,11 @@ void TRemoveBatch::Begin() {
   Complete();
 }
 
-std::string TRemoveBatch::Summary(int Processed, int Succeeded) const {
-  return tr("共有%1个操作文件，删除成功%2个；失败%3个").arg(Processed).arg(Succeeded).arg(Processed - Succeeded).toStdString();
+TBatchSummary TRemoveBatch::Summary(const TBatchTally& Tally) const {
+  return {tr("共有%1个操作文件，删除成功%2个；失败%3个")
+              .arg(Tally.Processed)
+              .arg(Tally.Succeeded)
+              .arg(Tally.Processed - Tally.Succeeded)
+              .toStdString(),
+          pkInfo};
 }

@@ -14,5 +14,5 @@ class TRemoveBatch : public TFileBatch {
   // Returns once the batch has finished. A file that cannot be written back ends the batch at
   // its row with StripSignature's exception: that row keeps its result, no summary follows.
   void Begin() override;
-  std::string Summary(int Processed, int Succeeded) const override;
+  TBatchSummary Summary(const TBatchTally& Tally) const override;
 };

@@ -35,6 +35,14 @@ void TSignBatch::Begin() {
   FWorker = Worker;
 }
 
-std::string TSignBatch::Summary(int Processed, int Succeeded) const {
-  return tr("共有%1个操作文件，签名成功%2个；失败%3个").arg(Processed).arg(Succeeded).arg(Processed - Succeeded).toStdString();
+TBatchSummary TSignBatch::Summary(const TBatchTally& Tally) const {
+  QString Text = tr("共有%1个操作文件，签名成功%2个；失败%3个")
+                     .arg(Tally.Processed)
+                     .arg(Tally.Succeeded)
+                     .arg(Tally.Processed - Tally.Succeeded);
+  // Warnings count as successes above, yet such a file carries no timestamp: its signature ends
+  // with its certificate's validity.
+  if (Tally.Warned == 0) return {Text.toStdString(), pkInfo};
+  Text += '\n' + tr("其中%1个文件签名时出现警告（没有时间戳），请查看列表中的提示。").arg(Tally.Warned);
+  return {Text.toStdString(), pkWarning};
 }

@@ -25,7 +25,7 @@ class TSignBatch : public TFileBatch {
 
  protected:
   void Begin() override;
-  std::string Summary(int Processed, int Succeeded) const override;
+  TBatchSummary Summary(const TBatchTally& Tally) const override;
 
  private:
   TSettingsReader FReadSettings;

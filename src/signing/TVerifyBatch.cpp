@@ -18,6 +18,8 @@ TFileStatus VerifyRowStatus(TVerifyState State) {
   return fsFailed;
 }
 
+bool CountsAsVerified(TVerifyState State) { return State == vsValid || State == vsValidNoTimestamp; }
+
 namespace {
 // Whatever goes wrong on the worker ends as the row's failure, never as the window's end.
 TVerifyResult VerifyOnWorker(const std::string& FileName, const std::string& TrustFile) {
@@ -66,8 +68,7 @@ void TVerifyBatch::VerifyNext() {
         QMetaObject::invokeMethod(
             this,
             [this, Row, Result] {
-              const TFileStatus Status = VerifyRowStatus(Result.State);
-              RowDone(Row, Status, Result.Message, Status != fsFailed);
+              RowDone(Row, VerifyRowStatus(Result.State), Result.Message, CountsAsVerified(Result.State));
               VerifyNext();
             },
             Qt::QueuedConnection);
@@ -83,8 +84,13 @@ void TVerifyBatch::EndWorker() {
   FThread.reset();
 }
 
-std::string TVerifyBatch::Summary(int Processed, int Succeeded) const {
-  return tr("共有%1个操作文件，验证成功%2个；失败%3个").arg(Processed).arg(Succeeded).arg(Processed - Succeeded).toStdString();
+TBatchSummary TVerifyBatch::Summary(const TBatchTally& Tally) const {
+  return {tr("共有%1个操作文件，验证成功%2个；失败%3个")
+              .arg(Tally.Processed)
+              .arg(Tally.Succeeded)
+              .arg(Tally.Processed - Tally.Succeeded)
+              .toStdString(),
+          pkInfo};
 }
 
 std::size_t TVerifyBatch::PlaceAfter(const std::optional<TRowId>& Last) const {

@@ -15,6 +15,9 @@
 // The row status a verdict shows: valid → success, a weaker but intact signature → warning,
 // everything else → failure.
 TFileStatus VerifyRowStatus(TVerifyState State);
+// Whether the summary counts a verdict as verified: a valid signature, with or without a
+// timestamp. An untrusted one shows a warning in its row, yet vouches for nothing.
+bool CountsAsVerified(TVerifyState State);
 
 class TVerifyBatch : public TFileBatch {
   Q_OBJECT
@@ -30,7 +33,7 @@ class TVerifyBatch : public TFileBatch {
  protected:
   // Throws std::runtime_error("Thread creation error: <cause>") when no thread can be made.
   void Begin() override;
-  std::string Summary(int Processed, int Succeeded) const override;
+  TBatchSummary Summary(const TBatchTally& Tally) const override;
   std::optional<TRowId> RowAfter(const std::optional<TRowId>& Last) const override;
   int RowsAfter(const std::optional<TRowId>& Last) const override;
 

@@ -4,9 +4,12 @@
 #include <QDragEnterEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+
+#include <algorithm>
 
 #include "filelist/FileListDisplay.h"
 
@@ -52,8 +55,8 @@ TFileListView::TFileListView(QWidget* Parent) : QTreeView(Parent), Model(new TFi
   Header->setSortIndicatorShown(true);
   Header->setSortIndicator(-1, Qt::AscendingOrder);
   Header->setSectionsClickable(true);
-  Header->resizeSection(fcFileName, 350);
-  Header->resizeSection(fcInfo, 240);
+  Header->resizeSection(fcFileName, FileNameWidth);
+  Header->resizeSection(fcInfo, InfoWidth);
 
   connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, &TFileListView::ScrolledByUser);
 }
@@ -124,6 +127,18 @@ bool TFileListView::event(QEvent* Event) {
     return true;
   }
   return QTreeView::event(Event);
+}
+
+void TFileListView::resizeEvent(QResizeEvent* Event) {
+  QTreeView::resizeEvent(Event);
+  FitInfoColumn(Event->size().width());
+}
+
+void TFileListView::FitInfoColumn(int ViewportWidth) {
+  const int DesignViewportWidth = DesignWidth - 2 * frameWidth();
+  const int SpareInDesign = DesignViewportWidth - FileNameWidth - InfoWidth;
+  const int Others = header()->length() - header()->sectionSize(fcInfo);
+  header()->resizeSection(fcInfo, std::max(InfoWidth, ViewportWidth - Others - SpareInDesign));
 }
 
 QPoint TFileListView::KeyboardMenuPoint() const {

@@ -15,6 +15,10 @@ class TFileListView : public QTreeView {
  public:
   static constexpr int RowHeight = 22;
   static constexpr int HeaderHeight = 22;
+  // The list's width in the window's design, where the two columns are 350 and 240 wide.
+  static constexpr int DesignWidth = 622;
+  static constexpr int FileNameWidth = 350;
+  static constexpr int InfoWidth = 240;
 
   explicit TFileListView(QWidget* Parent = nullptr);
 
@@ -44,10 +48,14 @@ class TFileListView : public QTreeView {
   void mousePressEvent(QMouseEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
   bool event(QEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
 
  private:
   void SelectRange(QItemSelectionModel::SelectionFlags How);
   QPoint KeyboardMenuPoint() const;
+  // The message column takes whatever width the list has beyond its design width, so a wider
+  // window shows more of each message; it never gets narrower than in the design.
+  void FitInfoColumn(int ViewportWidth);
   // Runs the base class's handling of an input event and reports whether it moved the view.
   template <class THandle>
   void NoticingScroll(THandle Handle);

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <string>
 
+#include "filelist/TFileBatch.h"
 #include "signing/SignCommand.h"
 
 class QAction;
@@ -18,7 +19,6 @@ class QToolButton;
 class QWebEngineLoadingInfo;
 class QDragMoveEvent;
 class QDropEvent;
-class TFileBatch;
 class TFileListView;
 class TRemoveBatch;
 class TSignBatch;
@@ -110,7 +110,7 @@ class TFrmMain : public QWidget {
   // finishes BatchDone shows its summary and brings the buttons back. Rethrows what Start
   // throws, with the buttons back.
   void RunBatch(TFileBatch* Batch);
-  void BatchDone(const std::string& Summary);
+  void BatchDone(const TBatchSummary& Summary);
 
   // Vendor hooks
   void Button1Click();

@@ -45,11 +45,12 @@ void TFrmMain::ShowBatchProgress() {
   setWindowTitle(FPlainTitle + " - " + BatchProgressText(FRunningBatch->Progress()));
 }
 
-void TFrmMain::BatchDone(const std::string& Summary) {
+void TFrmMain::BatchDone(const TBatchSummary& Summary) {
   FRunningBatch = nullptr;
   FWorkFollower->BatchEnded();
   setWindowTitle(FPlainTitle);
-  if (!Summary.empty()) ShowPrompt(Summary, "", pkInfo);
+  // A window closed during the batch goes without the summary.
+  if (!Summary.Text.empty() && !FCloseAfterBatch) ShowPrompt(Summary.Text, "", Summary.Kind);
   btnDelSign->setEnabled(true);
   btnAddSign->setEnabled(true);
   pmiVerify->setEnabled(true);

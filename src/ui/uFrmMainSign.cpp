@@ -67,5 +67,5 @@ void TFrmMain::btnAddSignClick() {
 }
 
 TSignSettings TFrmMain::CurrentSignSettings() const {
-  return TSignSettings{Text(cbFile), edtPwd->text().toStdString(), Text(cbTimeStamp), Text(cbDescription)};
+  return TSignSettings{Text(cbFile), edtPwd->text().toStdString(), Text(cbTimeStamp), Text(cbDescription), Text(cbURL)};
 }
