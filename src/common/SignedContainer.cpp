@@ -160,7 +160,11 @@ std::optional<TSignedContainer> LocateCabSignature(int Fd, std::uint64_t FileSiz
   if (ReadLe32(Head, 40) != CabSignatureReserveTag) return Result;
   const std::uint64_t SignaturePos = ReadLe32(Head, 44);
   const std::uint64_t SignatureSize = ReadLe32(Head, 48);
-  if (SignaturePos == 0 && SignatureSize == 0) return Result;
+  if (SignaturePos == 0 && SignatureSize == 0) {
+    // An empty reserve: what a signature made now would cover.
+    Result.DigestedParts = {Between(0, 4), Between(8, 34), Between(56, FileSize)};
+    return Result;
+  }
   Result.Signature = {SignaturePos, SignatureSize};
   if (SignaturePos > FileSize || SignatureSize > FileSize - SignaturePos)
     return Refused(Result, TSignatureSlot::Malformed, PastTheEnd);

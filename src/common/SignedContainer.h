@@ -41,7 +41,7 @@ struct TSignedContainer {
   const char* Fault = nullptr;
   std::vector<std::uint8_t> SignedData;  // DER of the primary signature's PKCS#7
   // The pieces of the file the Authenticode digest is taken over, in file order; for an unsigned
-  // PE image, those a signature made now would cover.
+  // PE image or a cabinet with an empty signature reserve, those a signature made now would cover.
   std::vector<TByteRange> DigestedParts;
   // Where the signature lies: the PE certificate table, or the cabinet's signature area.
   TByteRange Signature;

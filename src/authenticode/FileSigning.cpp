@@ -1,0 +1,101 @@
+#include "authenticode/FileSigning.h"
+
+#include <cstring>
+
+#include "authenticode/CopyDigest.h"
+#include "authenticode/SignatureBuilder.h"
+#include "authenticode/SigningCopy.h"
+#include "common/Pkcs7Parts.h"
+#include "common/SafeFileWrite.h"
+#include "common/SignedContainer.h"
+
+namespace {
+TSignFileResult Failed(TSignFailure Failure, std::string Message) { return {Failure, std::move(Message)}; }
+
+TSignFileResult CopyFailure(TCopyFault Fault) {
+  switch (Fault) {
+    case TCopyFault::None: break;
+    case TCopyFault::Unreadable: return Failed(TSignFailure::System, "The file could not be read to the end.");
+    case TCopyFault::NotSignable:
+      return Failed(TSignFailure::NotSignable, "This file format cannot be signed because it is not recognized.");
+    case TCopyFault::DamagedSignature:
+      return Failed(TSignFailure::DamagedSignature, "The file's existing signature area is damaged or misplaced.");
+    case TCopyFault::TooLarge: return Failed(TSignFailure::TooLarge, "The file is too large to be signed.");
+  }
+  return {};
+}
+
+TSignFileResult ReplaceFailure(const TReplaceError& Error) {
+  switch (Error.Kind) {
+    case TReplaceError::TKind::Locked: return Failed(TSignFailure::Locked, "The file is locked by another process.");
+    case TReplaceError::TKind::NotWritable:
+      return Failed(TSignFailure::NotWritable, "The file is read-only or may not be written.");
+    case TReplaceError::TKind::Changed:
+      return Failed(TSignFailure::Changed, "The file was changed by another process while it was being signed.");
+    case TReplaceError::TKind::System: break;
+  }
+  return Failed(TSignFailure::System, std::string("The signed file could not be written: ") + std::strerror(Error.Error) + ".");
+}
+
+// The new signature, or the file's signature with the new one nested in it.
+TBuiltSignature Sign(const TSigningCopy& Copy, const TSignSettings& Settings, std::vector<std::uint8_t> FileDigest,
+                     TSigningKey& Key) {
+  TSignatureRequest Request{Copy.Kind,
+                            Settings.Md,
+                            std::move(FileDigest),
+                            Settings.Description,
+                            Settings.DescriptionUrl,
+                            Settings.SigningTime,
+                            Settings.ExtraCertificates,
+                            std::nullopt};
+  if (!Settings.AppendSignature) return BuildSignature(Request, Key);
+  TBuiltSignature Primary{ParsePkcs7(Copy.ExistingSignature), {}};
+  if (!Primary.Signature) return {nullptr, "The file's existing signature cannot be read."};
+  Request.SequenceNumber = NestedSignatureCount(Primary.Signature.get()) + 1;
+  TBuiltSignature Nested = BuildSignature(Request, Key);
+  if (!Nested.Signature) return Nested;
+  if (!AppendNestedSignature(Primary.Signature.get(), Nested.Signature.get()))
+    return {nullptr, "The new signature cannot be added to the file's signature."};
+  return Primary;
+}
+
+TSignFileResult SignOpenFile(TFileReplacement& File, const TSignSettings& Settings, TSigningKey& Key) {
+  File.CheckWritable();
+  const int Copy = File.Temporary();
+  const TSigningCopy Layout =
+      WriteSigningCopy(File.Original(), static_cast<std::uint64_t>(File.OriginalInfo().st_size), Copy);
+  if (Layout.Fault != TCopyFault::None) return CopyFailure(Layout.Fault);
+  if (Settings.AppendSignature && Layout.ExistingSignature.empty())
+    return Failed(TSignFailure::NoSignature, "The file has no signature to append a signature to.");
+
+  const std::optional<TSignedContainer> Prepared = LocateSignature(Copy, Layout.ContentEnd);
+  if (!Prepared || Prepared->DigestedParts.empty())
+    return Failed(TSignFailure::System, "The file's signed parts could not be determined.");
+  std::optional<TCopyDigest> Digest = DigestCopy(Copy, Layout.ContentEnd, Prepared->DigestedParts, Settings.Md);
+  if (!Digest) return Failed(TSignFailure::System, "The file's digest could not be computed.");
+
+  const TBuiltSignature Built = Sign(Layout, Settings, std::move(Digest->Digest), Key);
+  if (!Built.Signature) return Failed(TSignFailure::KeyFailed, Built.Error);
+  const std::vector<std::uint8_t> Der = SignatureDer(Built.Signature.get());
+  if (Der.empty()) return Failed(TSignFailure::System, "The signature could not be encoded.");
+  AppendSignature(Copy, Layout, Der, Digest->Checksum);
+  File.Commit();
+  return {};
+}
+}  // namespace
+
+TSignFileResult SignFile(const std::string& Path, const TSignSettings& Settings, TSigningKey& Key) {
+  TFileReplacement File;
+  switch (File.Open(Path, false)) {
+    case TFileReplacement::TOpenResult::Opened: break;
+    case TFileReplacement::TOpenResult::Locked: return Failed(TSignFailure::Locked, "The file is locked by another process.");
+    case TFileReplacement::TOpenResult::Created:
+    case TFileReplacement::TOpenResult::NotRegular:
+    case TFileReplacement::TOpenResult::Failed: return Failed(TSignFailure::CannotOpen, "The file cannot be opened.");
+  }
+  try {
+    return SignOpenFile(File, Settings, Key);
+  } catch (const TReplaceError& Error) {
+    return ReplaceFailure(Error);
+  }
+}

@@ -1,0 +1,43 @@
+#pragma once
+// Signing a PE image (.exe, .dll, .sys; PE32 or PE32+) or a cabinet in place with an
+// Authenticode signature. The file is read once into a copy beside it, the copy is signed and
+// then replaces the file by the safe replacement of the base: a failure leaves the file as it
+// was, and a file another process changes meanwhile is not replaced. Memory use does not grow
+// with the file's size.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "authenticode/SigningKey.h"
+
+struct TSignSettings {
+  const EVP_MD* Md = nullptr;  // the file digest's algorithm
+  std::string Description;     // empty: none
+  std::string DescriptionUrl;  // empty: none
+  std::int64_t SigningTime = 0;  // seconds since 1970-01-01 UTC
+  std::vector<X509*> ExtraCertificates;  // put in the signature besides the key's own
+  // Keep the file's signature and add the new one as a nested signature (dual signing); without
+  // it a signature the file has is replaced.
+  bool AppendSignature = false;
+};
+
+enum class TSignFailure {
+  None,
+  CannotOpen,        // missing, no regular file, or unreadable
+  Locked,            // another process holds a lock on it
+  NotWritable,       // read-only, or the user may not write it
+  NotSignable,       // neither a PE image nor a cabinet that can carry a signature
+  DamagedSignature,  // its signature area cannot be taken apart safely
+  NoSignature,       // a signature was to be appended, but the file has none to append to
+  TooLarge,
+  KeyFailed,         // the key could not sign
+  Changed,           // another process changed the file during the work
+  System             // reading or writing failed
+};
+
+struct TSignFileResult {
+  TSignFailure Failure = TSignFailure::None;
+  std::string Message;  // English, one sentence, for "SignTool Error: "
+};
+
+TSignFileResult SignFile(const std::string& Path, const TSignSettings& Settings, TSigningKey& Key);
