@@ -2,6 +2,7 @@
 // description, address and signing time give the same bytes.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <openssl/pem.h>
@@ -298,6 +299,29 @@ TEST_F(AuthenticodeSigningFailure, EachFailureHasItsOwnMessageAndLeavesTheFileAl
   Messages.insert(NotPfx.Message);
 
   EXPECT_EQ(Messages.size(), 7u);
+}
+
+#ifndef __has_feature
+#define __has_feature(Feature) 0
+#endif
+
+// The file is streamed through: a file far larger than the limit signs within it.
+TEST_F(AuthenticodeSigning, PeakMemoryDoesNotGrowWithTheFile) {
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+  GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine";
+#endif
+  constexpr std::uint64_t FileSize = std::uint64_t{256} << 20;
+  constexpr long LimitKiB = 32 * 1024;
+  const std::string Large = Copy("unsigned64.exe", "large.exe");
+  std::filesystem::resize_file(Large, FileSize);  // a sparse overlay of zeros
+  const TProcessResult Probe =
+      RunProcess(QCoreApplication::applicationDirPath().toStdString() + "/sign_probe",
+                 {Large, TestPki().PfxPath, TestPki().PfxPassword});
+  ASSERT_EQ(Probe.ExitCode, 0) << Probe.Err;
+  EXPECT_LT(std::stol(Probe.Out), LimitKiB);
+  EXPECT_GT(std::filesystem::file_size(Large), FileSize);
+  ExpectAcceptedByBoth(Large);
+  std::filesystem::remove(Large);
 }
 
 TEST(PfxKey, OpensWithoutPasswordWhenItHasNone) {
