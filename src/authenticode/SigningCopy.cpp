@@ -86,9 +86,7 @@ TSigningCopy CopyPe(int Original, std::uint64_t Size, int Copy, const TSignedCon
   Result.CertEntryPos = *Headers->CertEntryPos;
   std::uint64_t End = Size;
   if (Container.Slot == TSignatureSlot::Present) {
-    // Only a table that ends the file can go without taking anything else along.
-    if (std::uint64_t{Headers->CertOffset} + Headers->CertSize != Size) return Fault(TCopyFault::DamagedSignature);
-    End = Headers->CertOffset;
+    End = Container.Signature.Pos;  // the table ends the file
     Result.ExistingSignature = Container.SignedData;
   }
   Result.ContentEnd = (End + 7) / 8 * 8;
@@ -161,8 +159,7 @@ TSigningCopy CopyCab(int Original, std::uint64_t Size, int Copy, const TSignedCo
   Result.Kind = TSignedFileKind::Cab;
   std::uint64_t End = Size;
   if (Container.Slot == TSignatureSlot::Present) {
-    End = ReadLe32(*Head, CabSignaturePosPos);
-    if (End + ReadLe32(*Head, CabSignatureSizePos) != Size) return Fault(TCopyFault::DamagedSignature);
+    End = Container.Signature.Pos;  // the signature ends the file
     Result.ExistingSignature = Container.SignedData;
   }
   if (End > MaxSignedSize - SignatureRoom) return Fault(TCopyFault::TooLarge);
