@@ -141,7 +141,9 @@ TEST_F(OptionsDialog, TrustFileIsShownPickedAndRemoved) {
     Dialog.accept();
   });
   SetOpenFileHandler({});
-  EXPECT_EQ(ConfiguredVerifyTrustFile(ConfigPath), Picked);
+  // The picked file joins the one named before.
+  EXPECT_EQ(ConfiguredVerifyTrustFile(ConfigPath),
+            QDir(QCoreApplication::applicationDirPath()).filePath("roots/company.pem").toStdString() + ";" + Picked);
 
   OpenDialog([](TFrmOptions& Dialog) {
     Dialog.edtVerifyTrustFile->clear();

@@ -18,6 +18,7 @@
 #include "support/CabFixtures.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
+#include "support/Process.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
 
@@ -189,6 +190,35 @@ TEST_F(VerifySignatureTest, TrustComesFromTheSystemAndTheExtraFile) {
   EXPECT_EQ(VerifySignature(Path("rfc3161.exe"), Replaced).State, vsUntrusted);
   std::filesystem::copy_file(TrustAll, Replaced, std::filesystem::copy_options::overwrite_existing);
   EXPECT_EQ(VerifySignature(Path("rfc3161.exe"), Replaced).State, vsValid);
+}
+
+TEST_F(VerifySignatureTest, TrustFromSeveralFilesOrAFolderOfPemAndDer) {
+  const TTestPki& Pki = TestPki();
+  const TVerifyResult Listed = VerifySignature(Path("rfc3161.exe"), Pki.CaCertPath + " ; " + Pki.TsaCaCertPath);
+  EXPECT_EQ(Listed.State, vsValid) << Listed.Message;
+
+  const std::string Roots = Path("roots");
+  std::filesystem::create_directory(Roots);
+  std::filesystem::copy_file(Pki.CaCertPath, Roots + "/signer-root.pem");
+  const TProcessResult Der = RunProcess("openssl", {"x509", "-in", Pki.TsaCaCertPath, "-outform", "DER", "-out",
+                                                    Roots + "/tsa-root.cer"});
+  ASSERT_EQ(Der.ExitCode, 0) << Der.Err;
+  std::ofstream(Roots + "/README") << "not a certificate\n";
+  const TVerifyResult FromFolder = VerifySignature(Path("rfc3161.exe"), Roots);
+  EXPECT_EQ(FromFolder.State, vsValid) << FromFolder.Message;
+
+  // The signer's chain holds and the timestamp's does not: the message says whose trust is missing.
+  const TVerifyResult SignerOnly = VerifySignature(Path("rfc3161.exe"), Pki.CaCertPath);
+  const TVerifyResult Unstamped = VerifySignature(Path("plain.exe"), Pki.CaCertPath);
+  EXPECT_EQ(SignerOnly.State, vsValidNoTimestamp);
+  EXPECT_NE(SignerOnly.Message, Unstamped.Message);
+  EXPECT_NE(SignerOnly.Message.find("颁发者"), std::string::npos) << SignerOnly.Message;
+
+  // A folder added to meanwhile is read again.
+  std::filesystem::remove(Roots + "/tsa-root.cer");
+  EXPECT_EQ(VerifySignature(Path("rfc3161.exe"), Roots).State, vsValidNoTimestamp);
+  std::filesystem::copy_file(Pki.TsaCaCertPath, Roots + "/tsa-root.pem");
+  EXPECT_EQ(VerifySignature(Path("rfc3161.exe"), Roots).State, vsValid);
 }
 
 TEST_F(VerifySignatureTest, ExpiredSignerNeedsATimestampFromItsValidity) {

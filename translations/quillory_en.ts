@@ -396,6 +396,10 @@
         <source>界面语言在下次启动时生效。</source>
         <translation>The language changes at the next start.</translation>
     </message>
+    <message>
+        <source>证书文件或文件夹，多个之间用“;”分隔</source>
+        <translation>Certificate files or folders, separated by ";"</translation>
+    </message>
 </context>
 <context>
     <name>TFrmTokenCertificates</name>
@@ -621,7 +625,7 @@
     </message>
     <message>
         <source>签名证书链中的颁发机构不能用于代码签名</source>
-        <translation>A certificate authority in the signer's chain may not be used for code signing</translation>
+        <translation>A certificate authority in the signer&apos;s chain may not be used for code signing</translation>
     </message>
     <message>
         <source>签名数据超出了文件末尾</source>
@@ -641,7 +645,7 @@
     </message>
     <message>
         <source>证书表位于程序数据之间</source>
-        <translation>The certificate table lies among the program's data</translation>
+        <translation>The certificate table lies among the program&apos;s data</translation>
     </message>
     <message>
         <source>证书表没有按8字节对齐</source>
@@ -666,6 +670,10 @@
     <message>
         <source>验证时出错：</source>
         <translation>Verification failed with an error: </translation>
+    </message>
+    <message>
+        <source>签名有效，但时间戳的颁发者不受信任</source>
+        <translation>Signature valid, but the timestamp's issuer is not trusted</translation>
     </message>
 </context>
 </TS>

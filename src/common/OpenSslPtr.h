@@ -15,6 +15,7 @@ struct TOpenSslFree {
   void operator()(T* Object) const { Free(Object); }
 };
 
+using TX509 = std::unique_ptr<X509, TOpenSslFree<X509_free>>;
 using TPkcs7 = std::unique_ptr<PKCS7, TOpenSslFree<PKCS7_free>>;
 using TSignerInfo = std::unique_ptr<PKCS7_SIGNER_INFO, TOpenSslFree<PKCS7_SIGNER_INFO_free>>;
 using TTstInfo = std::unique_ptr<TS_TST_INFO, TOpenSslFree<TS_TST_INFO_free>>;

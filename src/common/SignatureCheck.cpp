@@ -135,8 +135,9 @@ TSignatureVerdict CheckSignedData(PKCS7* SignedData, TFileDigests& Digests, X509
     return Verdict(vsUntrusted, DISPLAYED_TEXT("VerifySignature", "签名证书不能用于代码签名"), Name);
   TSignatureVerdict Result =
       !Stamp.Time ? Verdict(vsValidNoTimestamp,
-                            Stamp.Present ? DISPLAYED_TEXT("VerifySignature", "签名有效，但时间戳无效")
-                                          : DISPLAYED_TEXT("VerifySignature", "签名有效，但没有时间戳"),
+                            Stamp.IssuerUntrusted ? DISPLAYED_TEXT("VerifySignature", "签名有效，但时间戳的颁发者不受信任")
+                            : Stamp.Present ? DISPLAYED_TEXT("VerifySignature", "签名有效，但时间戳无效")
+                                            : DISPLAYED_TEXT("VerifySignature", "签名有效，但没有时间戳"),
                             Name)
                   : Verdict(vsValid, DISPLAYED_TEXT("VerifySignature", "签名有效"), Name);
   if (Stamp.Time) Result.TimeStamp = IsoTime(*Stamp.Time);

@@ -24,8 +24,15 @@ bool TrustedForTimeStamping(X509_STORE* Store, X509* Tsa, STACK_OF(X509)* Certif
   return IsForTimeStamping(Tsa) && CheckChain(Store, Tsa, Certificates, Time, TCertificatePurpose::TimeStamping) == TChainVerdict::Trusted;
 }
 
-std::optional<std::int64_t> CheckCountersignature(PKCS7* SignedData, PKCS7_SIGNER_INFO* Signer,
-                                                  PKCS7_SIGNER_INFO* Counter, X509_STORE* Store) {
+// The time of a timestamp whose signature and imprint hold; the chain decides whether it counts.
+struct TStamp {
+  std::int64_t Time = 0;
+  X509* Tsa = nullptr;
+  STACK_OF(X509)* Certificates = nullptr;
+};
+
+std::optional<TStamp> CheckCountersignature(PKCS7* SignedData, PKCS7_SIGNER_INFO* Signer,
+                                            PKCS7_SIGNER_INFO* Counter) {
   STACK_OF(X509)* Certificates = SignedData->d.sign->cert;
   if (Counter->issuer_and_serial == nullptr || Counter->digest_alg == nullptr) return std::nullopt;
   X509* Tsa = X509_find_by_issuer_and_serial(Certificates, Counter->issuer_and_serial->issuer,
@@ -44,11 +51,10 @@ std::optional<std::int64_t> CheckCountersignature(PKCS7* SignedData, PKCS7_SIGNE
       ASN1_STRING_length(Signer->enc_digest))
     return std::nullopt;
   if (PKCS7_signatureVerify(Hash.get(), SignedData, Counter, Tsa) != 1) return std::nullopt;
-  if (!TrustedForTimeStamping(Store, Tsa, Certificates, *Time)) return std::nullopt;
-  return Time;
+  return TStamp{*Time, Tsa, Certificates};
 }
 
-std::optional<std::int64_t> CheckTimestampToken(PKCS7_SIGNER_INFO* Signer, PKCS7* Token, X509_STORE* Store) {
+std::optional<TStamp> CheckTimestampToken(PKCS7_SIGNER_INFO* Signer, PKCS7* Token) {
   if (!PKCS7_type_is_signed(Token) || Token->d.sign == nullptr) return std::nullopt;
   // Signature and content digest only; the chain is checked at the time the token names.
   if (PKCS7_verify(Token, nullptr, nullptr, nullptr, nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) != 1) return std::nullopt;
@@ -68,8 +74,17 @@ std::optional<std::int64_t> CheckTimestampToken(PKCS7_SIGNER_INFO* Signer, PKCS7
   if (Expected.empty() || static_cast<std::size_t>(ASN1_STRING_length(Stamped)) != Expected.size() ||
       !std::equal(Expected.begin(), Expected.end(), StampedData))
     return std::nullopt;
-  if (!TrustedForTimeStamping(Store, Tsa, Token->d.sign->cert, *Time)) return std::nullopt;
-  return Time;
+  return TStamp{*Time, Tsa, Token->d.sign->cert};
+}
+
+// Records a timestamp that holds, and whether its chain is trusted.
+void Judge(const std::optional<TStamp>& Stamp, X509_STORE* Store, TTimestampCheck& Result) {
+  if (!Stamp) return;
+  if (TrustedForTimeStamping(Store, Stamp->Tsa, Stamp->Certificates, Stamp->Time)) {
+    Result.Time = Stamp->Time;
+  } else {
+    Result.IssuerUntrusted = true;
+  }
 }
 }  // namespace
 
@@ -78,12 +93,12 @@ TTimestampCheck CheckTimestamp(PKCS7* SignedData, PKCS7_SIGNER_INFO* Signer, X50
   if (PKCS7_get_attribute(Signer, NID_pkcs9_countersignature) != nullptr) {
     Result.Present = true;
     if (const TSignerInfo Counter = ParseCountersignature(Signer))
-      Result.Time = CheckCountersignature(SignedData, Signer, Counter.get(), Store);
+      Judge(CheckCountersignature(SignedData, Signer, Counter.get()), Store, Result);
     if (Result.Time) return Result;
   }
   for (ASN1_TYPE* Value : UnsignedAttributeValues(Signer, Rfc3161TimestampOid)) {
     Result.Present = true;
-    if (const TPkcs7 Token = ParsePkcs7(Value)) Result.Time = CheckTimestampToken(Signer, Token.get(), Store);
+    if (const TPkcs7 Token = ParsePkcs7(Value)) Judge(CheckTimestampToken(Signer, Token.get()), Store, Result);
     if (Result.Time) return Result;
   }
   return Result;

@@ -11,6 +11,8 @@ struct TTimestampCheck {
   bool Present = false;
   // Set only for a timestamp whose signature, imprint and time-stamping chain all hold.
   std::optional<std::int64_t> Time;
+  // A timestamp whose signature and imprint hold, but whose issuer is not trusted.
+  bool IssuerUntrusted = false;
 };
 
 // SignedData is the signature Signer belongs to; its certificates serve the countersignature.

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "common/TrustStore.h"
 #include "history/OptionsStore.h"
 
 namespace {
@@ -28,7 +29,11 @@ std::string ConfigFilePathFor(const QString& ProgramDir) {
 }
 
 std::string ConfiguredVerifyTrustFile(const std::string& ConfigFile) {
-  const std::string Name = ReadVerifyTrustFile(ConfigFile);
-  if (Name.empty()) return {};
-  return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromStdString(Name)).toStdString();
+  const QDir ProgramDir(QCoreApplication::applicationDirPath());
+  std::string Resolved;
+  for (const std::string& Source : TrustSources(ReadVerifyTrustFile(ConfigFile))) {
+    if (!Resolved.empty()) Resolved += ';';
+    Resolved += ProgramDir.filePath(QString::fromStdString(Source)).toStdString();
+  }
+  return Resolved;
 }

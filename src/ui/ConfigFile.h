@@ -9,6 +9,6 @@ std::string ConfigFilePath();
 // The same choice for a program in ProgramDir.
 std::string ConfigFilePathFor(const QString& ProgramDir);
 
-// [Options] VerifyTrustFile: a PEM file of further trusted certificates. A relative name is
-// taken from the program's folder; empty when not set.
+// [Options] VerifyTrustFile: files and folders of further trusted certificates, separated by
+// ";". A relative name is taken from the program's folder; empty when not set.
 std::string ConfiguredVerifyTrustFile(const std::string& ConfigFile);

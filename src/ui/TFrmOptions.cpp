@@ -38,11 +38,15 @@ TFrmOptions::TFrmOptions(int Count, const QString& TrustFile, TLanguageSetting L
   auto* TrustRow = new QHBoxLayout;
   edtVerifyTrustFile = new QLineEdit(TrustFile, this);
   edtVerifyTrustFile->setObjectName("edtVerifyTrustFile");
+  edtVerifyTrustFile->setPlaceholderText(tr("证书文件或文件夹，多个之间用“;”分隔"));
   btnVerifyTrustFile = new QPushButton(tr("浏览(&B)..."), this);
   btnVerifyTrustFile->setObjectName("btnVerifyTrustFile");
   connect(btnVerifyTrustFile, &QPushButton::clicked, this, [this] {
-    if (const auto Chosen = AskOpenFileName(this, tr("PEM 证书(*.pem *.crt *.cer);;所有文件(*)")))
-      edtVerifyTrustFile->setText(*Chosen);
+    // A chosen file joins those already named.
+    if (const auto Chosen = AskOpenFileName(this, tr("PEM 证书(*.pem *.crt *.cer);;所有文件(*)"))) {
+      const QString Named = edtVerifyTrustFile->text().trimmed();
+      edtVerifyTrustFile->setText(Named.isEmpty() ? *Chosen : Named + ';' + *Chosen);
+    }
   });
   TrustRow->addWidget(edtVerifyTrustFile);
   TrustRow->addWidget(btnVerifyTrustFile);
