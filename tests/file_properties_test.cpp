@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include "common/AuthenticodeInfo.h"
+#include "common/FileReader.h"
 #include "common/PeHeaders.h"
 #include "common/SignatureCheck.h"
 #include "common/uPubFunc.h"
@@ -55,6 +56,14 @@ std::string SubjectCommonName(const std::string& CertPath) {
   return Result.Out.substr(Start, Result.Out.find('\n', Start) - Start);
 }
 
+// The signatures the properties window reads from a file.
+TAuthenticodeInfo InfoOf(const std::string& Path, std::size_t MaxSignatures = MaxReadSignatures) {
+  TFileReader Reader;
+  if (!Reader.Open(Path)) return {};
+  const std::optional<TSignedContainer> Located = LocateSignature(Reader.Descriptor(), Reader.Size());
+  return Located ? ReadAuthenticodeInfo(*Located, MaxSignatures) : TAuthenticodeInfo{};
+}
+
 class FileProperties : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -89,7 +98,7 @@ class FileProperties : public ::testing::Test {
 
 TEST_F(FileProperties, ReadsSignerDigestIssuerSerialAndValidity) {
   const std::string Path = Signed("app.exe", {"-h", "sha384"});
-  const TAuthenticodeInfo Info = ReadAuthenticodeInfo(ReadBytes(Path));
+  const TAuthenticodeInfo Info = InfoOf(Path);
   EXPECT_TRUE(Info.HasCertificateTable);
   ASSERT_EQ(Info.Signatures.size(), 1u);
   const TSignatureInfo& Signature = Info.Signatures[0];
@@ -106,7 +115,7 @@ TEST_F(FileProperties, ReadsSignerDigestIssuerSerialAndValidity) {
 TEST_F(FileProperties, NestedSignaturesAreListedAfterThePrimaryOne) {
   const std::string Path = Signed("app.dll", {"-h", "sha256"}, TPeKind::Dll64);
   ASSERT_TRUE(OsslSign(Path, Path, {"-nest", "-h", "sha512"}));
-  const TAuthenticodeInfo Info = ReadAuthenticodeInfo(ReadBytes(Path));
+  const TAuthenticodeInfo Info = InfoOf(Path);
   ASSERT_EQ(Info.Signatures.size(), 2u);
   EXPECT_EQ(Info.Signatures[0].DigestAlgorithm, "sha256");
   EXPECT_EQ(Info.Signatures[0].NestingLevel, 0);
@@ -116,14 +125,15 @@ TEST_F(FileProperties, NestedSignaturesAreListedAfterThePrimaryOne) {
 }
 
 TEST_F(FileProperties, SignaturesBeyondTheFirst64AreCountedExactly) {
-  const auto Image = WithManySignatures(ReadBytes(Signed("many.exe")), 150, 5);
-  const TAuthenticodeInfo All = ReadAuthenticodeInfo(Image, 1000);
+  const std::string Path = PathOf("crowded.exe");
+  WriteBytes(Path, WithManySignatures(ReadBytes(Signed("many.exe")), 155));
+  const TAuthenticodeInfo All = InfoOf(Path, 1000);
   ASSERT_EQ(All.Signatures.size(), 156u);
   EXPECT_EQ(All.MoreSignatures, 0u);
-  EXPECT_EQ(All.Signatures[150].NestingLevel, 1);
-  EXPECT_EQ(All.Signatures[151].NestingLevel, 0);
+  EXPECT_EQ(All.Signatures[0].NestingLevel, 0);
+  EXPECT_EQ(All.Signatures[155].NestingLevel, 1);
   for (const std::size_t Limit : {std::size_t{0}, std::size_t{1}, std::size_t{64}, std::size_t{151}, std::size_t{155}}) {
-    const TAuthenticodeInfo Some = ReadAuthenticodeInfo(Image, Limit);
+    const TAuthenticodeInfo Some = InfoOf(Path, Limit);
     EXPECT_EQ(Some.Signatures.size(), Limit);
     EXPECT_EQ(Some.Signatures.size() + Some.MoreSignatures, All.Signatures.size()) << Limit;
   }
@@ -131,7 +141,7 @@ TEST_F(FileProperties, SignaturesBeyondTheFirst64AreCountedExactly) {
 
 TEST_F(FileProperties, AFileWithTwentyThousandSignaturesListsTheFirstOnesAndCountsTheRest) {
   const std::string Path = PathOf("crowded.exe");
-  WriteBytes(Path, WithManySignatures(ReadBytes(Signed("plain.exe")), 20'000, 0));
+  WriteBytes(Path, WithManySignatures(ReadBytes(Signed("plain.exe")), 20'000));
   TFrmFileProperties* Window = Open(Path);
   ASSERT_NE(Window, nullptr);
   ASSERT_NE(Window->lvSignatures, nullptr);
@@ -150,7 +160,7 @@ TEST_F(FileProperties, TimestampTimeFromEitherKindOfTimestamp) {
   const std::int64_t Before = Now();
   for (const char* Option : {"-t", "-ts"}) {
     const std::string Path = Signed(Option[2] ? "rfc3161.exe" : "authenticode.exe", {Option, Tsa.Url()});
-    const TAuthenticodeInfo Info = ReadAuthenticodeInfo(ReadBytes(Path));
+    const TAuthenticodeInfo Info = InfoOf(Path);
     ASSERT_EQ(Info.Signatures.size(), 1u) << Option;
     const auto Time = Info.Signatures[0].TimestampTime;
     ASSERT_TRUE(Time.has_value()) << Option;
@@ -161,22 +171,26 @@ TEST_F(FileProperties, TimestampTimeFromEitherKindOfTimestamp) {
 }
 
 TEST_F(FileProperties, DamagedOrMissingTableGivesNoSignatures) {
-  EXPECT_FALSE(ReadAuthenticodeInfo(ReadBytes(Program("plain.exe"))).HasCertificateTable);
-  EXPECT_FALSE(ReadAuthenticodeInfo(std::vector<std::uint8_t>{'M', 'Z'}).HasCertificateTable);
+  EXPECT_FALSE(InfoOf(Program("plain.exe")).HasCertificateTable);
+  WriteBytes(PathOf("mz.exe"), std::vector<std::uint8_t>{'M', 'Z'});
+  EXPECT_FALSE(InfoOf(PathOf("mz.exe")).HasCertificateTable);
 
-  auto Bytes = ReadBytes(Signed("signed.exe"));
-  const TAuthenticodeInfo Intact = ReadAuthenticodeInfo(Bytes);
+  const std::string Path = Signed("signed.exe");
+  auto Bytes = ReadBytes(Path);
+  const TAuthenticodeInfo Intact = InfoOf(Path);
   ASSERT_EQ(Intact.Signatures.size(), 1u);
   // Spoil the first byte of the PKCS#7 data, right after the table's 8-byte entry header.
   const auto Headers = std::get<TPeHeaders>(ReadPeHeaders(Bytes));
   ASSERT_EQ(Bytes[Headers.CertOffset + 8], 0x30);
   Bytes[Headers.CertOffset + 8] = 0x31;
-  const TAuthenticodeInfo Spoiled = ReadAuthenticodeInfo(Bytes);
+  WriteBytes(Path, Bytes);
+  const TAuthenticodeInfo Spoiled = InfoOf(Path);
   EXPECT_TRUE(Spoiled.HasCertificateTable);
   EXPECT_TRUE(Spoiled.Signatures.empty());
 
   Bytes.resize(Bytes.size() - 16);  // the table now reaches past the end: damaged, not absent
-  const TAuthenticodeInfo Cut = ReadAuthenticodeInfo(Bytes);
+  WriteBytes(Path, Bytes);
+  const TAuthenticodeInfo Cut = InfoOf(Path);
   EXPECT_TRUE(Cut.HasCertificateTable);
   EXPECT_TRUE(Cut.Signatures.empty());
 }

@@ -3,17 +3,11 @@
 #include <openssl/objects.h>
 
 #include <array>
-#include <variant>
 
-#include "common/ByteReader.h"
-#include "common/PeHeaders.h"
 #include "common/Pkcs7Parts.h"
 #include "common/SignatureCount.h"
 
 namespace {
-constexpr std::uint16_t CertTypePkcsSignedData = 0x0002;
-constexpr std::size_t WinCertificateHeaderSize = 8;
-
 std::string SerialText(const ASN1_INTEGER* Serial) {
   if (Serial == nullptr) return {};
   static constexpr std::array<char, 16> Digits = {'0', '1', '2', '3', '4', '5', '6', '7',
@@ -113,20 +107,6 @@ class TSignatureReader {
 };
 }  // namespace
 
-TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image, std::size_t MaxSignatures) {
-  const auto Headers = ReadPeHeaders(Image);
-  if (!std::holds_alternative<TPeHeaders>(Headers)) return {};
-  const TPeHeaders& Pe = std::get<TPeHeaders>(Headers);
-  if (Pe.CertOffset == 0 || Pe.CertSize == 0) return {};
-  // A table reaching past the end of the file is there, but damaged.
-  if (!Fits(Image, Pe.CertOffset, Pe.CertSize)) {
-    TAuthenticodeInfo Damaged;
-    Damaged.HasCertificateTable = true;
-    return Damaged;
-  }
-  return ReadAuthenticodeTable(Image.subspan(Pe.CertOffset, Pe.CertSize), MaxSignatures);
-}
-
 TAuthenticodeInfo ReadAuthenticodeSignedData(std::span<const std::uint8_t> Der, std::size_t MaxSignatures) {
   TAuthenticodeInfo Result;
   Result.HasCertificateTable = true;
@@ -139,22 +119,10 @@ TAuthenticodeInfo ReadAuthenticodeSignedData(std::span<const std::uint8_t> Der, 
   return Result;
 }
 
-TAuthenticodeInfo ReadAuthenticodeTable(std::span<const std::uint8_t> Table, std::size_t MaxSignatures) {
+TAuthenticodeInfo ReadAuthenticodeInfo(const TSignedContainer& Container, std::size_t MaxSignatures) {
   TAuthenticodeInfo Result;
+  if (Container.Slot == TSignatureSlot::Absent) return Result;
   Result.HasCertificateTable = true;
-  TSignatureReader Reader(Result, MaxSignatures);
-  for (std::uint64_t Pos = 0; Fits(Table, Pos, WinCertificateHeaderSize);) {
-    const std::uint32_t Length = ReadLe32(Table, Pos);
-    if (Length < WinCertificateHeaderSize || !Fits(Table, Pos, Length)) break;
-    if (ReadLe16(Table, Pos + 6) == CertTypePkcsSignedData) {
-      const auto Der = Table.subspan(Pos + WinCertificateHeaderSize, Length - WinCertificateHeaderSize);
-      if (Reader.Full()) {
-        Reader.Count(Der, 0);
-      } else if (const TPkcs7 SignedData = ParsePkcs7(Der)) {
-        Reader.Read(SignedData.get(), 0);
-      }
-    }
-    Pos += (static_cast<std::uint64_t>(Length) + 7) & ~std::uint64_t{7};
-  }
-  return Result;
+  if (Container.SignedData.empty()) return Result;
+  return ReadAuthenticodeSignedData(Container.SignedData, MaxSignatures);
 }

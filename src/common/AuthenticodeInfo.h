@@ -1,13 +1,14 @@
 #pragma once
-// What the Authenticode signatures of a PE file or a cabinet say: read from the PE certificate
-// table's WIN_CERTIFICATE entries or a cabinet's signature area, each a PKCS#7 signed-data
-// structure, including signatures nested inside another one.
+// What the Authenticode signatures of a PE file or a cabinet say: read from its PKCS#7
+// signed-data structure, including signatures nested inside another one.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "common/SignedContainer.h"
 
 struct TSignatureInfo {
   std::string Signer;           // the signing certificate's common name, else its whole subject
@@ -31,13 +32,10 @@ struct TAuthenticodeInfo {
 // thousands of signatures is still read at once.
 inline constexpr std::size_t MaxReadSignatures = 64;
 
-// Reads the first MaxSignatures signatures, primary ones in table order, each followed by those
-// nested in it, and counts the rest. From a whole image held in memory.
-TAuthenticodeInfo ReadAuthenticodeInfo(std::span<const std::uint8_t> Image,
-                                       std::size_t MaxSignatures = MaxReadSignatures);
-// The same from the certificate table alone, as the image's certificate directory entry locates it.
-TAuthenticodeInfo ReadAuthenticodeTable(std::span<const std::uint8_t> Table,
-                                        std::size_t MaxSignatures = MaxReadSignatures);
-// The same from one PKCS#7 signature's DER, as a cabinet's signature area holds it.
+// Reads the first MaxSignatures signatures, the primary one followed by those nested in it, and
+// counts the rest. From one PKCS#7 signature's DER.
 TAuthenticodeInfo ReadAuthenticodeSignedData(std::span<const std::uint8_t> Der,
                                              std::size_t MaxSignatures = MaxReadSignatures);
+// The same from the signature the locator found in a file: nothing for an unsigned file; a
+// damaged or misplaced signature is there all the same.
+TAuthenticodeInfo ReadAuthenticodeInfo(const TSignedContainer& Container, std::size_t MaxSignatures = MaxReadSignatures);

@@ -67,10 +67,7 @@ class TProgramBytes {
     Headers = ReadPeHeaders(*Head);
     const std::optional<TSignedContainer> Located = LocateSignature(Reader.Descriptor(), Reader.Size());
     IsCabinet = Located && Located->Kind == TContainerKind::Cab;
-    if (!Located || Located->Slot == TSignatureSlot::Absent) return;
-    // A table that is misplaced or damaged is there all the same.
-    Signatures.HasCertificateTable = true;
-    if (!Located->SignedData.empty()) Signatures = ReadAuthenticodeSignedData(Located->SignedData);
+    if (Located) Signatures = ReadAuthenticodeInfo(*Located);
   }
   bool IsUnreadable() const { return Unreadable; }
   const TPeHeaders* Program() const { return std::get_if<TPeHeaders>(&Headers); }

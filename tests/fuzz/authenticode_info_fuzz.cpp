@@ -1,5 +1,5 @@
-// Feeds arbitrary files to the signature reader of the properties window: a damaged certificate
-// table or PKCS#7 structure must never crash it, whether its signatures are read or only counted.
+// Feeds arbitrary signatures to the signature reader of the properties window: a damaged PKCS#7
+// structure must never crash it, whether its signatures are read or only counted.
 #include <cstdint>
 #include <cstdlib>
 
@@ -12,10 +12,9 @@ void Require(bool Condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-  const TAuthenticodeInfo Info = ReadAuthenticodeInfo({Data, Size});
-  Require(Info.HasCertificateTable || Info.Signatures.empty());
-  Require(Info.Signatures.size() <= MaxReadSignatures);
-  const TAuthenticodeInfo Counted = ReadAuthenticodeInfo({Data, Size}, 0);
-  Require(Counted.Signatures.empty() && Counted.HasCertificateTable == Info.HasCertificateTable);
+  const TAuthenticodeInfo Info = ReadAuthenticodeSignedData({Data, Size});
+  Require(Info.HasCertificateTable && Info.Signatures.size() <= MaxReadSignatures);
+  const TAuthenticodeInfo Counted = ReadAuthenticodeSignedData({Data, Size}, 0);
+  Require(Counted.Signatures.empty());
   return 0;
 }

@@ -27,7 +27,7 @@ std::vector<std::uint8_t> Der(PKCS7* Signature) {
 
 }  // namespace
 
-std::vector<std::uint8_t> WithManySignatures(std::vector<std::uint8_t> Image, int Nested, int Entries) {
+std::vector<std::uint8_t> WithManySignatures(std::vector<std::uint8_t> Image, int Nested) {
   const auto Pe = std::get<TPeHeaders>(ReadPeHeaders(Image));
   const unsigned char* Start = Image.data() + Pe.CertOffset + 8;
   const TPkcs7Ptr Primary(d2i_PKCS7(nullptr, &Start, Pe.CertSize - 8));
@@ -46,16 +46,13 @@ std::vector<std::uint8_t> WithManySignatures(std::vector<std::uint8_t> Image, in
   X509_ATTRIBUTE_free(Attribute);
   ASN1_OBJECT_free(NestedType);
 
+  const std::vector<std::uint8_t> Signature = Der(Primary.get());
   std::vector<std::uint8_t> Table;
-  const auto AddEntry = [&Table](const std::vector<std::uint8_t>& Signature) {
-    const std::uint32_t Length = static_cast<std::uint32_t>(Signature.size() + 8);
-    for (int Shift = 0; Shift < 32; Shift += 8) Table.push_back(static_cast<std::uint8_t>(Length >> Shift));
-    Table.insert(Table.end(), {0x00, 0x02, 0x02, 0x00});  // revision 2.0, PKCS#7 signed data
-    Table.insert(Table.end(), Signature.begin(), Signature.end());
-    Table.resize((Table.size() + 7) & ~std::size_t{7});
-  };
-  AddEntry(Der(Primary.get()));
-  for (int I = 0; I < Entries; ++I) AddEntry(CopyDer);
+  const std::uint32_t Length = static_cast<std::uint32_t>(Signature.size() + 8);
+  for (int Shift = 0; Shift < 32; Shift += 8) Table.push_back(static_cast<std::uint8_t>(Length >> Shift));
+  Table.insert(Table.end(), {0x00, 0x02, 0x02, 0x00});  // revision 2.0, PKCS#7 signed data
+  Table.insert(Table.end(), Signature.begin(), Signature.end());
+  Table.resize((Table.size() + 7) & ~std::size_t{7});
 
   Image.resize(Pe.CertOffset);
   Image.insert(Image.end(), Table.begin(), Table.end());

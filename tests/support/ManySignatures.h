@@ -4,6 +4,5 @@
 #include <vector>
 
 // Image, which must be signed, with its signature made to carry Nested copies of itself (without
-// certificates, to stay small) as nested signatures, and followed in the certificate table by
-// Entries more such copies. It then carries 1 + Nested + Entries signatures.
-std::vector<std::uint8_t> WithManySignatures(std::vector<std::uint8_t> Image, int Nested, int Entries);
+// certificates, to stay small) as nested signatures. It then carries 1 + Nested signatures.
+std::vector<std::uint8_t> WithManySignatures(std::vector<std::uint8_t> Image, int Nested);
