@@ -23,7 +23,8 @@ struct TFileStamp {
 
 TFileStamp StampOf(std::string Path) {
   std::error_code Error;
-  TFileStamp Stamp{std::move(Path)};
+  TFileStamp Stamp;
+  Stamp.Path = std::move(Path);
   Stamp.Size = std::filesystem::file_size(Stamp.Path, Error);
   Stamp.Modified = std::filesystem::last_write_time(Stamp.Path, Error);
   return Stamp;
