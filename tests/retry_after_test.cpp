@@ -1,8 +1,8 @@
 // The wait a time-stamp server asks for, as signtool.exe reads it from the server's answer.
 #include <gtest/gtest.h>
 
-#include "RetryAfter.h"
 #include "common/HttpResponseReader.h"
+#include "common/RetryAfter.h"
 
 namespace {
 constexpr std::time_t Now = 1445412480;  // Wed, 21 Oct 2015 07:28:00 GMT

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <utility>
 
-#include "RetryAfter.h"
 #include "common/HttpResponseReader.h"
+#include "common/RetryAfter.h"
 
 namespace {
 constexpr std::size_t MaxHeadBytes = 64 * 1024;

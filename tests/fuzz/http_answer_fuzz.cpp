@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "RetryAfter.h"
 #include "common/HttpResponseReader.h"
+#include "common/RetryAfter.h"
 
 namespace {
 constexpr std::time_t Now = 1445412480;

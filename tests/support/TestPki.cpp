@@ -26,6 +26,13 @@ keyUsage = critical,digitalSignature,nonRepudiation
 extendedKeyUsage = critical,timeStamping
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[tls]
+basicConstraints = critical,CA:FALSE
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = IP:127.0.0.1,DNS:localhost
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
 [root]
 basicConstraints = critical,CA:TRUE
 keyUsage = critical,keyCertSign,cRLSign
@@ -190,6 +197,25 @@ TBackdatedPki MakeBackdatedPki() {
   return Backdated;
 }
 }  // namespace
+
+namespace {
+TTlsPki MakeTlsPki() {
+  const std::string F = TestPki().Folder;
+  TTlsPki Tls;
+  Tls.RootCertPath = F + "/tls-root.pem";
+  const std::string RootKey = F + "/tls-root.key";
+  MakeRootCa("Quillory Test TLS Root CA", Tls.RootCertPath, RootKey);
+  Tls.ServerCertPath = F + "/tls-server.pem";
+  Tls.ServerKeyPath = F + "/tls-server.key";
+  MakeLeaf(F, "127.0.0.1", "tls", "0x7150A1", Tls.RootCertPath, RootKey, Tls.ServerCertPath, Tls.ServerKeyPath);
+  return Tls;
+}
+}  // namespace
+
+const TTlsPki& TlsPki() {
+  static const TTlsPki Tls = MakeTlsPki();
+  return Tls;
+}
 
 const TBackdatedPki& BackdatedPki() {
   static const TBackdatedPki Backdated = MakeBackdatedPki();

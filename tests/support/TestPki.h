@@ -33,3 +33,11 @@ struct TBackdatedPki {
   std::string TsaCertPath, TsaKeyPath;
 };
 const TBackdatedPki& BackdatedPki();
+
+// A root of its own for https tests and a server certificate under it for 127.0.0.1 and
+// localhost. Made once per process, in the same folder.
+struct TTlsPki {
+  std::string RootCertPath;
+  std::string ServerCertPath, ServerKeyPath;
+};
+const TTlsPki& TlsPki();

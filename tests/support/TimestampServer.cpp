@@ -165,6 +165,14 @@ struct TimestampServer::TSigner {
   std::optional<std::int64_t> StampTime;
   std::mutex SeenLock;
   std::set<std::string> Seen;  // what was asked for before
+  std::optional<THttpResponse> FirstStamp;  // guarded by SeenLock
+
+  // The first time-stamp given, once there is one; else Stamp becomes it.
+  THttpResponse Replayed(const THttpResponse& Stamp) {
+    const std::lock_guard Guard(SeenLock);
+    if (!FirstStamp && Stamp.Status == 200) FirstStamp = Stamp;
+    return FirstStamp.value_or(Stamp);
+  }
 
   // True the first time Data is asked for.
   bool FirstAsked(const std::string& Data) {
@@ -180,10 +188,11 @@ struct TimestampServer::TSigner {
     if (!Certificate || !Key) throw std::runtime_error("cannot load the TSA certificate or key");
   }
 
-  std::optional<THttpResponse> Authenticode(const std::string& Body) const {
+  std::optional<THttpResponse> Authenticode(const std::string& Body, bool WrongImprint) const {
     const std::optional<std::string> Der = DecodeBase64(Body);
-    const std::optional<std::string> Content = Der ? AuthenticodeRequestContent(*Der) : std::nullopt;
-    if (!Content) return THttpResponse{400, "text/plain", "bad time-stamp request"};
+    std::optional<std::string> Content = Der ? AuthenticodeRequestContent(*Der) : std::nullopt;
+    if (!Content || Content->empty()) return THttpResponse{400, "text/plain", "bad time-stamp request"};
+    if (WrongImprint) Content->front() ^= 1;
     TBio Data(BIO_new_mem_buf(Content->data(), static_cast<int>(Content->size())));
     constexpr int Flags = PKCS7_BINARY | PKCS7_NOSMIMECAP | PKCS7_PARTIAL;
     TPkcs7 Signed(PKCS7_sign(Certificate.get(), Key.get(), nullptr, Data.get(), Flags));
@@ -203,7 +212,19 @@ struct TimestampServer::TSigner {
     return THttpResponse{200, "application/octet-stream", EncodeBase64(BioContents(Out.get()))};
   }
 
-  std::optional<THttpResponse> Rfc3161(const std::string& Body) {
+  std::optional<THttpResponse> Rfc3161(std::string Body, bool WrongImprint) {
+    if (WrongImprint) {
+      const auto* Bytes = reinterpret_cast<const unsigned char*>(Body.data());
+      TOwned<TS_REQ, TS_REQ_free> Query(d2i_TS_REQ(nullptr, &Bytes, static_cast<long>(Body.size())));
+      ASN1_OCTET_STRING* Digest = Query ? TS_MSG_IMPRINT_get_msg(TS_REQ_get_msg_imprint(Query.get())) : nullptr;
+      if (Digest == nullptr || Digest->length < 1) return THttpResponse{400, "text/plain", "bad time-stamp request"};
+      Digest->data[0] ^= 1;
+      unsigned char* Encoded = nullptr;
+      const int Length = i2d_TS_REQ(Query.get(), &Encoded);
+      if (Length <= 0) return THttpResponse{500, "text/plain", "out of memory"};
+      Body.assign(reinterpret_cast<const char*>(Encoded), static_cast<std::size_t>(Length));
+      OPENSSL_free(Encoded);
+    }
     TTsContext Context(TS_RESP_CTX_new());
     TObject Policy(OBJ_txt2obj("1.3.6.1.4.1.4146.2.3", 1));
     if (!Context || !Policy) return THttpResponse{500, "text/plain", "out of memory"};
@@ -229,10 +250,21 @@ TimestampServer::TimestampServer(TTimestampBehaviour Behaviour, std::chrono::mil
 
 TimestampServer::TimestampServer(TTimestampBehaviour Behaviour, const TTsaIdentity& Identity,
                                  std::chrono::milliseconds Delay)
+    : TimestampServer(Behaviour, Identity, Delay, nullptr) {}
+
+TimestampServer::TimestampServer(TTimestampBehaviour Behaviour, LoopbackHttpServer::Handler Gate)
+    : TimestampServer(Behaviour, TTsaIdentity{TestPki().TsaCertPath, TestPki().TsaKeyPath, std::nullopt}, {},
+                      std::move(Gate)) {}
+
+TimestampServer::TimestampServer(TTimestampBehaviour Behaviour, const TTsaIdentity& Identity,
+                                 std::chrono::milliseconds Delay, LoopbackHttpServer::Handler Gate)
     : Signer(std::make_unique<TSigner>(Identity)) {
   Http = std::make_unique<LoopbackHttpServer>(
-      [this, Behaviour, Delay](const THttpRequest& Request) -> std::optional<THttpResponse> {
+      [this, Behaviour, Delay, Gate = std::move(Gate)](const THttpRequest& Request) -> std::optional<THttpResponse> {
         std::this_thread::sleep_for(Delay);
+        if (Gate) {
+          if (std::optional<THttpResponse> Instead = Gate(Request)) return Instead;
+        }
         switch (Behaviour) {
           case TTimestampBehaviour::Silent: return std::nullopt;
           case TTimestampBehaviour::Refuse: return THttpResponse{500, "text/plain", "no time today"};
@@ -243,11 +275,16 @@ TimestampServer::TimestampServer(TTimestampBehaviour Behaviour, const TTsaIdenti
               return THttpResponse{429, "text/plain", "slow down", {{"Retry-After", "1"}}};
             break;
           }
-          case TTimestampBehaviour::Answer: break;
+          case TTimestampBehaviour::Answer:
+          case TTimestampBehaviour::WrongImprint:
+          case TTimestampBehaviour::Replay: break;
         }
         if (Request.Method != "POST") return THttpResponse{400, "text/plain", "POST expected"};
-        if (IsRfc3161(Request)) return Signer->Rfc3161(Request.Body);
-        return Signer->Authenticode(Request.Body);
+        const bool WrongImprint = Behaviour == TTimestampBehaviour::WrongImprint;
+        std::optional<THttpResponse> Stamp = IsRfc3161(Request) ? Signer->Rfc3161(Request.Body, WrongImprint)
+                                                                : Signer->Authenticode(Request.Body, WrongImprint);
+        if (Stamp && Behaviour == TTimestampBehaviour::Replay) return Signer->Replayed(*Stamp);
+        return Stamp;
       });
 }
 

@@ -16,8 +16,10 @@ enum class TTimestampBehaviour {
   Refuse,         // answers every request with HTTP 500
   Reject,         // answers every request with HTTP 400, which no client should try again
   Silent,         // never answers; connections stay open until the server stops
-  ThrottleFirst   // answers the first request for each signature with HTTP 429 and
+  ThrottleFirst,  // answers the first request for each signature with HTTP 429 and
                   // "Retry-After: 1", and time-stamps it when asked again
+  WrongImprint,   // time-stamps a digest or signature one bit off the one asked for
+  Replay          // answers every request with the first time-stamp it gave
 };
 
 // Who stamps, and at which time (seconds since 1970 UTC; the clock's when not given).
@@ -33,15 +35,21 @@ class TimestampServer {
   explicit TimestampServer(TTimestampBehaviour Behaviour = TTimestampBehaviour::Answer,
                            std::chrono::milliseconds Delay = {});
   TimestampServer(TTimestampBehaviour Behaviour, const TTsaIdentity& Identity, std::chrono::milliseconds Delay = {});
+  // Gate sees every request first; an answer from it goes out instead of the time-stamp.
+  TimestampServer(TTimestampBehaviour Behaviour, LoopbackHttpServer::Handler Gate);
   ~TimestampServer();
   TimestampServer(const TimestampServer&) = delete;
   TimestampServer& operator=(const TimestampServer&) = delete;
 
   std::string Url() const { return Http->Url("/"); }
+  std::uint16_t Port() const { return Http->Port(); }
   int RequestCount() const { return Http->RequestCount(); }
   int MostAtOnce() const { return Http->MostAtOnce(); }
 
  private:
+  TimestampServer(TTimestampBehaviour Behaviour, const TTsaIdentity& Identity, std::chrono::milliseconds Delay,
+                  LoopbackHttpServer::Handler Gate);
+
   struct TSigner;
   std::unique_ptr<TSigner> Signer;
   std::unique_ptr<LoopbackHttpServer> Http;  // declared last: stops before the signer goes

@@ -1,4 +1,4 @@
-#include "RetryAfter.h"
+#include "common/RetryAfter.h"
 
 #include <time.h>
 

@@ -1,0 +1,140 @@
+#include "authenticode/HttpPost.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <ctime>
+#include <memory>
+#include <mutex>
+
+#include "common/RetryAfter.h"
+
+namespace {
+template <auto Free>
+struct TCurlFree {
+  template <typename T>
+  void operator()(T* Object) const { Free(Object); }
+};
+using TEasy = std::unique_ptr<CURL, TCurlFree<curl_easy_cleanup>>;
+using TMulti = std::unique_ptr<CURLM, TCurlFree<curl_multi_cleanup>>;
+using THeaders = std::unique_ptr<curl_slist, TCurlFree<curl_slist_free_all>>;
+
+struct TReceived {
+  std::string Body;
+  bool TooLong = false;
+};
+
+std::size_t Receive(char* Data, std::size_t Size, std::size_t Count, void* Context) {
+  auto* Received = static_cast<TReceived*>(Context);
+  const std::size_t Length = Size * Count;
+  if (Length > MaxHttpAnswerBytes - Received->Body.size()) {
+    Received->TooLong = true;
+    return 0;  // makes libcurl end the transfer
+  }
+  Received->Body.append(Data, Length);
+  return Length;
+}
+
+// curl_global_init is not safe to run on several threads at once.
+void InitCurl() {
+  static std::once_flag Once;
+  std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+THttpPostResult Failure(THttpPostResult::TEnd End, std::string Error) {
+  THttpPostResult Result;
+  Result.End = End;
+  Result.Error = std::move(Error);
+  return Result;
+}
+
+// Everything but the proxy: libcurl takes that from the environment as long as no proxy option
+// is set here.
+bool Configure(CURL* Easy, const THttpPost& Request, curl_slist* Headers, TReceived& Received,
+               std::chrono::milliseconds Time) {
+  bool Ok = curl_easy_setopt(Easy, CURLOPT_URL, Request.Url.c_str()) == CURLE_OK &&
+            curl_easy_setopt(Easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            curl_easy_setopt(Easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            curl_easy_setopt(Easy, CURLOPT_TIMEOUT_MS, static_cast<long>(Time.count())) == CURLE_OK &&
+            curl_easy_setopt(Easy, CURLOPT_HTTPHEADER, Headers) == CURLE_OK &&
+            curl_easy_setopt(Easy, CURLOPT_POST, 1L) == CURLE_OK &&
+            curl_easy_setopt(Easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Request.Body.size())) ==
+                CURLE_OK &&
+            curl_easy_setopt(Easy, CURLOPT_POSTFIELDS, Request.Body.data()) == CURLE_OK &&
+            curl_easy_setopt(Easy, CURLOPT_WRITEFUNCTION, Receive) == CURLE_OK &&
+            curl_easy_setopt(Easy, CURLOPT_WRITEDATA, &Received) == CURLE_OK;
+  if (Ok && !Request.CaFile.empty()) Ok = curl_easy_setopt(Easy, CURLOPT_CAINFO, Request.CaFile.c_str()) == CURLE_OK;
+  return Ok;
+}
+
+std::optional<std::chrono::seconds> RetryAfterOf(CURL* Easy) {
+  curl_header* Field = nullptr;
+  if (curl_easy_header(Easy, "Retry-After", 0, CURLH_HEADER, -1, &Field) != CURLHE_OK) return std::nullopt;
+  return ParseRetryAfter(Field->value, std::time(nullptr));
+}
+
+
+// Runs the transfer Easy, already added to Multi, to its end.
+THttpPostResult Transfer(CURLM* Multi, CURL* Easy, TSteadyClock::time_point Deadline, int Interruption) {
+  using namespace std::chrono;
+  using TEnd = THttpPostResult::TEnd;
+  for (;;) {
+    int Running = 0;
+    if (curl_multi_perform(Multi, &Running) != CURLM_OK) return Failure(TEnd::Failed, "libcurl failed");
+    if (Running == 0) break;
+    const auto Left = ceil<milliseconds>(Deadline - TSteadyClock::now());
+    if (Left <= milliseconds(0)) return Failure(TEnd::TimedOut, "the server did not answer in time");
+    curl_waitfd Watched{Interruption, CURL_WAIT_POLLIN, 0};
+    const unsigned WatchedCount = Interruption >= 0 ? 1 : 0;
+    if (curl_multi_poll(Multi, &Watched, WatchedCount, static_cast<int>(std::min<milliseconds::rep>(Left.count(), 1000)),
+                        nullptr) != CURLM_OK)
+      return Failure(TEnd::Failed, "libcurl failed");
+    if (IsInterrupted(Interruption)) return Failure(TEnd::Interrupted, "interrupted");
+  }
+  int Queued = 0;
+  const CURLMsg* Message = curl_multi_info_read(Multi, &Queued);
+  const CURLcode Code = Message != nullptr && Message->msg == CURLMSG_DONE ? Message->data.result : CURLE_FAILED_INIT;
+  if (Code == CURLE_OPERATION_TIMEDOUT) return Failure(TEnd::TimedOut, "the server did not answer in time");
+  if (Code != CURLE_OK) return Failure(TEnd::Failed, curl_easy_strerror(Code));
+  THttpPostResult Result;
+  Result.End = TEnd::Answered;
+  curl_easy_getinfo(Easy, CURLINFO_RESPONSE_CODE, &Result.Status);
+  Result.RetryAfter = RetryAfterOf(Easy);
+  return Result;
+}
+}  // namespace
+
+THttpPostResult PostHttp(const THttpPost& Request, TSteadyClock::time_point Deadline, int Interruption) {
+  using TEnd = THttpPostResult::TEnd;
+  InitCurl();
+  const auto Time = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TSteadyClock::now());
+  if (Time <= std::chrono::milliseconds(0)) return Failure(TEnd::TimedOut, "no time was left");
+
+  // Asked for as Windows' own clients ask; "Expect:" keeps libcurl from waiting for a 100.
+  curl_slist* Fields = nullptr;
+  for (const std::string& Field : {"Content-Type: " + Request.ContentType, "Accept: " + Request.ContentType,
+                                   std::string("User-Agent: Transport"), std::string("Cache-Control: no-cache"),
+                                   std::string("Expect:")}) {
+    curl_slist* Longer = curl_slist_append(Fields, Field.c_str());
+    if (Longer == nullptr) {
+      curl_slist_free_all(Fields);
+      return Failure(TEnd::Failed, "out of memory");
+    }
+    Fields = Longer;
+  }
+  const THeaders Headers(Fields);
+  TReceived Received;
+  char Error[CURL_ERROR_SIZE] = "";
+  const TEasy Easy(curl_easy_init());
+  const TMulti Multi(curl_multi_init());
+  if (!Easy || !Multi || !Configure(Easy.get(), Request, Headers.get(), Received, Time) ||
+      curl_easy_setopt(Easy.get(), CURLOPT_ERRORBUFFER, Error) != CURLE_OK ||
+      curl_multi_add_handle(Multi.get(), Easy.get()) != CURLM_OK)
+    return Failure(TEnd::Failed, "cannot set up the HTTP request");
+  THttpPostResult Result = Transfer(Multi.get(), Easy.get(), Deadline, Interruption);
+  curl_multi_remove_handle(Multi.get(), Easy.get());
+  if (Received.TooLong) return Failure(TEnd::Failed, "the answer is longer than 1 MiB");
+  if (Result.End == TEnd::Failed && Error[0] != '\0') Result.Error = Error;
+  Result.Body = std::move(Received.Body);
+  return Result;
+}

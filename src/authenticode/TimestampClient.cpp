@@ -1,0 +1,108 @@
+#include "authenticode/TimestampClient.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+
+#include "authenticode/HttpPost.h"
+#include "authenticode/TimestampAnswer.h"
+#include "authenticode/TimestampRequest.h"
+#include "common/TextUtil.h"
+
+namespace {
+using TUrl = std::unique_ptr<CURLU, decltype([](CURLU* Url) { curl_url_cleanup(Url); })>;
+
+// The host an http:// or https:// address names, in lower case; empty for any other address.
+std::string HostOf(const std::string& Server) {
+  const TUrl Url(curl_url());
+  if (!Url || curl_url_set(Url.get(), CURLUPART_URL, Server.c_str(), 0) != CURLUE_OK) return {};
+  char* Scheme = nullptr;
+  char* Host = nullptr;
+  std::string Found;
+  if (curl_url_get(Url.get(), CURLUPART_SCHEME, &Scheme, 0) == CURLUE_OK &&
+      curl_url_get(Url.get(), CURLUPART_HOST, &Host, 0) == CURLUE_OK &&
+      (SameTextAscii(Scheme, "http") || SameTextAscii(Scheme, "https")))
+    Found = AsciiLower(Host);
+  curl_free(Scheme);
+  curl_free(Host);
+  return Found;
+}
+
+bool IsWorthRetrying(long Status) { return Status == 408 || Status == 429 || (Status >= 500 && Status <= 599); }
+}  // namespace
+
+struct TTimestampClient::TRequestState {
+  TTimestampRequest Request;
+  TSteadyClock::time_point Deadline;
+};
+
+TTimestampOutcome TTimestampClient::Stamp(std::span<const std::uint8_t> SignatureValue) const {
+  TRequestState State{Settings.Protocol == TTimestampProtocol::Rfc3161
+                          ? MakeRfc3161Request(SignatureValue, Settings.Digest)
+                          : MakeAuthenticodeRequest(SignatureValue),
+                      TSteadyClock::now() + Settings.Budget};
+  TTimestampOutcome Outcome;
+  std::set<std::string> GivenUp;  // servers not asked again for this signature
+  for (int Round = 0; Round < Settings.Tries; ++Round) {
+    bool WaitBeforeNext = false;
+    for (const std::string& Server : Order.Current()) {
+      if (GivenUp.count(Server) != 0) continue;
+      switch (Ask(Server, State, Outcome)) {
+        case TTry::Stamped: return Outcome;
+        case TTry::Interrupted: Outcome.Interrupted = true; return Outcome;
+        case TTry::OutOfTime: return Outcome;
+        case TTry::Throttled: break;
+        case TTry::Failed: WaitBeforeNext = true; break;
+        case TTry::Refused: GivenUp.insert(Server); break;
+      }
+      Order.PutBehind(Server);
+    }
+    if (Round + 1 == Settings.Tries || GivenUp.size() == Order.Current().size()) break;
+    if (WaitBeforeNext) {
+      const TSteadyClock::time_point Next = TSteadyClock::now() + Settings.RetryWait;
+      if (Next >= State.Deadline) break;
+      if (!WaitUntil(Next, Settings.Interruption)) {
+        Outcome.Interrupted = true;
+        break;
+      }
+    }
+  }
+  return Outcome;
+}
+
+TTimestampClient::TTry TTimestampClient::Ask(const std::string& Server, TRequestState& State,
+                                            TTimestampOutcome& Outcome) const {
+  const auto Fail = [&](TTry Kind, std::string Problem) {
+    Outcome.Failures.push_back({Server, std::move(Problem)});
+    return Kind;
+  };
+  const std::string Host = HostOf(Server);
+  if (Host.empty()) return Fail(TTry::Refused, "not an http:// or https:// address");
+  switch (Pace.TakeTurn(Host, State.Deadline, Settings.Interruption)) {
+    case THostPace::TTurn::Taken: break;
+    case THostPace::TTurn::Interrupted: return TTry::Interrupted;
+    case THostPace::TTurn::PastDeadline: return Fail(TTry::OutOfTime, "its next turn comes after the time left for this file");
+  }
+  const THttpPost Post{Server, State.Request.ContentType, State.Request.Body, Settings.CaFile};
+  const THttpPostResult Result =
+      PostHttp(Post, std::min(State.Deadline, TSteadyClock::now() + Settings.TryTimeout), Settings.Interruption);
+  switch (Result.End) {
+    case THttpPostResult::TEnd::Interrupted: return TTry::Interrupted;
+    case THttpPostResult::TEnd::TimedOut:
+    case THttpPostResult::TEnd::Failed: return Fail(TTry::Failed, Result.Error);
+    case THttpPostResult::TEnd::Answered: break;
+  }
+  const std::string Status = "HTTP " + std::to_string(Result.Status);
+  if ((Result.Status == 429 || Result.Status == 503) && Result.RetryAfter) {
+    Pace.SlowDown(Host, *Result.RetryAfter);
+    return Fail(TTry::Throttled, Status + ", asked to wait " + std::to_string(Result.RetryAfter->count()) + " s");
+  }
+  if (Result.Status != 200) return Fail(IsWorthRetrying(Result.Status) ? TTry::Failed : TTry::Refused, Status);
+  TTimestampAnswer Answer = ReadTimestampAnswer(State.Request, Result.Body);
+  if (!Answer.Token) return Fail(TTry::Refused, Answer.Problem);
+  Answer.Token->Server = Server;
+  Outcome.Token = std::move(Answer.Token);
+  return TTry::Stamped;
+}
