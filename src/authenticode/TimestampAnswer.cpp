@@ -1,5 +1,6 @@
 #include "authenticode/TimestampAnswer.h"
 
+#include <openssl/err.h>
 #include <openssl/objects.h>
 #include <openssl/ts.h>
 
@@ -127,6 +128,9 @@ TTimestampAnswer ReadAuthenticodeAnswer(const TTimestampRequest& Request, std::s
 
 TTimestampAnswer ReadTimestampAnswer(const TTimestampRequest& Request, std::string_view Body) {
   if (Body.size() > static_cast<std::size_t>(std::numeric_limits<long>::max())) return Refused("the answer is too long");
-  return Request.Protocol == TTimestampProtocol::Rfc3161 ? ReadRfc3161Answer(Request, Body)
-                                                         : ReadAuthenticodeAnswer(Request, Body);
+  TTimestampAnswer Answer = Request.Protocol == TTimestampProtocol::Rfc3161 ? ReadRfc3161Answer(Request, Body)
+                                                                            : ReadAuthenticodeAnswer(Request, Body);
+  // Failed checks leave reasons in this thread's error queue; Problem already says it all.
+  ERR_clear_error();
+  return Answer;
 }
