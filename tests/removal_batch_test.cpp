@@ -13,6 +13,8 @@
 
 #include "filelist/DropIntake.h"
 #include "ui/TFileListView.h"
+#include "common/VerifySignature.h"
+#include "support/CabFixtures.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
@@ -59,6 +61,20 @@ class RemovalBatch : public ::testing::Test {
   TFrmMain Form;
 };
 }  // namespace
+
+TEST_F(RemovalBatch, ACabinetLosesItsSignatureAndIsTheCabinetThatWasSigned) {
+  const std::string Plain = PathOf("setup.cab.plain");
+  WriteBytes(Plain, BuildCab("setup.inf", std::string(70000, 'c')));
+  const std::string Cab = PathOf("setup.cab");
+  ASSERT_TRUE(OsslSign(Plain, Cab));
+  const TRowId Row = Files().Append(Cab);
+
+  ClickRemove();
+
+  EXPECT_EQ(Files().Item(Row)->Status, fsOk) << ToString(Files().Item(Row)->Info);
+  EXPECT_EQ(ReadBytes(Cab), ReadBytes(Plain));
+  EXPECT_EQ(VerifySignature(Cab).State, vsUnsigned);
+}
 
 TEST_F(RemovalBatch, MarksEveryRowAndSumsUp) {
   const std::string SignedExe = Signed("a.exe");
