@@ -1,4 +1,5 @@
-// signtool.exe end to end: real files signed through osslsigncode, run the way Quillory runs it.
+// signtool.exe end to end: real files signed in process or through osslsigncode, run the way Quillory
+// runs it.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -164,6 +165,47 @@ TEST_F(SignToolTest, ResigningReplacesTheSignature) {
   EXPECT_TRUE(Verify.TimestampOk) << Verify.Output;
   EXPECT_NE(Verify.Output.find("Number of verified signatures: 1"), std::string::npos) << Verify.Output;
   EXPECT_EQ(ReadBytes(File).size(), OnceSigned.size());
+}
+
+// With a PFX and no time-stamp server signtool.exe signs by itself, as osslsigncode would.
+TEST_F(SignToolTest, WithoutTimestampSignsAsOsslsigncodeWould) {
+  const std::string Exe = WriteProgram("plain.exe"), Dll = WriteProgram("plain64.dll", TPeKind::Dll64);
+  const std::string Cab = PathOf("plain.cab");
+  WriteBytes(Cab, BuildCab("readme.txt", "signed in this process"));
+  const TTestPki& Pki = TestPki();
+  for (const std::string& File : {Exe, Dll, Cab})
+    ASSERT_TRUE(OsslSign(File, File + ".oracle",
+                         {"-h", "sha384", "-n", "Quillory 测试", "-i", "https://quillory.example/", "-ac",
+                          Pki.TsaCaCertPath, "-time", "1700000000"}));
+  ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  const TProcessResult Result =
+      RunProcess(SignTool(), {"sign", "/q", "/fd", "SHA384", "/f", Pki.PfxPath, "/p", Pki.PfxPassword, "/ac",
+                              Pki.TsaCaCertPath, "/d", "Quillory 测试", "/du", "https://quillory.example/", Exe, Dll, Cab});
+  ::unsetenv("SOURCE_DATE_EPOCH");
+  EXPECT_EQ(Result.ExitCode, 0) << Result.Err;
+  EXPECT_EQ(Result.Out + Result.Err, "");
+  for (const std::string& File : {Exe, Dll, Cab}) EXPECT_EQ(ReadBytes(File), ReadBytes(File + ".oracle")) << File;
+}
+
+TEST_F(SignToolTest, AppendedSignatureIsNestedInTheFirst) {
+  const std::string File = WriteProgram("dual.exe");
+  const std::string Theirs = File + ".oracle";
+  ASSERT_TRUE(OsslSign(File, Theirs, {"-h", "sha1", "-time", "1700000000"}));
+  ASSERT_TRUE(OsslSign(Theirs, Theirs, {"-h", "sha256", "-nest", "-time", "1700000001"}));
+  const TTestPki& Pki = TestPki();
+  ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  const TProcessResult First = RunProcess(SignTool(), {"sign", "/q", "/fd", "sha1", "/f", Pki.PfxPath, "/p",
+                                                       Pki.PfxPassword, File});
+  ::setenv("SOURCE_DATE_EPOCH", "1700000001", 1);
+  const TProcessResult Second = RunProcess(SignTool(), {"sign", "/q", "/as", "/f", Pki.PfxPath, "/p",
+                                                        Pki.PfxPassword, File});
+  ::unsetenv("SOURCE_DATE_EPOCH");
+  EXPECT_EQ(First.ExitCode, 0) << First.Err;
+  EXPECT_EQ(Second.ExitCode, 0) << Second.Err;
+  EXPECT_EQ(ReadBytes(File), ReadBytes(Theirs));
+  const TOsslVerdict Verify = OsslVerify(File);
+  EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
+  EXPECT_NE(Verify.Output.find("Number of verified signatures: 2"), std::string::npos) << Verify.Output;
 }
 
 TEST_F(SignToolTest, WrongPasswordFailsAndLeavesTheFileAlone) {

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 #include "FileFormat.h"
@@ -16,8 +18,10 @@
 #include "ScratchOutput.h"
 #include "TimestampRetry.h"
 #include "TokenLock.h"
+#include "authenticode/FileSigning.h"
 #include "common/SafeFileWrite.h"
 #include "common/TextUtil.h"
+#include "keys/CertificateFile.h"
 
 namespace {
 // Room the signature needs beyond the file itself, when checking for a full disk.
@@ -84,11 +88,27 @@ bool DiskIsFull(TFileReplacement& Replacement) {
     return Error.Error == ENOSPC || Error.Error == EDQUOT;
   }
 }
+
+// The signing time: SOURCE_DATE_EPOCH when it is set (reproducible builds), else now.
+std::int64_t SigningTime() {
+  if (const char* Epoch = std::getenv("SOURCE_DATE_EPOCH"); Epoch != nullptr && *Epoch != '\0') {
+    char* End = nullptr;
+    errno = 0;
+    const long long Seconds = std::strtoll(Epoch, &End, 10);
+    if (errno == 0 && *End == '\0' && Seconds >= 0) return Seconds;
+  }
+  return static_cast<std::int64_t>(std::time(nullptr));
+}
 }  // namespace
 
 TFileSigner::TFileSigner(const TSignOptions& Options, std::optional<TTokenKey> TokenKey,
                          std::chrono::steady_clock::time_point Deadline)
     : Options(Options), TokenKey(std::move(TokenKey)), Deadline(Deadline) {
+  InProcess = !this->TokenKey && Options.AuthenticodeUrl.empty() && Options.Rfc3161Url.empty();
+  if (InProcess) {
+    PrepareInProcess();
+    return;
+  }
   const std::string Password = Options.Password.value_or(std::string());
   const std::optional<std::string> AsRead = PasswordAsRead(Password);
   if (this->TokenKey) {
@@ -114,6 +134,62 @@ TFileSigner::TFileSigner(const TSignOptions& Options, std::optional<TTokenKey> T
     KeyArguments.insert(KeyArguments.end(), {"-ac", Options.AdditionalCertificates});
 }
 
+void TFileSigner::PrepareInProcess() {
+  // osslsigncode's reading: no password or an empty one opens a PFX protected by either.
+  const std::optional<std::string> Password =
+      Options.Password && !Options.Password->empty() ? Options.Password : std::nullopt;
+  Pfx = OpenPfx(Options.FilePath, Password);
+  if (Options.AdditionalCertificates.empty()) return;
+  std::optional<std::vector<TX509>> Read = ReadCertificateFile(Options.AdditionalCertificates);
+  if (Read)
+    ExtraCertificates = std::move(*Read);
+  else
+    ExtraCertificatesUnreadable = true;
+}
+
+TSignResult TFileSigner::SignInProcess(const std::string& File, TFileReplacement& Replacement) const {
+  struct stat Info {};
+  switch (Pfx.Failure) {
+    case TPfxFailure::None: break;
+    case TPfxFailure::CannotOpen:
+      if (::stat(Options.FilePath.c_str(), &Info) != 0)
+        return {TSignOutcome::CertificateUnusable, "File not found: " + Options.FilePath};
+      return {TSignOutcome::CertificateUnusable, "The specified PFX file could not be opened: " + Options.FilePath};
+    case TPfxFailure::NotPfx:
+      return {TSignOutcome::CertificateUnusable, "The specified file is not a valid PFX file: " + Options.FilePath};
+    case TPfxFailure::WrongPassword:
+      return {TSignOutcome::CertificateUnusable, "The specified PFX password is not correct."};
+    case TPfxFailure::Undecodable: return {TSignOutcome::CertificateUnusable, Pfx.Message};
+  }
+  if (ExtraCertificatesUnreadable)
+    return {TSignOutcome::CertificateUnusable,
+            "The additional certificates could not be read: " + Options.AdditionalCertificates};
+
+  TSignSettings Settings;
+  Settings.Md = EVP_get_digestbyname(Options.Digest.c_str());
+  Settings.Description = Options.Description;
+  Settings.DescriptionUrl = Options.DescriptionUrl;
+  Settings.SigningTime = SigningTime();
+  for (const TX509& Certificate : ExtraCertificates) Settings.ExtraCertificates.push_back(Certificate.get());
+  Settings.AppendSignature = Options.AppendSignature;
+  const TSignFileResult Result = SignOpenedFile(Replacement, Settings, *Pfx.Key);
+  switch (Result.Failure) {
+    case TSignFailure::None: return {TSignOutcome::Signed, {}};
+    case TSignFailure::NotSignable: return Failure("This file format cannot be signed because it is not recognized.");
+    case TSignFailure::CannotOpen: return OpenFailure(File, Result.Error);
+    case TSignFailure::Locked: return ReplaceFailure(File, TReplaceError(TReplaceError::TKind::Locked, 0));
+    case TSignFailure::NotWritable: return ReplaceFailure(File, TReplaceError(TReplaceError::TKind::NotWritable, 0));
+    case TSignFailure::Changed: return ReplaceFailure(File, TReplaceError(TReplaceError::TKind::Changed, 0));
+    case TSignFailure::System:
+      if (Result.Error == ENOSPC || Result.Error == EDQUOT) return DiskFull(File);
+      return Failure(Result.Message + " " + File);
+    case TSignFailure::DamagedSignature:
+    case TSignFailure::TooLarge:
+    case TSignFailure::KeyFailed: return Failure(Result.Message + " " + File);
+  }
+  return Failure(Result.Message);
+}
+
 std::vector<std::string> TFileSigner::TimestampServers() const {
   std::vector<std::string> Result;
   if (!Options.AuthenticodeUrl.empty()) Result.insert(Result.end(), {"-t", Options.AuthenticodeUrl});
@@ -126,6 +202,7 @@ std::vector<std::string> TFileSigner::Arguments(const std::string& In, const std
   std::vector<std::string> Result{"sign"};
   Result.insert(Result.end(), KeyArguments.begin(), KeyArguments.end());
   Result.insert(Result.end(), {"-h", Options.Digest});
+  if (Options.AppendSignature) Result.push_back("-nest");
   if (!Options.Description.empty()) {
     Result.push_back("-n");
     Result.push_back(Options.Description);
@@ -195,6 +272,7 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
   } catch (const TReplaceError& Error) {
     return ReplaceFailure(File, Error);
   }
+  if (InProcess) return SignInProcess(File, Replacement);
   if (KeyArguments.empty()) return Diagnose(File, Replacement, {});
 
   const std::string Folder = FolderOf(Replacement.Target());

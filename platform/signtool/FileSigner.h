@@ -1,5 +1,6 @@
 #pragma once
-// Signing one file in place through osslsigncode.
+// Signing one file in place: with a PFX and no time-stamp server in this process, otherwise
+// through osslsigncode.
 #include <chrono>
 #include <optional>
 #include <string>
@@ -7,7 +8,9 @@
 
 #include "SignOptions.h"
 #include "TokenKey.h"
+#include "common/OpenSslPtr.h"
 #include "common/ProcessRunner.h"
+#include "keys/PfxKey.h"
 
 class TFileReplacement;
 class TScratchOutput;
@@ -52,10 +55,17 @@ class TFileSigner {
   std::vector<std::string> TimestampServers() const;
   TSignResult Finish(const std::string& File, TFileReplacement& Replacement, TScratchOutput& Output) const;
   TSignResult Diagnose(const std::string& File, TFileReplacement& Replacement, const std::string& Output) const;
+  // Opens the PFX and the further certificates once for every file signed in this process.
+  void PrepareInProcess();
+  TSignResult SignInProcess(const std::string& File, TFileReplacement& Replacement) const;
 
   const TSignOptions& Options;
   const std::optional<TTokenKey> TokenKey;
   std::chrono::steady_clock::time_point Deadline;
   std::vector<std::string> KeyArguments;  // where osslsigncode finds the key and certificates
   std::optional<std::string> Input;       // what it reads on standard input: password, PIN or PFX
+  bool InProcess = false;
+  TPfxOpenResult Pfx;
+  std::vector<TX509> ExtraCertificates;
+  bool ExtraCertificatesUnreadable = false;
 };

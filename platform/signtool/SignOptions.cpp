@@ -10,7 +10,7 @@
 namespace {
 enum class TOption { Quiet, Verbose, Help, Pfx, Password, Timestamp, Rfc3161, Rfc3161Digest, Digest,
                      Description, DescriptionUrl, KeyContainer, Module, Thumbprint, SubjectName,
-                     AdditionalCertificates };
+                     AdditionalCertificates, AppendSignature };
 
 std::optional<TOption> Known(const std::string& Name) {
   static const std::map<std::string, TOption> Options{
@@ -19,14 +19,15 @@ std::optional<TOption> Known(const std::string& Name) {
       {"tr", TOption::Rfc3161},      {"td", TOption::Rfc3161Digest},  {"fd", TOption::Digest},
       {"d", TOption::Description},   {"du", TOption::DescriptionUrl}, {"kc", TOption::KeyContainer},
       {"csp", TOption::Module},      {"sha1", TOption::Thumbprint},   {"n", TOption::SubjectName},
-      {"ac", TOption::AdditionalCertificates}};
+      {"ac", TOption::AdditionalCertificates}, {"as", TOption::AppendSignature}};
   const auto Found = Options.find(AsciiLower(Name));
   if (Found == Options.end()) return std::nullopt;
   return Found->second;
 }
 
 bool TakesValue(TOption Option) {
-  return Option != TOption::Quiet && Option != TOption::Verbose && Option != TOption::Help;
+  return Option != TOption::Quiet && Option != TOption::Verbose && Option != TOption::Help &&
+         Option != TOption::AppendSignature;
 }
 
 bool StartsLikeOption(const std::string& Word) { return Word.size() > 1 && (Word[0] == '/' || Word[0] == '-'); }
@@ -84,6 +85,7 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
       case TOption::Quiet: Options.Quiet = true; break;
       case TOption::Verbose: Options.Verbose = true; break;
       case TOption::Help: Options.ShowHelp = true; break;
+      case TOption::AppendSignature: Options.AppendSignature = true; break;
       case TOption::Pfx: Options.FilePath = Value; break;
       case TOption::KeyContainer: Options.KeyContainer = Value; break;
       case TOption::Module: Options.Module = Value; break;

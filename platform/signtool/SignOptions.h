@@ -20,6 +20,7 @@ struct TSignOptions {
   std::string Digest = "sha256";  // /fd, as osslsigncode names it
   std::string Description;        // /d
   std::string DescriptionUrl;     // /du
+  bool AppendSignature = false;   // /as: nest the signature in the file's own
   std::vector<std::string> Files;
 };
 

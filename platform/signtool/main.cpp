@@ -1,5 +1,6 @@
-// signtool.exe: signs program files with an Authenticode signature through osslsigncode and
-// reports in the manner of Microsoft's signtool, so that Quillory can run it per file.
+// signtool.exe: signs program files with an Authenticode signature (with a PFX and no time-stamp
+// server in this process, otherwise through osslsigncode) and reports in the manner of
+// Microsoft's signtool, so that Quillory can run it per file.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -45,6 +46,8 @@ constexpr char SignUsage[] =
     "\n"
     "Signing parameter options:\n"
     "/fd        Specifies the file digest algorithm: SHA1, SHA256 (the default), SHA384, SHA512.\n"
+    "/as        Append this signature. If no primary signature is present, this signature is made\n"
+    "           the primary signature instead.\n"
     "/d <desc.> Provide a description of the signed content.\n"
     "/du <URL>  Provide a URL with more information about the signed content.\n"
     "/t <URL>   Specify the timestamp server's URL.\n"

@@ -10,7 +10,7 @@
 #include "common/SignedContainer.h"
 
 namespace {
-TSignFileResult Failed(TSignFailure Failure, std::string Message) { return {Failure, std::move(Message)}; }
+TSignFileResult Failed(TSignFailure Failure, std::string Message) { return {Failure, std::move(Message), 0}; }
 
 TSignFileResult CopyFailure(TCopyFault Fault) {
   switch (Fault) {
@@ -34,7 +34,8 @@ TSignFileResult ReplaceFailure(const TReplaceError& Error) {
       return Failed(TSignFailure::Changed, "The file was changed by another process while it was being signed.");
     case TReplaceError::TKind::System: break;
   }
-  return Failed(TSignFailure::System, std::string("The signed file could not be written: ") + std::strerror(Error.Error) + ".");
+  return {TSignFailure::System, std::string("The signed file could not be written: ") + std::strerror(Error.Error) + ".",
+          Error.Error};
 }
 
 // The new signature, or the file's signature with the new one nested in it.
@@ -48,7 +49,7 @@ TBuiltSignature Sign(const TSigningCopy& Copy, const TSignSettings& Settings, st
                             Settings.SigningTime,
                             Settings.ExtraCertificates,
                             std::nullopt};
-  if (!Settings.AppendSignature) return BuildSignature(Request, Key);
+  if (!Settings.AppendSignature || Copy.ExistingSignature.empty()) return BuildSignature(Request, Key);
   TBuiltSignature Primary{ParsePkcs7(Copy.ExistingSignature), {}};
   if (!Primary.Signature) return {nullptr, "The file's existing signature cannot be read."};
   Request.SequenceNumber = NestedSignatureCount(Primary.Signature.get()) + 1;
@@ -59,14 +60,12 @@ TBuiltSignature Sign(const TSigningCopy& Copy, const TSignSettings& Settings, st
   return Primary;
 }
 
-TSignFileResult SignOpenFile(TFileReplacement& File, const TSignSettings& Settings, TSigningKey& Key) {
+TSignFileResult SignWritable(TFileReplacement& File, const TSignSettings& Settings, TSigningKey& Key) {
   File.CheckWritable();
   const int Copy = File.Temporary();
   const TSigningCopy Layout =
       WriteSigningCopy(File.Original(), static_cast<std::uint64_t>(File.OriginalInfo().st_size), Copy);
   if (Layout.Fault != TCopyFault::None) return CopyFailure(Layout.Fault);
-  if (Settings.AppendSignature && Layout.ExistingSignature.empty())
-    return Failed(TSignFailure::NoSignature, "The file has no signature to append a signature to.");
 
   const std::optional<TSignedContainer> Prepared = LocateSignature(Copy, Layout.ContentEnd);
   if (!Prepared || Prepared->DigestedParts.empty())
@@ -93,8 +92,12 @@ TSignFileResult SignFile(const std::string& Path, const TSignSettings& Settings,
     case TFileReplacement::TOpenResult::NotRegular:
     case TFileReplacement::TOpenResult::Failed: return Failed(TSignFailure::CannotOpen, "The file cannot be opened.");
   }
+  return SignOpenedFile(File, Settings, Key);
+}
+
+TSignFileResult SignOpenedFile(TFileReplacement& File, const TSignSettings& Settings, TSigningKey& Key) {
   try {
-    return SignOpenFile(File, Settings, Key);
+    return SignWritable(File, Settings, Key);
   } catch (const TReplaceError& Error) {
     return ReplaceFailure(Error);
   }

@@ -16,8 +16,9 @@ struct TSignSettings {
   std::string DescriptionUrl;  // empty: none
   std::int64_t SigningTime = 0;  // seconds since 1970-01-01 UTC
   std::vector<X509*> ExtraCertificates;  // put in the signature besides the key's own
-  // Keep the file's signature and add the new one as a nested signature (dual signing); without
-  // it a signature the file has is replaced.
+  // Keep the file's signature and add the new one as a nested signature (dual signing); a file
+  // without a signature gets the new one as its signature. Without it a signature the file has is
+  // replaced.
   bool AppendSignature = false;
 };
 
@@ -28,7 +29,6 @@ enum class TSignFailure {
   NotWritable,       // read-only, or the user may not write it
   NotSignable,       // neither a PE image nor a cabinet that can carry a signature
   DamagedSignature,  // its signature area cannot be taken apart safely
-  NoSignature,       // a signature was to be appended, but the file has none to append to
   TooLarge,
   KeyFailed,         // the key could not sign
   Changed,           // another process changed the file during the work
@@ -38,6 +38,11 @@ enum class TSignFailure {
 struct TSignFileResult {
   TSignFailure Failure = TSignFailure::None;
   std::string Message;  // English, one sentence, for "SignTool Error: "
+  int Error = 0;        // for System: the errno
 };
 
 TSignFileResult SignFile(const std::string& Path, const TSignSettings& Settings, TSigningKey& Key);
+
+// The same for a file its caller has opened already.
+class TFileReplacement;
+TSignFileResult SignOpenedFile(TFileReplacement& File, const TSignSettings& Settings, TSigningKey& Key);
