@@ -16,32 +16,13 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "common/Descriptor.h"
+
 extern char** environ;
 
 namespace {
 // Only used when the kernel gives no process descriptor to wait on together with the streams.
 constexpr int ExitCheckIntervalMs = 20;
-
-class TDescriptor {
- public:
-  explicit TDescriptor(int Fd = -1) : Fd(Fd) {}
-  TDescriptor(const TDescriptor&) = delete;
-  TDescriptor& operator=(const TDescriptor&) = delete;
-  ~TDescriptor() { Close(); }
-  int Get() const { return Fd; }
-  bool IsOpen() const { return Fd >= 0; }
-  void Reset(int NewFd) {
-    Close();
-    Fd = NewFd;
-  }
-  void Close() {
-    if (Fd >= 0) ::close(Fd);
-    Fd = -1;
-  }
-
- private:
-  int Fd;
-};
 
 // The child's standard descriptors are put in place with dup2, which must never find its source
 // already sitting on one of 0, 1 or 2: so every end handed over is moved above them.

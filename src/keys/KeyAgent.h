@@ -1,0 +1,48 @@
+#pragma once
+// Lends one key to the other processes of this user for as long as a batch lasts, as ssh-agent
+// does: they connect to a socket in a private folder and ask for the certificates and for
+// signatures over digests (TAgentKey is the other end). The key, and whatever unlocked it, stay in
+// this process. Connections from another user are closed unanswered. One thread serves every
+// connection, a request at a time, so a token never signs two digests at once.
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "authenticode/SigningKey.h"
+#include "common/Descriptor.h"
+#include "keys/PrivateFolder.h"
+
+class TKeyAgent {
+ public:
+  struct TStartResult {
+    std::unique_ptr<TKeyAgent> Agent;  // empty on failure
+    std::string Error;                 // English
+  };
+  static TStartResult Start(std::unique_ptr<TSigningKey> Key);
+
+  ~TKeyAgent();
+  TKeyAgent(const TKeyAgent&) = delete;
+  TKeyAgent& operator=(const TKeyAgent&) = delete;
+
+  // Where clients connect; for the environment of the processes that should reach the key.
+  const std::string& SocketPath() const { return Path; }
+
+  // Closes the socket and every connection, removes the socket (and its folder when it was made
+  // for it), waits for a signature under way, and destroys the key. Clients then fail at once.
+  // Safe to call more than once.
+  void Stop();
+
+ private:
+  TKeyAgent(std::unique_ptr<TSigningKey> Key, TPrivateFolder Folder, std::string Path, TDescriptor Listener,
+            TDescriptor Wake);
+  void Serve();
+
+  std::unique_ptr<TSigningKey> Key;
+  TPrivateFolder Folder;
+  std::string Path;
+  TDescriptor Listener;
+  TDescriptor Wake;  // an eventfd that tells the serving thread to end
+  std::mutex StopLock;
+  std::thread Server;
+};
