@@ -20,7 +20,6 @@ namespace {
 // Far more than the windows and tools of one user ever open at once; more are closed unanswered,
 // so that no peer can take every descriptor of this process.
 constexpr std::size_t MaxConnections = 256;
-constexpr std::size_t SocketNameLength = 13 + 32;  // "quillory-key-" and 16 random bytes in hex
 
 struct TConnection {
   TDescriptor Socket;
