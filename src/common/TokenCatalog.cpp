@@ -194,12 +194,22 @@ TPkcs11Uri UriOf(const TTokenCertificate& Certificate) {
   return Uri;
 }
 
-bool UriSelects(const TPkcs11Uri& Uri, const TTokenCertificate& Certificate) {
+bool UriSelectsToken(const TPkcs11Uri& Uri, const TTokenInfo& Token) {
   const std::pair<const char*, const std::string*> Checked[] = {
-      {"token", &Certificate.TokenLabel}, {"serial", &Certificate.TokenSerial},
-      {"manufacturer", &Certificate.TokenManufacturer}, {"model", &Certificate.TokenModel},
-      {"id", &Certificate.Id}, {"object", &Certificate.Label}};
+      {"token", &Token.Label}, {"serial", &Token.Serial}, {"manufacturer", &Token.Manufacturer},
+      {"model", &Token.Model}};
   for (const auto& [Name, Value] : Checked) {
+    const std::optional<std::string> Wanted = Uri.Get(Name);
+    if (Wanted && *Wanted != *Value) return false;
+  }
+  return true;
+}
+
+bool UriSelects(const TPkcs11Uri& Uri, const TTokenCertificate& Certificate) {
+  const TTokenInfo Token{Certificate.TokenLabel, Certificate.TokenSerial, Certificate.TokenManufacturer,
+                         Certificate.TokenModel};
+  if (!UriSelectsToken(Uri, Token)) return false;
+  for (const auto& [Name, Value] : {std::pair{"id", &Certificate.Id}, std::pair{"object", &Certificate.Label}}) {
     const std::optional<std::string> Wanted = Uri.Get(Name);
     if (Wanted && *Wanted != *Value) return false;
   }

@@ -26,6 +26,10 @@ struct TTokenListing {
   std::vector<TTokenCertificate> Certificates;
 };
 
+struct TTokenInfo {
+  std::string Label, Serial, Manufacturer, Model;
+};
+
 // p11-kit's proxy module, through which every module registered on the system is reached.
 std::string DefaultPkcs11Module();
 // The module a URI names with its module-path attribute, else the default one.
@@ -39,3 +43,5 @@ TTokenListing ListTokenCertificates(const std::string& Module);
 TPkcs11Uri UriOf(const TTokenCertificate& Certificate);
 // Whether the token and object attributes of Uri (those it has) all fit the certificate.
 bool UriSelects(const TPkcs11Uri& Uri, const TTokenCertificate& Certificate);
+// Whether the token attributes of Uri (those it has) all fit the token.
+bool UriSelectsToken(const TPkcs11Uri& Uri, const TTokenInfo& Token);

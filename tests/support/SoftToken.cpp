@@ -25,11 +25,16 @@ std::string Run(const std::string& Program, const std::vector<std::string>& Args
   return Result.Out;
 }
 
-std::string SoftHsmModule() {
-  for (const char* Candidate : {"/usr/lib/softhsm/libsofthsm2.so", "/usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so",
-                                "/usr/lib/aarch64-linux-gnu/softhsm/libsofthsm2.so"})
+std::string FirstPresent(const std::vector<std::string>& Candidates, const std::string& Missing) {
+  for (const std::string& Candidate : Candidates)
     if (std::filesystem::exists(Candidate)) return Candidate;
-  throw std::runtime_error("SoftHSM2's module is not installed (package softhsm2)");
+  throw std::runtime_error(Missing);
+}
+
+std::string SoftHsmModule() {
+  return FirstPresent({"/usr/lib/softhsm/libsofthsm2.so", "/usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so",
+                       "/usr/lib/aarch64-linux-gnu/softhsm/libsofthsm2.so"},
+                      "SoftHSM2's module is not installed (package softhsm2)");
 }
 
 std::string Sha1Of(const std::string& CertPath) {
@@ -94,4 +99,9 @@ TSoftToken MakeToken() {
 const TSoftToken& SoftToken() {
   static const TSoftToken Token = MakeToken();
   return Token;
+}
+
+std::string Pkcs11SpyModule() {
+  return FirstPresent({"/usr/lib/x86_64-linux-gnu/pkcs11/pkcs11-spy.so", "/usr/lib/aarch64-linux-gnu/pkcs11/pkcs11-spy.so"},
+                      "OpenSC's pkcs11-spy module is not installed (package opensc-pkcs11)");
 }

@@ -15,3 +15,7 @@ struct TSoftToken {
 
 // Throws std::runtime_error when the token cannot be made.
 const TSoftToken& SoftToken();
+
+// OpenSC's pkcs11-spy module: put in front of the module named by $PKCS11SPY, it logs every call
+// into the file $PKCS11SPY_OUTPUT names. Throws std::runtime_error when it is not installed.
+std::string Pkcs11SpyModule();
