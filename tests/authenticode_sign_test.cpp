@@ -87,8 +87,8 @@ class AuthenticodeSigning : public ::testing::Test {
     return Path(To);
   }
 
-  static TSignSettings Settings(const EVP_MD* Md) {
-    TSignSettings Result;
+  static TSignatureSettings Settings(const EVP_MD* Md) {
+    TSignatureSettings Result;
     Result.Md = Md;
     Result.Description = Description;
     Result.DescriptionUrl = DescriptionUrl;
@@ -143,7 +143,7 @@ TEST_F(AuthenticodeSigning, ResigningReplacesTheSignatureAndAddsFurtherCertifica
     const std::string Theirs = Path("oracle-resigned-" + Name);
     ASSERT_TRUE(OsslSign(Signed, Theirs, Options));
     const std::string Ours = Copy("signed-" + Name, "ours-resigned-" + Name);
-    TSignSettings WithExtra = Settings(EVP_sha256());
+    TSignatureSettings WithExtra = Settings(EVP_sha256());
     WithExtra.ExtraCertificates = {Extra.get()};
     const TSignFileResult Result = SignFile(Ours, WithExtra, *Key);
     ASSERT_EQ(Result.Failure, TSignFailure::None) << Result.Message;
@@ -164,7 +164,7 @@ TEST_F(AuthenticodeSigning, AppendedSignatureIsNestedAsOsslsigncodeNestsIt) {
     const std::string Ours = Copy(Name, "ours-dual-" + Name);
     ASSERT_EQ(SignFile(Ours, Settings(EVP_sha1()), *Key).Failure, TSignFailure::None);
     const std::vector<std::uint8_t> FirstSignature = ReadSigned(Ours).Container.SignedData;
-    TSignSettings Dual = Settings(EVP_sha256());
+    TSignatureSettings Dual = Settings(EVP_sha256());
     Dual.AppendSignature = true;
     const TSignFileResult Result = SignFile(Ours, Dual, *Key);
     ASSERT_EQ(Result.Failure, TSignFailure::None) << Result.Message;
@@ -190,7 +190,7 @@ TEST_F(AuthenticodeSigning, AppendedSignatureIsNestedAsOsslsigncodeNestsIt) {
 TEST_F(AuthenticodeSigning, AppendingToAFileWithoutSignatureMakesItsSignature) {
   const std::string Plain = Copy("unsigned.dll", "plain.dll");
   const std::string Appended = Copy("unsigned.dll", "appended.dll");
-  TSignSettings Append = Settings(EVP_sha256());
+  TSignatureSettings Append = Settings(EVP_sha256());
   Append.AppendSignature = true;
   ASSERT_EQ(SignFile(Plain, Settings(EVP_sha256()), *Key).Failure, TSignFailure::None);
   ASSERT_EQ(SignFile(Appended, Append, *Key).Failure, TSignFailure::None);

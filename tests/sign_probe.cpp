@@ -11,7 +11,7 @@ int main(int Argc, char** Argv) {
   if (Argc != 4) return 2;
   const TPfxOpenResult Opened = OpenPfx(Argv[2], std::string(Argv[3]));
   if (!Opened.Key) return 3;
-  TSignSettings Settings;
+  TSignatureSettings Settings;
   Settings.Md = EVP_sha256();
   Settings.SigningTime = 1700000000;
   const TSignFileResult Result = SignFile(Argv[1], Settings, *Opened.Key);

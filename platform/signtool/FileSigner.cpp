@@ -165,7 +165,7 @@ TSignResult TFileSigner::SignInProcess(const std::string& File, TFileReplacement
     return {TSignOutcome::CertificateUnusable,
             "The additional certificates could not be read: " + Options.AdditionalCertificates};
 
-  TSignSettings Settings;
+  TSignatureSettings Settings;
   Settings.Md = EVP_get_digestbyname(Options.Digest.c_str());
   Settings.Description = Options.Description;
   Settings.DescriptionUrl = Options.DescriptionUrl;

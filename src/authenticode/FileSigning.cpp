@@ -39,7 +39,7 @@ TSignFileResult ReplaceFailure(const TReplaceError& Error) {
 }
 
 // The new signature, or the file's signature with the new one nested in it.
-TBuiltSignature Sign(const TSigningCopy& Copy, const TSignSettings& Settings, std::vector<std::uint8_t> FileDigest,
+TBuiltSignature Sign(const TSigningCopy& Copy, const TSignatureSettings& Settings, std::vector<std::uint8_t> FileDigest,
                      TSigningKey& Key) {
   TSignatureRequest Request{Copy.Kind,
                             Settings.Md,
@@ -60,7 +60,7 @@ TBuiltSignature Sign(const TSigningCopy& Copy, const TSignSettings& Settings, st
   return Primary;
 }
 
-TSignFileResult SignWritable(TFileReplacement& File, const TSignSettings& Settings, TSigningKey& Key) {
+TSignFileResult SignWritable(TFileReplacement& File, const TSignatureSettings& Settings, TSigningKey& Key) {
   File.CheckWritable();
   const int Copy = File.Temporary();
   const TSigningCopy Layout =
@@ -83,7 +83,7 @@ TSignFileResult SignWritable(TFileReplacement& File, const TSignSettings& Settin
 }
 }  // namespace
 
-TSignFileResult SignFile(const std::string& Path, const TSignSettings& Settings, TSigningKey& Key) {
+TSignFileResult SignFile(const std::string& Path, const TSignatureSettings& Settings, TSigningKey& Key) {
   TFileReplacement File;
   switch (File.Open(Path, false)) {
     case TFileReplacement::TOpenResult::Opened: break;
@@ -95,7 +95,7 @@ TSignFileResult SignFile(const std::string& Path, const TSignSettings& Settings,
   return SignOpenedFile(File, Settings, Key);
 }
 
-TSignFileResult SignOpenedFile(TFileReplacement& File, const TSignSettings& Settings, TSigningKey& Key) {
+TSignFileResult SignOpenedFile(TFileReplacement& File, const TSignatureSettings& Settings, TSigningKey& Key) {
   try {
     return SignWritable(File, Settings, Key);
   } catch (const TReplaceError& Error) {

@@ -10,7 +10,7 @@
 
 #include "authenticode/SigningKey.h"
 
-struct TSignSettings {
+struct TSignatureSettings {
   const EVP_MD* Md = nullptr;  // the file digest's algorithm
   std::string Description;     // empty: none
   std::string DescriptionUrl;  // empty: none
@@ -41,8 +41,8 @@ struct TSignFileResult {
   int Error = 0;        // for System: the errno
 };
 
-TSignFileResult SignFile(const std::string& Path, const TSignSettings& Settings, TSigningKey& Key);
+TSignFileResult SignFile(const std::string& Path, const TSignatureSettings& Settings, TSigningKey& Key);
 
 // The same for a file its caller has opened already.
 class TFileReplacement;
-TSignFileResult SignOpenedFile(TFileReplacement& File, const TSignSettings& Settings, TSigningKey& Key);
+TSignFileResult SignOpenedFile(TFileReplacement& File, const TSignatureSettings& Settings, TSigningKey& Key);
