@@ -165,7 +165,7 @@ TEST(KeyAgent, SignsAsTheKeyItselfDoes) {
   const std::string Ours = Folder.filePath("agent.exe").toStdString(), Theirs = Folder.filePath("direct.exe").toStdString();
   WriteBytes(Ours, BuildPe({}));
   WriteBytes(Theirs, BuildPe({}));
-  TSignSettings Settings;
+  TSignatureSettings Settings;
   Settings.Md = EVP_sha256();
   Settings.SigningTime = 1700000000;
   ASSERT_EQ(SignFile(Ours, Settings, *Lent).Message, "");

@@ -181,8 +181,8 @@ class Pkcs11KeyTest : public ::testing::Test {
     return Path;
   }
 
-  static TSignSettings Settings(std::vector<X509*> Extra = {}) {
-    TSignSettings Result;
+  static TSignatureSettings Settings(std::vector<X509*> Extra = {}) {
+    TSignatureSettings Result;
     Result.Md = EVP_sha256();
     Result.Description = "Token key";
     Result.SigningTime = SigningTime;
