@@ -39,9 +39,16 @@ TSignResult OpenFailure(const std::string& File, int Error) {
   return Failure("Unable to open " + File + ": " + std::strerror(Error));
 }
 
+TSignResult LockedFailure(const std::string& File) { return Failure("The file is locked by another process: " + File); }
+
+TSignResult InUseFailure(const std::string& File) {
+  return Failure("The file is being written by another process: " + File);
+}
+
 TSignResult ReplaceFailure(const std::string& File, const TReplaceError& Error) {
   switch (Error.Kind) {
-    case TReplaceError::TKind::Locked: return Failure("The file is locked by another process: " + File);
+    case TReplaceError::TKind::Locked: return LockedFailure(File);
+    case TReplaceError::TKind::InUse: return InUseFailure(File);
     case TReplaceError::TKind::NotWritable: return Failure("Access is denied: the file cannot be written: " + File);
     case TReplaceError::TKind::Changed:
       return Failure("The file was changed by another process while it was being signed, and is left as that "
@@ -265,7 +272,8 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
     case TFileReplacement::TOpenResult::NotRegular:
       if (S_ISDIR(Replacement.OriginalInfo().st_mode)) return Failure("The specified file is a folder: " + File);
       return Failure("The specified file is not a regular file: " + File);
-    case TFileReplacement::TOpenResult::Locked: return Failure("The file is locked by another process: " + File);
+    case TFileReplacement::TOpenResult::Locked: return LockedFailure(File);
+    case TFileReplacement::TOpenResult::InUse: return InUseFailure(File);
   }
   try {
     Replacement.CheckWritable();

@@ -13,6 +13,8 @@
 #include <random>
 #include <vector>
 
+#include "common/AccessAttributes.h"
+#include "common/ReadLease.h"
 #include "common/TextUtil.h"
 
 namespace {
@@ -22,6 +24,7 @@ std::string ErrorText(TReplaceError::TKind Kind, int Error) {
   switch (Kind) {
     case TReplaceError::TKind::Locked: return "The file is locked by another process";
     case TReplaceError::TKind::Changed: return "The file was changed by another process meanwhile";
+    case TReplaceError::TKind::InUse: return "The file is being written by another process";
     case TReplaceError::TKind::NotWritable:
     case TReplaceError::TKind::System: break;
   }
@@ -119,6 +122,9 @@ bool LinkAsNew(const std::string& From, const std::string& To) {
   return false;
 }
 
+// A name the open file Fd can be linked from.
+std::string DescriptorPath(int Fd) { return "/proc/self/fd/" + std::to_string(Fd); }
+
 void Flush(int Fd) {
   if (::fsync(Fd) != 0) FailSystem(errno);
 }
@@ -179,6 +185,7 @@ TFileReplacement::TOpenResult TFileReplacement::Open(const std::string& Path, bo
     if (errno == EAGAIN || errno == EACCES) return TOpenResult::Locked;
   }
   if (OthersHoldLocks(OriginalFd)) return TOpenResult::Locked;
+  if (TReadLease(OriginalFd).Writers() == TWriters::Some) return TOpenResult::InUse;
   return TOpenResult::Opened;
 }
 
@@ -213,63 +220,97 @@ void TFileReplacement::CheckUnchanged() const {
   if (OthersHoldLocks(OriginalFd)) Fail(TReplaceError::TKind::Locked);
 }
 
-// Gives the new file the original's owner, group and permission bits; false when the owner or
-// group could not be given.
-bool TFileReplacement::TakeOverOwnerAndMode() {
+// Gives the new file the original's owner, group, access ACL, user attributes and exact
+// permission bits; false when any of them could not be given.
+bool TFileReplacement::TakeOverAccess() {
   if (OriginalFd < 0) {
     if (::fchmod(TemporaryFd, 0644 & ~CurrentUmask()) != 0) FailSystem(errno);
     return true;
   }
-  bool Kept = true;
   if (Info.st_uid != ::geteuid() || Info.st_gid != ::getegid()) {
     if (::fchown(TemporaryFd, Info.st_uid, Info.st_gid) != 0) {
       // Not allowed to give the file away; the group may still be one of ours.
-      Kept = false;
-      if (Info.st_uid == ::geteuid()) Kept = ::fchown(TemporaryFd, static_cast<uid_t>(-1), Info.st_gid) == 0;
+      if (Info.st_uid != ::geteuid() || ::fchown(TemporaryFd, static_cast<uid_t>(-1), Info.st_gid) != 0)
+        return false;
     }
   }
-  // After the owner: a change of owner clears the set-id bits.
+  // After the owner: a change of owner clears the set-id bits. The ACL before the bits: setting it
+  // sets the bits it covers, which then get the very same values.
+  const bool AttributesKept = CopyAccessAttributes(OriginalFd, TemporaryFd);
   if (::fchmod(TemporaryFd, Info.st_mode & 07777) != 0) FailSystem(errno);
-  return Kept;
+  // The system may drop a set-group-id bit the user is not entitled to.
+  struct stat New {};
+  if (::fstat(TemporaryFd, &New) != 0) FailSystem(errno);
+  return AttributesKept && (New.st_mode & 07777) == (Info.st_mode & 07777);
 }
 
 void TFileReplacement::Commit() {
   Temporary();
-  const bool OwnerKept = TakeOverOwnerAndMode();
+  const bool AccessKept = TakeOverAccess();
   Flush(TemporaryFd);
+  if (OriginalFd < 0) {
+    LinkIn(nullptr);
+    return;
+  }
+  // Held from before the last check to the end, so that nobody can start writing to the original
+  // unnoticed.
+  TReadLease Lease(OriginalFd);
   CheckUnchanged();
-  if (OriginalFd >= 0 && (Info.st_nlink > 1 || !OwnerKept))
+  if (Lease.Writers() == TWriters::Some) Fail(TReplaceError::TKind::InUse);
+  if (Info.st_nlink > 1 || !AccessKept) {
+    Lease.Release();  // our own writing would break it
     RewriteInPlace();
-  else
-    LinkIn();
+  } else {
+    LinkIn(&Lease);
+  }
 }
 
-void TFileReplacement::LinkIn() {
-  const std::string Self = "/proc/self/fd/" + std::to_string(TemporaryFd);
+// An unnamed file gets a name only for the moment it is put in place.
+void TFileReplacement::NameTemporary() {
+  if (!TemporaryName.empty()) return;
+  const std::string Self = DescriptorPath(TemporaryFd);
+  for (int Attempt = 0;; ++Attempt) {
+    std::string Name = Folder + "/.quillory-new-" + RandomSuffix();
+    if (::linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      TemporaryName = std::move(Name);
+      return;
+    }
+    if (errno != EEXIST || Attempt == 16) FailSystem(errno);
+  }
+}
+
+// The new file and the original trade names, so that the original can get its name back should
+// someone open it for writing at that moment (which breaks the lease): their writes must reach a
+// file with a name. Lease is null for a file still to be made.
+void TFileReplacement::LinkIn(const TReadLease* Lease) {
   // A file that was not there when it was opened must not take the place of one that another
   // process made meanwhile.
+  const std::string Self = DescriptorPath(TemporaryFd);
   if (OriginalFd < 0 && LinkAsNew(TemporaryName.empty() ? Self : TemporaryName, TargetPath)) {
     if (!TemporaryName.empty()) ::unlink(TemporaryName.c_str());
     TemporaryName.clear();
     return;
   }
-  if (!TemporaryName.empty()) {
-    if (::rename(TemporaryName.c_str(), TargetPath.c_str()) != 0) FailSystem(errno);
-    TemporaryName.clear();
-    return;
+  NameTemporary();
+  if (Lease != nullptr) {
+    if (::renameat2(AT_FDCWD, TemporaryName.c_str(), AT_FDCWD, TargetPath.c_str(), RENAME_EXCHANGE) == 0) {
+      if (Lease->Broken()) {
+        if (::renameat2(AT_FDCWD, TemporaryName.c_str(), AT_FDCWD, TargetPath.c_str(), RENAME_EXCHANGE) != 0) {
+          TemporaryName.clear();  // the original is under it now, and stays
+          FailSystem(errno);
+        }
+        Fail(TReplaceError::TKind::InUse);
+      }
+      ::unlink(TemporaryName.c_str());  // the original
+      TemporaryName.clear();
+      return;
+    }
+    // A file system that cannot trade names: the rename below.
+    if (errno != EINVAL && errno != ENOSYS) FailSystem(errno);
+    if (Lease->Broken()) Fail(TReplaceError::TKind::InUse);
   }
-  // An unnamed file gets a name only for the moment between the link and the rename.
-  std::string Name;
-  for (int Attempt = 0;; ++Attempt) {
-    Name = Folder + "/.quillory-new-" + RandomSuffix();
-    if (::linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
-    if (errno != EEXIST || Attempt == 16) FailSystem(errno);
-  }
-  if (::rename(Name.c_str(), TargetPath.c_str()) != 0) {
-    const int Error = errno;
-    ::unlink(Name.c_str());
-    FailSystem(Error);
-  }
+  if (::rename(TemporaryName.c_str(), TargetPath.c_str()) != 0) FailSystem(errno);
+  TemporaryName.clear();
 }
 
 // The original's inode keeps its links, owner and group; its old content is kept aside first so
@@ -330,6 +371,7 @@ void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> 
     case TFileReplacement::TOpenResult::Created: break;
     case TFileReplacement::TOpenResult::NotRegular: FailSystem(EISDIR);
     case TFileReplacement::TOpenResult::Locked: Fail(TReplaceError::TKind::Locked);
+    case TFileReplacement::TOpenResult::InUse: Fail(TReplaceError::TKind::InUse);
     case TFileReplacement::TOpenResult::Failed: FailSystem(errno);
   }
   CommitContent(Replacement, Bytes);

@@ -5,10 +5,12 @@
 // lockf writer can start meanwhile); its content is read by position, so that nothing another
 // process does to it can fault this one. The new content goes to an unnamed temporary file in the
 // same folder that is linked in only once it is finished and flushed, so that a crash leaves
-// nothing behind. A file with several hard links, or whose owner or group the new file cannot take
-// over, is rewritten in place from the finished copy instead. A file changed meanwhile (its size,
+// nothing behind; it takes over the original's owner, group, permission bits, access ACL and user
+// attributes. A file with several hard links, or whose access the new file cannot take over, is
+// rewritten in place from the finished copy instead. A file changed meanwhile (its size,
 // modification time or identity) is not replaced, nor is a file another process made under the
-// name of one that was not there yet: the other writer's content stays.
+// name of one that was not there yet: the other writer's content stays. Nor is a file another
+// process has open for writing: its later writes would go to a file without a name.
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -16,12 +18,15 @@
 #include <stdexcept>
 #include <string>
 
+class TReadLease;
+
 class TReplaceError : public std::runtime_error {
  public:
   enum class TKind {
     Locked,       // another process holds a lock on the file
     NotWritable,  // the user may not write it, or it has no write permission bit at all
     Changed,      // another process changed or replaced the file during the work
+    InUse,        // another process has the file open for writing
     System        // a system call failed; Error holds its errno
   };
   TReplaceError(TKind Kind, int Error);
@@ -36,6 +41,7 @@ class TFileReplacement {
     Created,     // there is no such file yet; committing makes it
     NotRegular,  // a folder, a pipe, a device
     Locked,
+    InUse,       // another process has it open for writing
     Failed       // errno tells why
   };
 
@@ -65,8 +71,9 @@ class TFileReplacement {
 
  private:
   void CheckUnchanged() const;
-  bool TakeOverOwnerAndMode();
-  void LinkIn();
+  bool TakeOverAccess();
+  void NameTemporary();
+  void LinkIn(const TReadLease* Lease);
   void RewriteInPlace();
 
   std::string TargetPath;
@@ -74,7 +81,7 @@ class TFileReplacement {
   int OriginalFd = -1;
   struct stat Info {};
   int TemporaryFd = -1;
-  std::string TemporaryName;  // only when the folder's file system has no unnamed files
+  std::string TemporaryName;  // the temporary file's name, once it has one
 };
 
 // Copies Length bytes from one descriptor to another, at the given positions, in the kernel

@@ -20,6 +20,7 @@
 namespace {
 constexpr const char* OpenFailed = DISPLAYED_TEXT("StripSignature", "打开文件失败");
 constexpr const char* CutFailed = DISPLAYED_TEXT("StripSignature", "修改签名失败");
+constexpr const char* BeingWritten = DISPLAYED_TEXT("StripSignature", "文件正被其他程序写入");
 
 std::string FullPath(const std::string& Path) {
   std::error_code Ignored;
@@ -40,6 +41,7 @@ const char* Refusal(TFileReplacement& File, const std::string& Path, TSignedCont
     case TFileReplacement::TOpenResult::NotRegular:
     case TFileReplacement::TOpenResult::Locked:
     case TFileReplacement::TOpenResult::Failed: return OpenFailed;
+    case TFileReplacement::TOpenResult::InUse: return BeingWritten;
   }
   const auto Size = static_cast<std::uint64_t>(File.OriginalInfo().st_size);
   if (Size == 0) return DISPLAYED_TEXT("StripSignature", "创建映射失败");
@@ -131,6 +133,7 @@ bool StripSignature(const std::string& Path, std::string& ErrorText) {
     switch (Error.Kind) {
       case TReplaceError::TKind::Locked: ErrorText = OpenFailed; return false;
       case TReplaceError::TKind::Changed: ErrorText = CutFailed; return false;
+      case TReplaceError::TKind::InUse: ErrorText = BeingWritten; return false;
       case TReplaceError::TKind::NotWritable:
       case TReplaceError::TKind::System: ThrowCannotCreate(Path, std::strerror(Error.Error));
     }
