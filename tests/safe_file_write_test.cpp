@@ -7,9 +7,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "common/SafeFileWrite.h"
+#include "support/FileAccess.h"
 #include "support/PeFixtures.h"
 
 namespace {
@@ -135,5 +137,77 @@ TEST(FileReplacement, LockTakenDuringTheWorkIsRespected) {
   ExpectRefusal(Replacement, TReplaceError::TKind::Locked);
   ::close(Fd);
   EXPECT_EQ(ReadBytes(Path), Bytes("original"));
+}
+
+ino_t InodeOf(const std::string& Path) {
+  struct stat Info {};
+  EXPECT_EQ(::stat(Path.c_str(), &Info), 0);
+  return Info.st_ino;
+}
+
+TEST(FileReplacement, ReplacementKeepsTheAclUserAttributesAndExactMode) {
+  QTemporaryDir Folder;
+  const std::string Path = Folder.filePath("program.exe").toStdString();
+  WriteBytes(Path, Bytes("original"));
+  ASSERT_EQ(::chmod(Path.c_str(), 02750), 0);
+  // The named user's rwx raises the mask, which the permission bits show as the group's: a copy
+  // of the bits alone would give the group write access.
+  ASSERT_TRUE(SetFacl(Path, {"-m", "user:4243:rwx,group::r-x"}));
+  ASSERT_EQ(::setxattr(Path.c_str(), "user.origin", "build 42", 8, 0), 0);
+  ASSERT_EQ(::setxattr(Path.c_str(), "user.empty", "", 0, 0), 0);
+  const TFileAccess Before = AccessOf(Path);
+  ASSERT_EQ(Before.Mode, 02770u);
+  const ino_t Inode = InodeOf(Path);
+
+  WriteFileAtomically(Path, Bytes("new content"));
+  EXPECT_EQ(ReadBytes(Path), Bytes("new content"));
+  EXPECT_NE(InodeOf(Path), Inode) << "replaced by a new file, not rewritten in place";
+  EXPECT_EQ(AccessOf(Path), Before);
+  EXPECT_EQ(EntriesOf(Folder), QStringList{"program.exe"});
+}
+
+TEST(FileReplacement, FileWithoutAclGainsNoneFromItsFolder) {
+  QTemporaryDir Folder;
+  const std::string Path = Folder.filePath("program.exe").toStdString();
+  WriteBytes(Path, Bytes("original"));
+  ASSERT_EQ(::chmod(Path.c_str(), 0640), 0);
+  ASSERT_TRUE(SetFacl(Folder.path().toStdString(), {"-d", "-m", "user:4243:rwx"}));
+  ASSERT_FALSE(HasAccessAcl(Path));
+
+  WriteFileAtomically(Path, Bytes("new content"));
+  EXPECT_FALSE(HasAccessAcl(Path)) << AccessOf(Path).Acl;
+  EXPECT_EQ(ModeOf(Path), 0640u);
+}
+
+TEST(FileReplacement, FileOpenForWritingElsewhereIsLeftToItsWriter) {
+  QTemporaryDir Folder;
+  const std::string Path = Folder.filePath("log.exe").toStdString();
+  WriteBytes(Path, Bytes("original\n"));
+  {
+    // Opened for writing before the work: refused at once.
+    const int Writer = ::open(Path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(Writer, 0);
+    TFileReplacement Replacement;
+    EXPECT_EQ(Replacement.Open(Path, false), TFileReplacement::TOpenResult::InUse);
+    EXPECT_THROW(WriteFileAtomically(Path, Bytes("ours")), TReplaceError);
+    ::close(Writer);
+  }
+  {
+    // Opened during the work and not written to yet: refused at the end, and what it writes
+    // afterwards reaches the file.
+    TFileReplacement Replacement;
+    Begin(Replacement, Path, "ours");
+    const int Writer = ::open(Path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(Writer, 0);
+    ExpectRefusal(Replacement, TReplaceError::TKind::InUse);
+    ASSERT_EQ(::write(Writer, "later\n", 6), 6);
+    ::close(Writer);
+  }
+  EXPECT_EQ(ReadBytes(Path), Bytes("original\nlater\n"));
+  EXPECT_EQ(EntriesOf(Folder), QStringList{"log.exe"});
+
+  // Once the writer has closed it, the file is replaced.
+  WriteFileAtomically(Path, Bytes("ours"));
+  EXPECT_EQ(ReadBytes(Path), Bytes("ours"));
 }
 }  // namespace

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,7 +21,9 @@
 
 #include "common/WindowsCommandLine.h"
 #include "common/uPubFunc.h"
+#include "support/AppendingWriter.h"
 #include "support/CabFixtures.h"
+#include "support/FileAccess.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
@@ -326,6 +329,39 @@ TEST_F(SignToolTest, KeepsPermissionsAndLinks) {
   EXPECT_EQ(Info.st_mode & 07777, 0751u);
   EXPECT_TRUE(std::filesystem::is_symlink(Link));
   ExpectSignedAndTimestamped(File);
+}
+
+TEST_F(SignToolTest, KeepsTheAclAndUserAttributes) {
+  TimestampServer Server;
+  const std::string File = WriteProgram("shared.exe");
+  ASSERT_EQ(::chmod(File.c_str(), 0750), 0);
+  // A named user with rwx raises the mask, and so the group's permission bits, to rwx; the group
+  // itself may only read and run the program.
+  ASSERT_TRUE(SetFacl(File, {"-m", "user:4243:rwx,group::r-x"}));
+  ASSERT_EQ(::setxattr(File.c_str(), "user.origin", "nightly build", 13, 0), 0);
+  const TFileAccess Before = AccessOf(File);
+
+  std::string ErrorText;
+  ASSERT_TRUE(RunAndCapture(SignCommand(File, Server.Url()), ErrorText)) << ErrorText;
+  ExpectSignedAndTimestamped(File);
+  EXPECT_EQ(AccessOf(File), Before);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"shared.exe"});
+}
+
+TEST_F(SignToolTest, FileAnotherProgramIsWritingIsLeftToIt) {
+  TimestampServer Server;
+  const std::string File = WriteProgram("growing.exe");
+  const auto Original = ReadBytes(File);
+  TAppendingWriter Writer(File);
+  Writer.WaitForRecord(1);
+  std::string ErrorText;
+  EXPECT_FALSE(RunAndCapture(SignCommand(File, Server.Url()), ErrorText));
+  EXPECT_EQ(ErrorText.substr(0, ErrorText.find('\n')),
+            "SignTool Error: The file is being written by another process: " + File);
+  Writer.WaitForRecord(Writer.RecordsWritten() + 1);
+  Writer.Stop();
+  EXPECT_TRUE(Writer.KeptEveryRecord(ReadBytes(File), Original));
+  EXPECT_EQ(Entries(), std::vector<std::string>{"growing.exe"});
 }
 
 TEST_F(SignToolTest, CommandLineHandling) {

@@ -19,9 +19,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "common/uPubFunc.h"
+#include "support/AppendingWriter.h"
+#include "support/FileAccess.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 
@@ -454,6 +457,32 @@ TEST_F(StripSignatureTest, FileLockedByAnotherProgramIsLeftAlone) {
   }
   std::string ErrorText;
   EXPECT_TRUE(StripSignature(Path, ErrorText)) << ErrorText;
+}
+
+TEST_F(StripSignatureTest, KeepsTheAclAndUserAttributes) {
+  const std::string Path = WriteSigned("shared.dll", {TPeKind::Dll32, 0, false});
+  ASSERT_EQ(::chmod(Path.c_str(), 0640), 0);
+  ASSERT_TRUE(SetFacl(Path, {"-m", "user:4243:rw-,group::r--"}));
+  ASSERT_EQ(::setxattr(Path.c_str(), "user.checksum", "\x01\x00\xff", 3, 0), 0);
+  const TFileAccess Before = AccessOf(Path);
+  ASSERT_EQ(Before.Mode, 0660u);
+  std::string ErrorText;
+  ASSERT_TRUE(StripSignature(Path, ErrorText)) << ErrorText;
+  EXPECT_FALSE(OsslVerify(Path).HasSignature);
+  EXPECT_EQ(AccessOf(Path), Before);
+}
+
+TEST_F(StripSignatureTest, FileAnotherProgramIsWritingIsLeftToIt) {
+  const std::string Path = WriteSigned("growing.exe", {});
+  const TBytes Original = ReadBytes(Path);
+  TAppendingWriter Writer(Path);
+  Writer.WaitForRecord(1);
+  std::string ErrorText;
+  EXPECT_FALSE(StripSignature(Path, ErrorText));
+  EXPECT_EQ(ErrorText, "文件正被其他程序写入");
+  Writer.WaitForRecord(Writer.RecordsWritten() + 1);
+  Writer.Stop();
+  EXPECT_TRUE(Writer.KeptEveryRecord(ReadBytes(Path), Original));
 }
 
 TEST_F(StripSignatureTest, HardLinkedFileStaysOneFileUnderEveryName) {

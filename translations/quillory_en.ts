@@ -76,6 +76,10 @@
         <source>修改签名失败</source>
         <translation>Cannot remove the signature</translation>
     </message>
+    <message>
+        <source>文件正被其他程序写入</source>
+        <translation>The file is being written by another program</translation>
+    </message>
 </context>
 <context>
     <name>TFileListModel</name>

@@ -128,6 +128,15 @@ std::string DescriptorPath(int Fd) { return "/proc/self/fd/" + std::to_string(Fd
 void Flush(int Fd) {
   if (::fsync(Fd) != 0) FailSystem(errno);
 }
+
+// 0, or the errno of the failure.
+int FlushFolder(const std::string& Folder) {
+  const int Fd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Fd < 0) return errno;
+  const int Error = ::fsync(Fd) == 0 ? 0 : errno;
+  ::close(Fd);
+  return Error;
+}
 }  // namespace
 
 bool IsReadOnlyFile(const std::string& Path) {
@@ -294,11 +303,15 @@ void TFileReplacement::LinkIn(const TReadLease* Lease) {
   NameTemporary();
   if (Lease != nullptr) {
     if (::renameat2(AT_FDCWD, TemporaryName.c_str(), AT_FDCWD, TargetPath.c_str(), RENAME_EXCHANGE) == 0) {
-      if (Lease->Broken()) {
+      // The trade is made durable before the lease is looked at, which also gives an open that
+      // found the original under its name just before the trade the time to reach the lease.
+      const int FlushError = FlushFolder(Folder);
+      if (FlushError != 0 || Lease->Broken()) {
         if (::renameat2(AT_FDCWD, TemporaryName.c_str(), AT_FDCWD, TargetPath.c_str(), RENAME_EXCHANGE) != 0) {
           TemporaryName.clear();  // the original is under it now, and stays
           FailSystem(errno);
         }
+        if (FlushError != 0) FailSystem(FlushError);
         Fail(TReplaceError::TKind::InUse);
       }
       ::unlink(TemporaryName.c_str());  // the original
