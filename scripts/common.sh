@@ -14,7 +14,7 @@ PACKAGES=(
   libengine-pkcs11-openssl p11-kit p11-kit-modules libp11-dev libp11-kit-dev softhsm2 opensc
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick fonts-wqy-zenhei
-  gnutls-bin
+  gnutls-bin acl
   lintian desktop-file-utils appstream
 )
 
