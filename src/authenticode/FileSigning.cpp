@@ -25,9 +25,14 @@ TSignFileResult CopyFailure(TCopyFault Fault) {
   return {};
 }
 
+TSignFileResult BeingWritten() {
+  return Failed(TSignFailure::InUse, "The file is being written by another process.");
+}
+
 TSignFileResult ReplaceFailure(const TReplaceError& Error) {
   switch (Error.Kind) {
     case TReplaceError::TKind::Locked: return Failed(TSignFailure::Locked, "The file is locked by another process.");
+    case TReplaceError::TKind::InUse: return BeingWritten();
     case TReplaceError::TKind::NotWritable:
       return Failed(TSignFailure::NotWritable, "The file is read-only or may not be written.");
     case TReplaceError::TKind::Changed:
@@ -88,6 +93,7 @@ TSignFileResult SignFile(const std::string& Path, const TSignatureSettings& Sett
   switch (File.Open(Path, false)) {
     case TFileReplacement::TOpenResult::Opened: break;
     case TFileReplacement::TOpenResult::Locked: return Failed(TSignFailure::Locked, "The file is locked by another process.");
+    case TFileReplacement::TOpenResult::InUse: return BeingWritten();
     case TFileReplacement::TOpenResult::Created:
     case TFileReplacement::TOpenResult::NotRegular:
     case TFileReplacement::TOpenResult::Failed: return Failed(TSignFailure::CannotOpen, "The file cannot be opened.");

@@ -26,6 +26,7 @@ enum class TSignFailure {
   None,
   CannotOpen,        // missing, no regular file, or unreadable
   Locked,            // another process holds a lock on it
+  InUse,             // another process has it open for writing
   NotWritable,       // read-only, or the user may not write it
   NotSignable,       // neither a PE image nor a cabinet that can carry a signature
   DamagedSignature,  // its signature area cannot be taken apart safely

@@ -82,6 +82,7 @@ void THistoryStore::Save() {
       case TFileReplacement::TOpenResult::Opened:
       case TFileReplacement::TOpenResult::Created: break;
       case TFileReplacement::TOpenResult::Locked:
+      case TFileReplacement::TOpenResult::InUse:
         if (MayWait()) continue;
         throw std::runtime_error(Failure);
       case TFileReplacement::TOpenResult::NotRegular:
@@ -98,7 +99,8 @@ void THistoryStore::Save() {
       CommitContent(Replacement, {reinterpret_cast<const std::uint8_t*>(Content.data()), Content.size()});
     } catch (const TReplaceError& Error) {
       // Replaced or locked by a program that does not wait for this lock: once more from its content.
-      const bool Raced = Error.Kind == TReplaceError::TKind::Changed || Error.Kind == TReplaceError::TKind::Locked;
+      const bool Raced = Error.Kind == TReplaceError::TKind::Changed || Error.Kind == TReplaceError::TKind::Locked ||
+                         Error.Kind == TReplaceError::TKind::InUse;
       if (Raced && MayWait()) continue;
       throw std::runtime_error(Failure);
     } catch (const std::exception&) {
