@@ -106,4 +106,17 @@ TEST(ClassifySignRun, CleanWarningAndFailure) {
     EXPECT_FALSE(Outcome.Succeeded);
   }
 }
+
+TEST(ClassifySignRun, ATokenRefusingThePinIsToldOnlyByALineOfItsOwn) {
+  const std::string Wrong = "SignTool Error: The card cannot be accessed because the wrong PIN was presented.";
+  const std::string Locked =
+      "SignTool Error: The card cannot be accessed because the maximum number of PIN entry attempts has been reached.";
+  EXPECT_EQ(ClassifySignRun(false, Wrong + "\n").PinRefusal, TPinRefusal::Wrong);
+  EXPECT_EQ(ClassifySignRun(false, "SignTool Error: first\r\n" + Locked + "\r\n").PinRefusal, TPinRefusal::Locked);
+  for (const std::string& Other :
+       {std::string("SignTool Error: The specified PFX password is not correct.\n"),
+        "SignTool Error: An error occurred while attempting to sign: /tmp/" + Wrong + "\n",
+        "SignTool Warning: " + Wrong.substr(16) + "\n", Wrong.substr(0, Wrong.size() - 1)})
+    EXPECT_EQ(ClassifySignRun(false, Other).PinRefusal, TPinRefusal::None) << Other;
+}
 }  // namespace

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -661,6 +662,50 @@ TEST_F(ParallelSigningBatch, AServerThatIsDownWarnsOnEveryRowAfterItsRetries) {
   for (const auto& [Id, File] : Refused) EXPECT_EQ(Row(Id).Status, fsWarning) << InfoOf(Id);
   EXPECT_EQ(Failing.RequestCount(), 2 * 4);
   EXPECT_EQ(Prompts.Texts(), (std::vector<std::string>{Summary(4, 4, 0, 4), Summary(2, 2, 0, 2)}));
+}
+
+TEST_F(ParallelSigningBatch, AWrongPinIsPresentedOnceAndTheRowsNotBegunFail) {
+  // OpenSC's spy in front of the token counts the logins of every signtool.exe and its children.
+  const std::string CallLog = Path("pkcs11-calls.log");
+  qputenv("PKCS11SPY", QByteArray::fromStdString(SoftToken().Module));
+  qputenv("PKCS11SPY_OUTPUT", QByteArray::fromStdString(CallLog));
+  const auto Unset = qScopeGuard([] {
+    qunsetenv("PKCS11SPY");
+    qunsetenv("PKCS11SPY_OUTPUT");
+  });
+  SetParallelism("8");
+  const auto Rows = ListFiles(10);
+  const std::vector<std::uint8_t> Unsigned = ReadBytes(Rows[0].second);
+  TypeSettings(SoftToken().EcKeyUri + "?module-path=" + Pkcs11SpyModule(), "1111 2222", RejectingTimestamp);
+  RunBatch();
+
+  const std::string Calls = ReadText(CallLog);
+  std::size_t Logins = 0;
+  for (std::size_t At = Calls.find(": C_Login\n"); At != std::string::npos; At = Calls.find(": C_Login\n", At + 1))
+    ++Logins;
+  EXPECT_EQ(Logins, 1u);
+  // The eight begun at once end with the tool's message, the two after them with the window's.
+  const std::string Stopped = "令牌拒绝了PIN码，本批不再用该密钥签名文件";
+  for (std::size_t I = 0; I < Rows.size(); ++I) {
+    const auto& [Id, File] = Rows[I];
+    EXPECT_EQ(Row(Id).Status, fsFailed) << I;
+    if (I < 8) {
+      EXPECT_NE(InfoOf(Id).find("SignTool Error: The card cannot be accessed because the wrong PIN was presented."),
+                std::string::npos)
+          << I << ": " << InfoOf(Id);
+    } else {
+      EXPECT_EQ(InfoOf(Id), Stopped) << I;
+    }
+    EXPECT_EQ(ReadBytes(File), Unsigned) << I;
+  }
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(10, 0, 10) + "\n" + Stopped});
+
+  // The next batch begins afresh and, with the right PIN, signs.
+  Files->RemoveRowsAt({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+  const auto Again = ListFiles(2);
+  TypeSettings(SoftToken().EcKeyUri, SoftToken().Pin, RejectingTimestamp);
+  RunBatch();
+  EXPECT_EQ(Prompts.Last().Text, Summary(2, 2, 0));
 }
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -8,13 +8,19 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/Osslsigncode.h"
@@ -30,6 +36,49 @@ std::string SignTool() { return QCoreApplication::applicationDirPath().toStdStri
 std::string Slurp(const std::string& Path) {
   std::ifstream Stream(Path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(Stream), {});
+}
+
+// Sets an environment variable, which the programs started meanwhile inherit, until the end of
+// the scope.
+[[nodiscard]] auto ScopedEnvironment(const char* Name, const QString& Value) {
+  const bool WasSet = qEnvironmentVariableIsSet(Name);
+  const QByteArray Previous = qgetenv(Name);
+  qputenv(Name, Value.toUtf8());
+  return qScopeGuard([=] {
+    if (WasSet)
+      qputenv(Name, Previous);
+    else
+      qunsetenv(Name);
+  });
+}
+
+// Runs a command as the unprivileged user nobody.
+const QStringList AsNobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
+TProcessResult RunAsNobody(const std::vector<std::string>& Command) {
+  std::vector<std::string> Arguments;
+  for (const QString& Option : AsNobody) Arguments.push_back(Option.toStdString());
+  Arguments.insert(Arguments.end(), Command.begin(), Command.end());
+  return RunProcess("setpriv", Arguments);
+}
+
+// Whether some process holds a flock on the file at Path.
+bool IsLocked(const std::string& Path) {
+  const int Fd = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (Fd < 0) return false;
+  const bool Locked = ::flock(Fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(Fd);
+  return Locked;
+}
+
+// Has nobody hold a flock on Path (made if need be) until Holder is ended: one process, which
+// leaves nothing behind when it is killed.
+void HoldAsNobody(QProcess& Holder, const std::string& Path) {
+  Holder.start("setpriv", AsNobody + QStringList{"sh", "-c", "exec 9>>\"$1\" && flock 9 && exec sleep 600", "sh",
+                                                 QString::fromStdString(Path)});
+  ASSERT_TRUE(Holder.waitForStarted());
+  const QDeadlineTimer Limit(20000);
+  while (!IsLocked(Path) && !Limit.hasExpired()) QTest::qWait(10);
+  ASSERT_TRUE(IsLocked(Path)) << Path;
 }
 
 class SignToolTokenTest : public ::testing::Test {
@@ -56,7 +105,9 @@ class SignToolTokenTest : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(SignToolTokenTest, EveryWayOfNamingTheKeySignsAndVerifies) {
+TEST_F(SignToolTokenTest, EveryWayOfNamingTheKeySignsAndVerifiesUnderOneLock) {
+  QTemporaryDir Runtime;
+  const auto PrivateFolder = ScopedEnvironment("XDG_RUNTIME_DIR", Runtime.path());
   const TSoftToken& Token = SoftToken();
   const TTestPki& Pki = TestPki();
   std::string Sha1WithBlanks;
@@ -86,6 +137,9 @@ TEST_F(SignToolTokenTest, EveryWayOfNamingTheKeySignsAndVerifies) {
     EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << Form.Name << "\n" << Verify.Output;
     EXPECT_NE(Verify.Output.find("CN=" + Form.Signer + "\n"), std::string::npos) << Form.Name << "\n" << Verify.Output;
   }
+  // By label, serial number or none, through p11-kit's proxy or the token's own module: one
+  // token, one lock.
+  EXPECT_EQ(QDir(Runtime.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 1);
 }
 
 TEST_F(SignToolTokenTest, EachKindOfTokenProblemHasItsOwnErrorAndLeavesTheFileAlone) {
@@ -111,7 +165,8 @@ TEST_F(SignToolTokenTest, EachKindOfTokenProblemHasItsOwnErrorAndLeavesTheFileAl
       {"unknown-name", {"/n", "Nobody", "/p", Token.Pin}, "No certificates were found that met all the given criteria."},
       {"missing-key", {"/kc", "pkcs11:token=Quillory%20Test%20Token;id=%09", "/f", TestPki().SignerCertPath, "/p",
                        Token.Pin},
-       "The private key was not found on the token: pkcs11:token=Quillory%20Test%20Token;id=%09;type=private"}};
+       "The private key was not found on the token: pkcs11:token=Quillory%20Test%20Token;id=%09;serial=" +
+           Token.Serial + ";type=private"}};
   for (const TCase& Case : Cases) {
     std::string File;
     const TProcessResult Result = Sign(std::string(Case.Name) + ".exe", Case.Options, File);
@@ -230,4 +285,107 @@ TEST_F(SignToolTokenTest, AWaitForATokenAnotherProcessHoldsEndsWhenTheRunIsInter
   EXPECT_EQ(Waiting.exitStatus(), QProcess::CrashExit);
   EXPECT_EQ(ReadBytes(File), Original);
   for (const int Fd : Held) ::close(Fd);
+}
+
+TEST_F(SignToolTokenTest, AnotherUsersFilesWhereTheLocksAreOrWereNeitherBlockNorStallSigning) {
+  const TSoftToken& Token = SoftToken();
+  const std::string SerialUri = "pkcs11:serial=" + Token.Serial + ";id=%01";
+  QTemporaryDir Shared;
+  ASSERT_EQ(::chmod(QFile::encodeName(Shared.path()).constData(), 01777), 0);
+  const std::string SharedPath = Shared.path().toStdString();
+  // A runtime folder every user may write to is no private folder.
+  const auto Runtime = ScopedEnvironment("XDG_RUNTIME_DIR", Shared.path());
+  const auto Temporary = ScopedEnvironment("TMPDIR", Shared.path());
+
+  // Where the locks used to be: in $XDG_RUNTIME_DIR (or /tmp), named by a hash of the token as
+  // the URI named it. A named pipe there kept the open waiting for ever, a lock held there
+  // stalled signing until the run's time limit.
+  const auto FormerLock = [&SharedPath](const std::string& Token) {
+    std::uint64_t Hash = 14695981039346656037ull;
+    for (unsigned char C : Token) Hash = (Hash ^ C) * 1099511628211ull;
+    char Name[64];
+    std::snprintf(Name, sizeof(Name), "/quillory-token-%016llx.lock", static_cast<unsigned long long>(Hash));
+    return SharedPath + Name;
+  };
+  ASSERT_EQ(RunAsNobody({"mkfifo", FormerLock("token:" + Token.Label)}).ExitCode, 0);
+  QProcess FormerHolder;
+  ASSERT_NO_FATAL_FAILURE(HoldAsNobody(FormerHolder, FormerLock("serial:" + Token.Serial)));
+  for (const std::string& Uri : {Token.RsaKeyUri, SerialUri}) {
+    std::string File;
+    const TProcessResult Result = Sign("former.exe", {"/kc", Uri, "/p", Token.Pin}, File);
+    EXPECT_EQ(Result.ExitCode, 0) << Uri << ": " << Result.Err;
+    EXPECT_TRUE(OsslVerify(File).SignatureOk) << Uri;
+  }
+  const std::string Folder = SharedPath + "/quillory-" + std::to_string(::geteuid());
+  const QStringList Locks = QDir(QString::fromStdString(Folder)).entryList(QDir::Files);
+  ASSERT_EQ(Locks.size(), 1);
+  const std::string LockName = Locks.front().toStdString();
+
+  // Where they are now without a private runtime folder, taken by another user first.
+  QTemporaryDir OwnFolder;
+  struct TTrap {
+    const char* Name;
+    std::vector<std::vector<std::string>> Commands;
+    bool HoldsLock;
+  };
+  const std::vector<TTrap> Traps{
+      {"pipe", {{"mkfifo", Folder}}, false},
+      {"pipe-inside", {{"mkdir", "-m", "0777", Folder}, {"mkfifo", Folder + "/" + LockName}}, false},
+      {"lock-inside", {{"mkdir", "-m", "0777", Folder}}, true},
+      {"link", {{"ln", "-s", OwnFolder.path().toStdString(), Folder}}, false}};
+  const std::string Refusal = "SignTool Error: The folder for the token locks, " + Folder +
+                              ", is not a folder of this user that no one else may enter; another user may have made "
+                              "it. Set XDG_RUNTIME_DIR to a private folder to sign with a token.\n";
+  for (const TTrap& Trap : Traps) {
+    std::filesystem::remove_all(Folder);
+    for (const std::vector<std::string>& Command : Trap.Commands) ASSERT_EQ(RunAsNobody(Command).ExitCode, 0);
+    QProcess Holder;
+    if (Trap.HoldsLock) {
+      ASSERT_NO_FATAL_FAILURE(HoldAsNobody(Holder, Folder + "/" + LockName));
+    }
+    std::string File;
+    const TProcessResult Result = Sign(std::string(Trap.Name) + ".exe", {"/kc", SerialUri, "/p", Token.Pin}, File);
+    EXPECT_EQ(Result.ExitCode, 1) << Trap.Name;
+    EXPECT_EQ(Result.Err, Refusal) << Trap.Name;
+    EXPECT_EQ(ReadBytes(File), BuildPe({TPeKind::Exe32, 64 * 1024})) << Trap.Name;
+    Holder.kill();
+    Holder.waitForFinished();
+  }
+  FormerHolder.kill();
+  FormerHolder.waitForFinished();
+}
+
+TEST_F(SignToolTokenTest, TwoTokensWithOneLabelAskForTheSerialNumber) {
+  const TSoftToken& Token = SoftToken();
+  ASSERT_EQ(RunProcess("softhsm2-util", {"--init-token", "--free", "--label", Token.Label, "--pin", Token.Pin,
+                                         "--so-pin", "12345678"})
+                .ExitCode,
+            0);
+  std::string Twin;
+  const std::string Slots = RunProcess("softhsm2-util", {"--show-slots"}).Out;
+  for (std::size_t At = Slots.find("Serial number:"); At != std::string::npos;
+       At = Slots.find("Serial number:", At + 1)) {
+    std::istringstream Line(Slots.substr(At + 14, Slots.find('\n', At) - At - 14));
+    std::string Serial;
+    if (Line >> Serial && Serial != Token.Serial) Twin = Serial;
+  }
+  ASSERT_FALSE(Twin.empty()) << Slots;
+  const auto RemoveTwin = qScopeGuard([&Twin] { RunProcess("softhsm2-util", {"--delete-token", "--serial", Twin}); });
+
+  std::string File;
+  TProcessResult Result = Sign("twin.exe", {"/kc", Token.RsaKeyUri, "/p", Token.Pin}, File);
+  EXPECT_EQ(Result.ExitCode, 1);
+  EXPECT_EQ(Result.Err.rfind("SignTool Error: The token label \"" + Token.Label +
+                                 "\" is ambiguous: 2 present tokens carry it. Name the one to use by its serial number "
+                                 "in the URI: serial=",
+                             0),
+            0u)
+      << Result.Err;
+  EXPECT_NE(Result.Err.find("serial=" + Token.Serial), std::string::npos) << Result.Err;
+  EXPECT_NE(Result.Err.find("serial=" + Twin), std::string::npos) << Result.Err;
+  EXPECT_EQ(ReadBytes(File), BuildPe({TPeKind::Exe32, 64 * 1024}));
+
+  Result = Sign("serial.exe", {"/kc", Token.RsaKeyUri + ";serial=" + Token.Serial, "/p", Token.Pin}, File);
+  EXPECT_EQ(Result.ExitCode, 0) << Result.Err;
+  EXPECT_TRUE(OsslVerify(File).SignatureOk);
 }

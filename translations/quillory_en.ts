@@ -474,6 +474,14 @@
 <context>
     <name>TSignBatch</name>
     <message>
+        <source>令牌的PIN码已被锁定，本批不再用该密钥签名文件</source>
+        <translation>The token's PIN is locked: this batch signs no further file with its key</translation>
+    </message>
+    <message>
+        <source>令牌拒绝了PIN码，本批不再用该密钥签名文件</source>
+        <translation>The token refused the PIN: this batch signs no further file with its key</translation>
+    </message>
+    <message>
         <source>共有%1个操作文件，签名成功%2个；失败%3个</source>
         <translation>Files processed: %1; signed: %2; failed: %3</translation>
     </message>

@@ -22,7 +22,8 @@ const TCrypto* LoadCrypto() {
         Find(Library, "PKCS12_verify_mac", Crypto.VerifyMac) && Find(Library, "PKCS12_parse", Crypto.ParsePkcs12) &&
         Find(Library, "PKCS12_create", Crypto.CreatePkcs12) && Find(Library, "EVP_PKEY_free", Crypto.KeyFree) &&
         Find(Library, "X509_free", Crypto.CertificateFree) &&
-        Find(Library, "OPENSSL_sk_pop_free", Crypto.StackPopFree) && Find(Library, "CRYPTO_free", Crypto.Free);
+        Find(Library, "OPENSSL_sk_pop_free", Crypto.StackPopFree) && Find(Library, "CRYPTO_free", Crypto.Free) &&
+        Find(Library, "PKCS5_PBKDF2_HMAC", Crypto.Pbkdf2) && Find(Library, "EVP_sha256", Crypto.Sha256);
     return Complete ? &Crypto : nullptr;
   }();
   return Loaded;

@@ -19,6 +19,8 @@ struct TCrypto {
   decltype(&X509_free) CertificateFree = nullptr;
   decltype(&OPENSSL_sk_pop_free) StackPopFree = nullptr;
   decltype(&CRYPTO_free) Free = nullptr;
+  decltype(&PKCS5_PBKDF2_HMAC) Pbkdf2 = nullptr;
+  decltype(&EVP_sha256) Sha256 = nullptr;
 };
 
 // Null when libcrypto or one of its functions cannot be found.

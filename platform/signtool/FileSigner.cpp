@@ -15,6 +15,7 @@
 #include "Interruption.h"
 #include "OsslsigncodeRun.h"
 #include "PfxCheck.h"
+#include "PinRefusalNote.h"
 #include "ScratchOutput.h"
 #include "TimestampRetry.h"
 #include "TokenLock.h"
@@ -299,9 +300,17 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
     return true;
   };
   std::optional<TTokenLock> Lock;
+  const std::string Pin = Options.Password.value_or(std::string());
   if (TokenKey) {
     Lock.emplace(TokenKey->Token, Deadline);
-    if (Lock->Expired()) return Failure("The token was in use by another process until the time limit: " + File);
+    switch (Lock->State()) {
+      case TTokenLock::TState::Held: break;
+      case TTokenLock::TState::Refused: return {TSignOutcome::CertificateUnusable, Lock->Problem()};
+      case TTokenLock::TState::Expired:
+        return Failure("The token was in use by another process until the time limit: " + File);
+    }
+    if (const TPinRefusal Refused = RefusalNotedMeanwhile(Lock->Descriptor(), Pin); Refused != TPinRefusal::None)
+      return {TSignOutcome::CertificateUnusable, std::string(PinRefusalText(Refused))};
   }
   bool Started = Attempt(StampWhileSigning);
   bool Timestamped = StampWhileSigning && Run.Succeeded();
@@ -315,6 +324,9 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
     StampTried = true;
     Started = Attempt(false);
   }
+  if (Lock && Started && Run.End == TRunResult::TEnd::Exited && !Run.Succeeded())
+    if (const TPinRefusal Refused = PinRefusalOf(Run.Errors); Refused != TPinRefusal::None)
+      NoteRefusal(Lock->Descriptor(), Refused, Pin);
   Lock.reset();
   if (!Started) {
     const int Error = Output->CreateError();

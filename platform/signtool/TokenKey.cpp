@@ -1,5 +1,7 @@
 #include "TokenKey.h"
 
+#include <vector>
+
 #include "common/Pkcs11Uri.h"
 #include "common/TextUtil.h"
 #include "common/TokenCatalog.h"
@@ -7,19 +9,18 @@
 namespace {
 const std::string NotFound = "No certificates were found that met all the given criteria.";
 
-// The token as the URI names it, so that every form naming one token (with or without its
-// serial, through any module) shares its lock; a URI without a token stands for the whole module.
-std::string Identity(const std::string& Module, const TPkcs11Uri& Uri) {
-  if (const std::optional<std::string> Label = Uri.Get("token")) return "token:" + *Label;
-  if (const std::optional<std::string> Serial = Uri.Get("serial")) return "serial:" + *Serial;
-  return "module:" + Module;
+// One lock per physical token, however the options reach it: its serial number is the same
+// through p11-kit's proxy and through the token's own module. Tokens without one share the
+// module's lock.
+std::string Identity(const std::string& Serial, const std::string& Module) {
+  return Serial.empty() ? "module:" + Module : "serial:" + Serial;
 }
 
-TTokenKey FromKeyUri(TPkcs11Uri Uri, const std::string& Module, const std::string& CertFile) {
+TTokenKey FromKeyUri(TPkcs11Uri Uri, const std::string& Module, const std::string& CertFile, std::string Token) {
   Uri.Query.clear();
   TTokenKey Key;
   Key.Module = Module;
-  Key.Token = Identity(Module, Uri);
+  Key.Token = std::move(Token);
   Key.CertFile = CertFile;
   Uri.Set("type", "private");
   Key.KeyUri = Uri.ToString();
@@ -30,6 +31,22 @@ TTokenKey FromKeyUri(TPkcs11Uri Uri, const std::string& Module, const std::strin
     Key.CertUri = Uri.ToString();
   }
   return Key;
+}
+
+// The key on the one present token that Uri's token attributes fit; the serial number is added
+// to them, so that osslsigncode looks on that token and no other.
+TTokenKeyChoice OnItsToken(TPkcs11Uri Uri, const std::string& Module, const std::string& CertFile) {
+  const TTokenList Present = ListSigningTokens(Module);
+  if (!Present.ModuleLoaded) return {std::nullopt, "The PKCS#11 module could not be loaded: " + Module};
+  std::vector<TTokenInfo> Fitting;
+  for (const TTokenInfo& Token : Present.Tokens)
+    if (UriSelectsToken(Uri, Token)) Fitting.push_back(Token);
+  if (Fitting.empty())
+    return {std::nullopt, "No token holding the key is present: " + FromKeyUri(Uri, Module, CertFile, {}).KeyUri};
+  if (Fitting.size() > 1) return {std::nullopt, AmbiguousTokenText(Uri, Fitting)};
+  const std::string& Serial = Fitting.front().Serial;
+  if (!Serial.empty()) Uri.Set("serial", Serial);
+  return {FromKeyUri(std::move(Uri), Module, CertFile, Identity(Serial, Module)), {}};
 }
 
 bool Chosen(const TSignOptions& Options, const TTokenCertificate& Certificate) {
@@ -52,7 +69,7 @@ TTokenKeyChoice FromListing(const TSignOptions& Options, const std::string& Modu
   if (!Found) return {std::nullopt, NotFound};
   TPkcs11Uri Uri = UriOf(*Found);
   Uri.Set("serial", Found->TokenSerial);
-  return {FromKeyUri(Uri, Module, {}), {}};
+  return {FromKeyUri(Uri, Module, {}, Identity(Found->TokenSerial, Module)), {}};
 }
 }  // namespace
 
@@ -69,15 +86,20 @@ TTokenKeyChoice ChooseTokenKey(const TSignOptions& Options) {
     Uri.Set("object", Options.KeyContainer);
   }
   const std::string Module = Options.Module.empty() ? ModuleOf(Uri) : Options.Module;
-  return {FromKeyUri(std::move(Uri), Module, Options.FilePath), {}};
+  return OnItsToken(std::move(Uri), Module, Options.FilePath);
+}
+
+TPinRefusal PinRefusalOf(const std::string& Output) {
+  const auto Says = [&Output](const char* Text) { return Output.find(Text) != std::string::npos; };
+  if (Says("PIN incorrect") || Says("PIN invalid") || Says("PIN len range")) return TPinRefusal::Wrong;
+  if (Says("PIN locked")) return TPinRefusal::Locked;
+  return TPinRefusal::None;
 }
 
 std::optional<std::string> TokenProblem(const TTokenKey& Key, const std::string& Output) {
+  if (const TPinRefusal Refusal = PinRefusalOf(Output); Refusal != TPinRefusal::None)
+    return std::string(PinRefusalText(Refusal));
   const auto Says = [&Output](const char* Text) { return Output.find(Text) != std::string::npos; };
-  if (Says("PIN incorrect") || Says("PIN invalid") || Says("PIN len range"))
-    return "The card cannot be accessed because the wrong PIN was presented.";
-  if (Says("PIN locked"))
-    return "The card cannot be accessed because the maximum number of PIN entry attempts has been reached.";
   if (Says("Unable to load PKCS#11 module") || Says("Unable to load module"))
     return "The PKCS#11 module could not be loaded: " + Key.Module;
   if (Says("No matching initialized token"))

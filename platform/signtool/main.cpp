@@ -12,6 +12,7 @@
 
 #include "FileSigner.h"
 #include "Interruption.h"
+#include "RunLimit.h"
 #include "SignOptions.h"
 #include "common/TextUtil.h"
 
@@ -19,8 +20,6 @@ namespace {
 constexpr int ExitSuccess = 0;
 constexpr int ExitFailure = 1;
 constexpr int ExitWarning = 2;
-// No input, server or certificate may keep a run going for longer.
-constexpr std::chrono::minutes WholeRunTimeLimit{10};
 
 constexpr char Usage[] =
     "Usage: signtool <command> [options]\n"

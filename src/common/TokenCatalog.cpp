@@ -10,6 +10,8 @@
 #include <openssl/x509.h>
 
 #include <ctime>
+#include <initializer_list>
+#include <utility>
 
 namespace {
 // libp11 and libcrypto are loaded on first use, so that programs which link this file but never
@@ -120,22 +122,24 @@ std::string ExpiryOf(const TLibraries& L, const X509* Certificate) {
   return std::strftime(Buffer, sizeof(Buffer), "%Y-%m-%d %H:%M:%S", &Time) ? std::string(Buffer) : std::string();
 }
 
-void AddTokenCertificates(const TLibraries& L, PKCS11_TOKEN& Token, std::vector<TTokenCertificate>& Into) {
-  PKCS11_KEY* Keys = nullptr;
-  unsigned int KeyCount = 0;
-  if (L.EnumerateKeys(&Token, &Keys, &KeyCount) != 0) KeyCount = 0;
-  if (!Token.loginRequired && KeyCount == 0) return;
+TTokenInfo InfoOf(const PKCS11_TOKEN& Token) {
+  return {Text(Token.label), Text(Token.serialnr), Text(Token.manufacturer), Text(Token.model)};
+}
+
+void AddTokenCertificates(const TLibraries& L, PKCS11_TOKEN& Token, const PKCS11_KEY* Keys, unsigned int KeyCount,
+                          std::vector<TTokenCertificate>& Into) {
   PKCS11_CERT* Certificates = nullptr;
   unsigned int Count = 0;
   if (L.EnumerateCerts(&Token, &Certificates, &Count) != 0) return;
+  const TTokenInfo Info = InfoOf(Token);
   for (unsigned int I = 0; I < Count; ++I) {
     const PKCS11_CERT& Object = Certificates[I];
     if (!Object.x509) continue;
     TTokenCertificate Entry;
-    Entry.TokenLabel = Text(Token.label);
-    Entry.TokenSerial = Text(Token.serialnr);
-    Entry.TokenManufacturer = Text(Token.manufacturer);
-    Entry.TokenModel = Text(Token.model);
+    Entry.TokenLabel = Info.Label;
+    Entry.TokenSerial = Info.Serial;
+    Entry.TokenManufacturer = Info.Manufacturer;
+    Entry.TokenModel = Info.Model;
     Entry.Label = Text(Object.label);
     Entry.Id.assign(reinterpret_cast<const char*>(Object.id), Object.id ? Object.id_len : 0);
     Entry.Subject = NameLine(L, L.SubjectName(Object.x509));
@@ -150,6 +154,48 @@ void AddTokenCertificates(const TLibraries& L, PKCS11_TOKEN& Token, std::vector<
     Into.push_back(std::move(Entry));
   }
 }
+
+// Calls Visit(Libraries, Token, Keys, KeyCount) for every present token that may hold a signing
+// key: one that needs a login or shows a private key (Keys: those seen without a login).
+// Whether the module could be loaded.
+template <class TVisit>
+bool ForEachSigningToken(const std::string& Module, TVisit Visit) {
+  // libp11 would tell standard error about a module file that is not there.
+  if (Module.find('/') != std::string::npos && ::access(Module.c_str(), R_OK) != 0) return false;
+  const TLibraries* L = TLibraries::Load();
+  if (!L) return false;
+  PKCS11_CTX* Context = L->CtxNew();
+  if (!Context) return false;
+  if (L->CtxLoad(Context, Module.c_str()) != 0) {
+    L->CtxFree(Context);
+    return false;
+  }
+  PKCS11_SLOT* Slots = nullptr;
+  unsigned int SlotCount = 0;
+  if (L->EnumerateSlots(Context, &Slots, &SlotCount) == 0) {
+    for (unsigned int I = 0; I < SlotCount; ++I) {
+      PKCS11_TOKEN* Token = Slots[I].token;
+      if (!Token || !Token->initialized) continue;
+      PKCS11_KEY* Keys = nullptr;
+      unsigned int KeyCount = 0;
+      if (L->EnumerateKeys(Token, &Keys, &KeyCount) != 0) KeyCount = 0;
+      if (Token->loginRequired || KeyCount > 0) Visit(*L, *Token, Keys, KeyCount);
+    }
+    L->ReleaseAllSlots(Context, Slots, SlotCount);
+  }
+  L->CtxUnload(Context);
+  L->CtxFree(Context);
+  return true;
+}
+
+// Whether each of the named attributes that Uri has is the value given.
+bool AllFit(const TPkcs11Uri& Uri, std::initializer_list<std::pair<const char*, const std::string*>> Checked) {
+  for (const auto& [Name, Value] : Checked) {
+    const std::optional<std::string> Wanted = Uri.Get(Name);
+    if (Wanted && *Wanted != *Value) return false;
+  }
+  return true;
+}
 }  // namespace
 
 std::string DefaultPkcs11Module() { return QUILLORY_PKCS11_PROXY_MODULE; }
@@ -161,27 +207,20 @@ std::string ModuleOf(const TPkcs11Uri& Uri) {
 
 TTokenListing ListTokenCertificates(const std::string& Module) {
   TTokenListing Listing;
-  // libp11 would tell standard error about a module file that is not there.
-  if (Module.find('/') != std::string::npos && ::access(Module.c_str(), R_OK) != 0) return Listing;
-  const TLibraries* L = TLibraries::Load();
-  if (!L) return Listing;
-  PKCS11_CTX* Context = L->CtxNew();
-  if (!Context) return Listing;
-  if (L->CtxLoad(Context, Module.c_str()) != 0) {
-    L->CtxFree(Context);
-    return Listing;
-  }
-  Listing.ModuleLoaded = true;
-  PKCS11_SLOT* Slots = nullptr;
-  unsigned int SlotCount = 0;
-  if (L->EnumerateSlots(Context, &Slots, &SlotCount) == 0) {
-    for (unsigned int I = 0; I < SlotCount; ++I)
-      if (Slots[I].token && Slots[I].token->initialized) AddTokenCertificates(*L, *Slots[I].token, Listing.Certificates);
-    L->ReleaseAllSlots(Context, Slots, SlotCount);
-  }
-  L->CtxUnload(Context);
-  L->CtxFree(Context);
+  Listing.ModuleLoaded = ForEachSigningToken(
+      Module, [&Listing](const TLibraries& L, PKCS11_TOKEN& Token, const PKCS11_KEY* Keys, unsigned int KeyCount) {
+        AddTokenCertificates(L, Token, Keys, KeyCount, Listing.Certificates);
+      });
   return Listing;
+}
+
+TTokenList ListSigningTokens(const std::string& Module) {
+  TTokenList List;
+  List.ModuleLoaded = ForEachSigningToken(
+      Module, [&List](const TLibraries&, PKCS11_TOKEN& Token, const PKCS11_KEY*, unsigned int) {
+        List.Tokens.push_back(InfoOf(Token));
+      });
+  return List;
 }
 
 TPkcs11Uri UriOf(const TTokenCertificate& Certificate) {
@@ -195,23 +234,24 @@ TPkcs11Uri UriOf(const TTokenCertificate& Certificate) {
 }
 
 bool UriSelectsToken(const TPkcs11Uri& Uri, const TTokenInfo& Token) {
-  const std::pair<const char*, const std::string*> Checked[] = {
-      {"token", &Token.Label}, {"serial", &Token.Serial}, {"manufacturer", &Token.Manufacturer},
-      {"model", &Token.Model}};
-  for (const auto& [Name, Value] : Checked) {
-    const std::optional<std::string> Wanted = Uri.Get(Name);
-    if (Wanted && *Wanted != *Value) return false;
-  }
-  return true;
+  return AllFit(Uri, {{"token", &Token.Label}, {"serial", &Token.Serial}, {"manufacturer", &Token.Manufacturer},
+                      {"model", &Token.Model}});
 }
 
 bool UriSelects(const TPkcs11Uri& Uri, const TTokenCertificate& Certificate) {
-  const TTokenInfo Token{Certificate.TokenLabel, Certificate.TokenSerial, Certificate.TokenManufacturer,
-                         Certificate.TokenModel};
-  if (!UriSelectsToken(Uri, Token)) return false;
-  for (const auto& [Name, Value] : {std::pair{"id", &Certificate.Id}, std::pair{"object", &Certificate.Label}}) {
-    const std::optional<std::string> Wanted = Uri.Get(Name);
-    if (Wanted && *Wanted != *Value) return false;
-  }
-  return true;
+  return AllFit(Uri, {{"token", &Certificate.TokenLabel}, {"serial", &Certificate.TokenSerial},
+                      {"manufacturer", &Certificate.TokenManufacturer}, {"model", &Certificate.TokenModel},
+                      {"id", &Certificate.Id}, {"object", &Certificate.Label}});
+}
+
+std::string AmbiguousTokenText(const TPkcs11Uri& Uri, const std::vector<TTokenInfo>& Fitting) {
+  const std::optional<std::string> Label = Uri.Get("token");
+  std::string Text = Label ? "The token label \"" + *Label + "\" is ambiguous: " + std::to_string(Fitting.size()) +
+                                 " present tokens carry it."
+                           : "The token is ambiguous: " + std::to_string(Fitting.size()) +
+                                 " present tokens could hold the key.";
+  Text += " Name the one to use by its serial number in the URI: ";
+  for (std::size_t I = 0; I < Fitting.size(); ++I)
+    Text += (I == 0 ? "" : I + 1 == Fitting.size() ? " or " : ", ") + ("serial=" + Fitting[I].Serial);
+  return Text + ".";
 }

@@ -30,6 +30,11 @@ struct TTokenInfo {
   std::string Label, Serial, Manufacturer, Model;
 };
 
+struct TTokenList {
+  bool ModuleLoaded = false;
+  std::vector<TTokenInfo> Tokens;
+};
+
 // p11-kit's proxy module, through which every module registered on the system is reached.
 std::string DefaultPkcs11Module();
 // The module a URI names with its module-path attribute, else the default one.
@@ -38,6 +43,8 @@ std::string ModuleOf(const TPkcs11Uri& Uri);
 // Every certificate on every present token, except those of tokens that hold no private key and
 // need no login: certificate stores such as the system's trust list, which cannot sign.
 TTokenListing ListTokenCertificates(const std::string& Module);
+// Every present token that may hold a signing key, by the same rule.
+TTokenList ListSigningTokens(const std::string& Module);
 
 // A URI naming the certificate's token by label and the object by id (by label without an id).
 TPkcs11Uri UriOf(const TTokenCertificate& Certificate);
@@ -45,3 +52,5 @@ TPkcs11Uri UriOf(const TTokenCertificate& Certificate);
 bool UriSelects(const TPkcs11Uri& Uri, const TTokenCertificate& Certificate);
 // Whether the token attributes of Uri (those it has) all fit the token.
 bool UriSelectsToken(const TPkcs11Uri& Uri, const TTokenInfo& Token);
+// Why Uri names no one token when several present tokens fit it, with the serial numbers that would.
+std::string AmbiguousTokenText(const TPkcs11Uri& Uri, const std::vector<TTokenInfo>& Fitting);

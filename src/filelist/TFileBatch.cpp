@@ -10,6 +10,7 @@ TFileBatch::TFileBatch(TFileListModel* Files, QObject* Parent) : QObject(Parent)
 void TFileBatch::Start() {
   FRunning = true;
   FStopRequested = false;
+  FEndReason.clear();
   FLastBegun.reset();
   FUnderWay = 0;
   FTally = {};
@@ -26,6 +27,18 @@ void TFileBatch::Stop() {
   if (!FRunning || FStopRequested) return;
   FStopRequested = true;
   Halt();
+}
+
+void TFileBatch::StopFailingTheRest(const std::string& Reason) {
+  if (!FRunning || FStopRequested) return;
+  FEndReason = Reason;
+  while (const std::optional<TRowId> Row = RowAfter(FLastBegun)) {
+    FLastBegun = Row;
+    FFiles->SetResult(*Row, fsFailed, Reason);
+    ++FTally.Processed;
+  }
+  Stop();
+  emit ProgressChanged();
 }
 
 TFileBatch::TProgress TFileBatch::Progress() const {
@@ -73,5 +86,7 @@ void TFileBatch::RowDone(TRowId Row, TFileStatus Status, std::string_view Info, 
 
 void TFileBatch::Complete() {
   FRunning = false;
-  emit Finished(Summary(FTally));
+  TBatchSummary Closing = Summary(FTally);
+  if (!FEndReason.empty()) Closing.Text += "\n" + FEndReason;
+  emit Finished(Closing);
 }

@@ -43,6 +43,9 @@ class TFileBatch : public QObject {
   // No further row is begun; rows under way end, then Finished follows with the summary of the
   // rows that were done.
   void Stop();
+  // As Stop, but each row that would have followed fails with Reason at once, and the summary
+  // ends with it.
+  void StopFailingTheRest(const std::string& Reason);
   bool IsRunning() const { return FRunning; }
   bool StopRequested() const { return FStopRequested; }
 
@@ -79,6 +82,7 @@ class TFileBatch : public QObject {
   TFileListModel* FFiles;
   bool FRunning = false;
   bool FStopRequested = false;
+  std::string FEndReason;  // what the summary ends with
   std::optional<TRowId> FLastBegun;
   int FUnderWay = 0;
   TBatchTally FTally;

@@ -105,18 +105,6 @@ std::string KeyUriText(TPkcs11Uri Uri) {
   return Uri.ToString();
 }
 
-std::string Ambiguity(const TPkcs11Uri& Uri, const std::vector<TTokenInfo>& Tokens) {
-  const std::optional<std::string> Label = Uri.Get("token");
-  std::string Text = Label ? "The token label \"" + *Label + "\" is ambiguous: " + std::to_string(Tokens.size()) +
-                                 " present tokens carry it."
-                           : "The token is ambiguous: " + std::to_string(Tokens.size()) +
-                                 " present tokens could hold the key.";
-  Text += " Name the one to use by its serial number in the URI: ";
-  for (std::size_t I = 0; I < Tokens.size(); ++I)
-    Text += (I == 0 ? "" : I + 1 == Tokens.size() ? " or " : ", ") + ("serial=" + Tokens[I].Serial);
-  return Text + ".";
-}
-
 std::string_view IdOf(const unsigned char* Id, std::size_t Length) {
   return Id ? std::string_view(reinterpret_cast<const char*>(Id), Length) : std::string_view();
 }
@@ -246,7 +234,7 @@ TPkcs11OpenResult OpenPkcs11Key(const TPkcs11KeyRequest& Request) {
     FittingTokens.push_back(InfoOf(*Token));
   }
   if (Fitting.empty()) return Failed(TPkcs11Failure::TokenNotFound, "No token holding the key is present: " + KeyUri);
-  if (Fitting.size() > 1) return Failed(TPkcs11Failure::TokenAmbiguous, Ambiguity(Request.Uri, FittingTokens));
+  if (Fitting.size() > 1) return Failed(TPkcs11Failure::TokenAmbiguous, AmbiguousTokenText(Request.Uri, FittingTokens));
   PKCS11_SLOT& Slot = *Fitting.front();
   PKCS11_TOKEN& Token = *Slot.token;
 

@@ -36,5 +36,5 @@ std::string ShortPathOf(std::string_view FileName) {
 TSignOutcome ClassifySignRun(bool Clean, const std::string& ErrorText) {
   if (Clean) return {fsOk, {}, true};
   if (StartsWithAscii(ErrorText, "SignTool Warning")) return {fsWarning, ErrorText, true};
-  return {fsFailed, ErrorText, false};
+  return {fsFailed, ErrorText, false, PinRefusalReported(ErrorText)};
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/PinRefusal.h"
 #include "filelist/TFileItem.h"
 
 // The texts of the window a file is signed with, as they were when its turn came.
@@ -31,7 +32,9 @@ struct TSignOutcome {
   TFileStatus Status;
   std::string Info;
   bool Succeeded;  // warnings count as successes
+  TPinRefusal PinRefusal = TPinRefusal::None;  // the token refused the PIN
 };
 // Clean run: ok. An error text starting with "SignTool Warning" (any ASCII case): warning.
-// Anything else, including a tool that could not be started: failed.
+// Anything else, including a tool that could not be started: failed, telling whether the tool
+// reported that the token refused the PIN.
 TSignOutcome ClassifySignRun(bool Clean, const std::string& ErrorText);

@@ -11,8 +11,11 @@ TSignBatch::~TSignBatch() { delete FWorker; }
 void TSignBatch::Begin() {
   auto* Worker = new TSignThread(
       [this](std::vector<TSignThread::TDone> Finished, int Wanted) {
-        for (const TSignThread::TDone& Done : Finished)
+        for (const TSignThread::TDone& Done : Finished) {
           RowDone(Done.Row, Done.Outcome.Status, Done.Outcome.Info, Done.Outcome.Succeeded);
+          // Every further file would present the PIN again, and a token locks itself after a few.
+          if (Done.Outcome.PinRefusal != TPinRefusal::None) StopFailingTheRest(RefusalReason(Done.Outcome.PinRefusal));
+        }
         std::vector<TSignThread::TJob> Jobs;
         while (static_cast<int>(Jobs.size()) < Wanted) {
           const std::optional<TRowId> Row = BeginNextRow();
@@ -33,6 +36,11 @@ void TSignBatch::Begin() {
     throw;
   }
   FWorker = Worker;
+}
+
+std::string TSignBatch::RefusalReason(TPinRefusal Refusal) {
+  if (Refusal == TPinRefusal::Locked) return tr("令牌的PIN码已被锁定，本批不再用该密钥签名文件").toStdString();
+  return tr("令牌拒绝了PIN码，本批不再用该密钥签名文件").toStdString();
 }
 
 TBatchSummary TSignBatch::Summary(const TBatchTally& Tally) const {

@@ -1,6 +1,7 @@
 #pragma once
 // The signing batch: every row of the list through signtool.exe on a worker thread, up to a set
 // number of files at a time, each with the window's settings as they are when its turn comes.
+// Once a token has refused the PIN no further file is begun: the rows still to come fail.
 #include <QPointer>
 
 #include <functional>
@@ -28,6 +29,9 @@ class TSignBatch : public TFileBatch {
   TBatchSummary Summary(const TBatchTally& Tally) const override;
 
  private:
+  // What the rows not begun and the summary say once the token has refused the PIN.
+  static std::string RefusalReason(TPinRefusal Refusal);
+
   TSettingsReader FReadSettings;
   int FParallelism = 1;
   QPointer<TSignThread> FWorker;

@@ -1,0 +1,5 @@
+#pragma once
+#include <chrono>
+
+// No input, server or certificate may keep a signtool.exe run going for longer.
+constexpr std::chrono::minutes WholeRunTimeLimit{10};
