@@ -143,18 +143,21 @@ TEST_F(RemovalBatch, RowsDeletedOrDroppedMeanwhileAndNoSecondBatch) {
   const TRowId C = Files().Append(Signed("c.exe"));
   const std::string DroppedPath = Signed("d.exe", TPeKind::Exe64);
 
-  bool ButtonsWereEnabled = true;
+  bool RemoveWasEnabled = true;
+  QString StartCaption;
   std::optional<TRowId> Dropped;
   // Runs while the batch lets the window process its messages after the first file.
   QTimer::singleShot(0, &Form, [&] {
-    ButtonsWereEnabled = Form.btnAddSign->isEnabled() || Form.btnDelSign->isEnabled();
+    RemoveWasEnabled = Form.btnDelSign->isEnabled();
+    StartCaption = Form.btnAddSign->text();
     Files().RemoveRowsAt({1});
     Dropped = Files().Append(DroppedPath);
     Form.btnDelSignClick();  // must not start a second batch over the same rows
   });
   ClickRemove();
 
-  EXPECT_FALSE(ButtonsWereEnabled);
+  EXPECT_FALSE(RemoveWasEnabled);
+  EXPECT_EQ(StartCaption, "停止(&S)");
   ASSERT_TRUE(Dropped.has_value());
   EXPECT_EQ(Row(A), (TRowState{fsOk, ""}));
   EXPECT_EQ(Row(C), (TRowState{fsOk, ""}));
@@ -173,6 +176,7 @@ TEST_F(RemovalBatch, ClosingTheWindowStopsAfterTheCurrentFile) {
   const TRowId A = Files().Append(Signed("a.exe"));
   const std::string SecondPath = Signed("b.exe");
   const TRowId B = Files().Append(SecondPath);
+  Prompts.QueueAnswer(idYes);
   QTimer::singleShot(0, &Form, [&] { Form.close(); });
 
   ClickRemove();
@@ -181,7 +185,29 @@ TEST_F(RemovalBatch, ClosingTheWindowStopsAfterTheCurrentFile) {
   EXPECT_EQ(Row(A), (TRowState{fsOk, ""}));
   EXPECT_EQ(Row(B), (TRowState{fsPending, ""}));
   EXPECT_TRUE(OsslVerify(SecondPath).SignatureOk);
-  EXPECT_TRUE(Prompts.Shown().empty()) << ::testing::PrintToString(Prompts.Texts());
+  // The question, and no summary after it.
+  ASSERT_EQ(Prompts.Shown().size(), 1u) << ::testing::PrintToString(Prompts.Texts());
+  EXPECT_EQ(Prompts.Last().Text, "正在处理列表中的文件，确定要停止并退出吗？");
+  EXPECT_EQ(Prompts.Last().Style, static_cast<unsigned>(mbYesNo | mbIconQuestion));
+}
+
+TEST_F(RemovalBatch, StopEndsWithTheSummaryOfWhatWasDone) {
+  const TRowId A = Files().Append(Signed("a.exe"));
+  const std::string Later = Signed("b.exe");
+  const TRowId B = Files().Append(Later);
+  // The click comes while the batch lets the window handle its messages after the first file.
+  QTimer::singleShot(0, &Form, [&] { QTest::mouseClick(Form.btnAddSign, Qt::LeftButton); });
+
+  ClickRemove();
+
+  EXPECT_EQ(Row(A), (TRowState{fsOk, ""}));
+  EXPECT_EQ(Row(B), (TRowState{fsPending, ""}));
+  EXPECT_TRUE(OsslVerify(Later).SignatureOk);
+  ASSERT_EQ(Prompts.Shown().size(), 1u) << ::testing::PrintToString(Prompts.Texts());
+  EXPECT_EQ(Prompts.Last().Text, "共有1个操作文件，删除成功1个；失败0个");
+  EXPECT_EQ(Form.btnAddSign->text(), "开始签名(&S)");
+  EXPECT_TRUE(Form.btnAddSign->isEnabled());
+  EXPECT_TRUE(Form.btnDelSign->isEnabled());
 }
 
 TEST_F(RemovalBatch, ANameLongerThanARecordStripsThatFileAndNoOther) {

@@ -27,6 +27,7 @@
 #include <iterator>
 
 #include "ui/TFileListView.h"
+#include "signing/TSignBatch.h"
 #include "signing/TSignThread.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
@@ -328,10 +329,11 @@ TEST_F(SigningBatch, ACertificatePathRelativeToTheProgramFolder) {
 TEST_F(SigningBatch, AnEmptyListOnlyShowsTheSummary) {
   TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
-  EXPECT_FALSE(Frm->btnAddSign->isEnabled());
+  EXPECT_EQ(Frm->btnAddSign->text(), "停止(&S)");
+  EXPECT_TRUE(Frm->btnAddSign->isEnabled());
   EXPECT_FALSE(Frm->btnDelSign->isEnabled());
-  ASSERT_TRUE(WaitUntil([&] { return Frm->btnAddSign->isEnabled(); }));
-  EXPECT_TRUE(Frm->btnDelSign->isEnabled());
+  ASSERT_TRUE(WaitUntil([&] { return Frm->btnDelSign->isEnabled(); }));
+  EXPECT_EQ(Frm->btnAddSign->text(), "开始签名(&S)");
   EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(0, 0, 0)});
 }
 
@@ -402,22 +404,60 @@ TEST_F(SigningBatch, AFileGoneFromDiskFails) {
   EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(1, 0, 1)});
 }
 
-TEST_F(SigningBatch, ClosingTheWindowStopsAfterTheCurrentFile) {
+TEST_F(SigningBatch, ClosingTheWindowAsksThenStopsAfterTheCurrentFile) {
   std::vector<TRowId> Ids;
   for (int I = 0; I < 4; ++I) Ids.push_back(Files->Append(Program("file" + std::to_string(I) + ".exe")));
   bool CloseAccepted = true;
+  QString CaptionWhileStopping, TitleWhileStopping;
+  bool StartEnabledWhileStopping = true;
+  Prompts.QueueAnswer(idYes);
   QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
-    if (Row(Ids[0]).Status != fsPending && Frm->isVisible()) CloseAccepted = Frm->close();
+    if (Row(Ids[0]).Status == fsPending || !Frm->isVisible() || !CaptionWhileStopping.isEmpty()) return;
+    CloseAccepted = Frm->close();
+    CaptionWhileStopping = Frm->btnAddSign->text();
+    StartEnabledWhileStopping = Frm->btnAddSign->isEnabled();
+    TitleWhileStopping = Frm->windowTitle();
   });
   TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return !Frm->isVisible(); }));
   QObject::disconnect(Hook);
   EXPECT_FALSE(CloseAccepted);
+  // Until the file under way was done the window said it was stopping.
+  EXPECT_EQ(CaptionWhileStopping, "正在停止...");
+  EXPECT_FALSE(StartEnabledWhileStopping);
+  EXPECT_TRUE(TitleWhileStopping.contains("正在停止")) << TitleWhileStopping.toStdString();
   EXPECT_EQ(Row(Ids[0]).Status, fsWarning);
-  for (std::size_t I = 1; I < Ids.size(); ++I) EXPECT_EQ(Row(Ids[I]).Status, fsPending);
-  EXPECT_TRUE(Prompts.Shown().empty());
+  EXPECT_TRUE(OsslVerify(Path("file0.exe")).SignatureOk);
+  // The file under way when the window was closed is signed whole and reported; none after it.
+  int Reported = 0;
+  for (std::size_t I = 1; I < Ids.size(); ++I) {
+    const bool Signed = OsslVerify(Path("file" + std::to_string(I) + ".exe")).HasSignature;
+    EXPECT_EQ(Row(Ids[I]).Status, Signed ? fsWarning : fsPending) << I;
+    Reported += Signed ? 1 : 0;
+  }
+  EXPECT_LE(Reported, 1);
+  // The question, and no summary after it.
+  ASSERT_EQ(Prompts.Texts(), std::vector<std::string>{"正在签名，确定要停止并退出吗？"});
+  EXPECT_EQ(Prompts.Last().Title, "询问");
   EXPECT_TRUE(Frm->btnAddSign->isEnabled());
+}
+
+TEST_F(SigningBatch, ClosingAnsweredNoLetsTheBatchGoOn) {
+  std::vector<TRowId> Ids;
+  for (int I = 0; I < 3; ++I) Ids.push_back(Files->Append(Program("file" + std::to_string(I) + ".exe")));
+  bool Asked = false;
+  QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
+    if (Asked || Row(Ids[0]).Status == fsPending) return;
+    Asked = true;
+    EXPECT_FALSE(Frm->close());
+  });
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
+  RunBatch();
+  QObject::disconnect(Hook);
+  EXPECT_TRUE(Frm->isVisible());
+  for (const TRowId Id : Ids) EXPECT_EQ(Row(Id).Status, fsWarning);
+  EXPECT_EQ(Prompts.Texts(), (std::vector<std::string>{"正在签名，确定要停止并退出吗？", Summary(3, 3, 0, 3)}));
 }
 
 TEST_F(SigningBatch, DestroyingTheWindowDuringABatchEndsTheWorkerFirst) {
@@ -479,6 +519,8 @@ class ParallelSigningBatch : public SigningBatch {
   }
 
   static bool IsText(const std::string& File) { return ReadText(File).rfind("text,", 0) == 0; }
+
+  void StopAtTheFifthRow(const std::vector<std::pair<TRowId, std::string>>& Rows);
 
   // The rows that have a result.
   int RowsDone(const std::vector<std::pair<TRowId, std::string>>& Rows) const {
@@ -569,6 +611,7 @@ TEST_F(ParallelSigningBatch, RowsDeletedWhileOthersAreUnderWay) {
 TEST_F(ParallelSigningBatch, ClosingBeginsNoFurtherFileAndWaitsForThoseUnderWay) {
   SetParallelism("4");
   const auto Rows = ListFiles(12);
+  Prompts.QueueAnswer(idYes);
   bool CloseAccepted = true;
   bool Closed = false;
   QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
@@ -582,7 +625,7 @@ TEST_F(ParallelSigningBatch, ClosingBeginsNoFurtherFileAndWaitsForThoseUnderWay)
   QObject::disconnect(Hook);
 
   EXPECT_FALSE(CloseAccepted);
-  EXPECT_TRUE(Prompts.Shown().empty());
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{"正在签名，确定要停止并退出吗？"});
   EXPECT_TRUE(Frm->btnAddSign->isEnabled());
   // Only the four files begun before the close were signed, and each of them has its result.
   for (std::size_t I = 0; I < Rows.size(); ++I) {
@@ -590,6 +633,65 @@ TEST_F(ParallelSigningBatch, ClosingBeginsNoFurtherFileAndWaitsForThoseUnderWay)
     EXPECT_EQ(Row(Rows[I].first).Status, Finished ? fsWarning : fsPending) << I;
     EXPECT_EQ(OsslVerify(Rows[I].second).HasSignature, Finished) << I;
   }
+}
+
+// Stop pressed once the fifth of 40 rows is done: no file is begun after the press, the files
+// under way end signed and reported, the rows never begun stay pending with their files untouched,
+// and the summary counts what was done.
+void ParallelSigningBatch::StopAtTheFifthRow(const std::vector<std::pair<TRowId, std::string>>& Rows) {
+  TFrmMain& Frm = *this->Frm;
+  auto* Batch = Frm.findChild<TSignBatch*>();
+  ASSERT_NE(Batch, nullptr);
+  bool Scheduled = false;
+  bool Pressed = false;
+  int BegunAfterPress = 0;
+  QString CaptionWhileStopping;
+  QObject::connect(Batch, &TFileBatch::RowStarted, &Frm, [&] { BegunAfterPress += Pressed ? 1 : 0; });
+  QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
+    if (Scheduled || Row(Rows[4].first).Status == fsPending) return;
+    // As a person would: after the row has been painted, not inside its update.
+    Scheduled = true;
+    QTimer::singleShot(0, &Frm, [&] {
+      EXPECT_EQ(Frm.btnAddSign->text(), "停止(&S)");
+      Pressed = true;
+      QTest::mouseClick(Frm.btnAddSign, Qt::LeftButton);
+      CaptionWhileStopping = Frm.btnAddSign->text();
+    });
+  });
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
+  RunBatch();
+  QObject::disconnect(Hook);
+
+  ASSERT_TRUE(Pressed);
+  EXPECT_EQ(BegunAfterPress, 0);
+  EXPECT_EQ(CaptionWhileStopping, "正在停止...");
+  int Reported = 0;
+  for (const auto& [Id, File] : Rows) {
+    const TOsslVerdict Verify = OsslVerify(File);
+    if (Row(Id).Status == fsPending) {
+      EXPECT_FALSE(Verify.HasSignature) << File;
+      continue;
+    }
+    ++Reported;
+    EXPECT_EQ(Row(Id).Status, fsWarning) << File;
+    EXPECT_TRUE(Verify.SignatureOk) << File << "\n" << Verify.Output;
+  }
+  EXPECT_GE(Reported, 5);
+  EXPECT_LT(Reported, static_cast<int>(Rows.size()));
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(Reported, Reported, 0, Reported)});
+  EXPECT_EQ(Frm.btnAddSign->text(), "开始签名(&S)");
+}
+
+TEST_F(ParallelSigningBatch, StopAtTheFifthRowOneAtATime) {
+  SetParallelism("1");
+  const auto Rows = ListFiles(40);
+  StopAtTheFifthRow(Rows);
+}
+
+TEST_F(ParallelSigningBatch, StopAtTheFifthRowEightAtATime) {
+  SetParallelism("8");
+  const auto Rows = ListFiles(40);
+  StopAtTheFifthRow(Rows);
 }
 
 TEST_F(ParallelSigningBatch, OptionAbsentOrOutOfRange) {

@@ -53,7 +53,7 @@ class VerifyBatch : public ::testing::Test {
   // Starts the batch from the menu and waits for its summary.
   void VerifyAndWait() {
     Form.pmiVerify->trigger();
-    EXPECT_FALSE(Form.btnAddSign->isEnabled());
+    EXPECT_EQ(Form.btnAddSign->text(), QCoreApplication::translate("TFrmMain", "停止(&S)"));
     EXPECT_FALSE(Form.btnDelSign->isEnabled());
     EXPECT_FALSE(Form.pmiVerify->isEnabled());
     EXPECT_TRUE(QTest::qWaitFor([this] { return !Prompts.Shown().empty(); }, 60000));

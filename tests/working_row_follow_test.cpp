@@ -67,7 +67,7 @@ class WorkingRowFollow : public ::testing::Test {
     Form.edtPwd->setText(QString::fromStdString(TestPki().PfxPassword));
     Form.cbTimeStamp->setEditText("http://127.0.0.1:9/");
     QTest::mouseClick(Form.btnAddSign, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form.btnAddSign->isEnabled(); }, 120000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form.btnDelSign->isEnabled(); }, 120000));
   }
 
   QTemporaryDir Folder;

@@ -353,6 +353,26 @@
         <source>选项(&amp;O)...</source>
         <translation>&amp;Options...</translation>
     </message>
+    <message>
+        <source>停止(&amp;S)</source>
+        <translation>&amp;Stop</translation>
+    </message>
+    <message>
+        <source>正在停止...</source>
+        <translation>Stopping...</translation>
+    </message>
+    <message>
+        <source>（正在停止，等待进行中的文件完成）</source>
+        <translation> (stopping: waiting for the files under way)</translation>
+    </message>
+    <message>
+        <source>正在签名，确定要停止并退出吗？</source>
+        <translation>Signing is under way. Stop and exit?</translation>
+    </message>
+    <message>
+        <source>正在处理列表中的文件，确定要停止并退出吗？</source>
+        <translation>The listed files are being processed. Stop and exit?</translation>
+    </message>
 </context>
 <context>
     <name>TFrmOptions</name>

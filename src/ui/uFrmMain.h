@@ -110,6 +110,9 @@ class TFrmMain : public QWidget {
   // finishes BatchDone shows its summary and brings the buttons back. Rethrows what Start
   // throws, with the buttons back.
   void RunBatch(TFileBatch* Batch);
+  // Stop, while a batch runs: no further file is begun; once the files under way are done the
+  // batch ends with the summary of what was done.
+  void StopBatch();
   void BatchDone(const TBatchSummary& Summary);
 
   // Vendor hooks
@@ -119,8 +122,8 @@ class TFrmMain : public QWidget {
 
  protected:
   void showEvent(QShowEvent* Event) override;
-  // During a batch: no further file is begun, and the window closes once the files under way
-  // are done.
+  // During a batch: asks first; on Yes no further file is begun, and the window closes once the
+  // files under way are done.
   void closeEvent(QCloseEvent* Event) override;
 
  private:

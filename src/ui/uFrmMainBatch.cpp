@@ -1,5 +1,5 @@
-// What every batch shares in the window: Start and Remove, progress in the title, the summary,
-// and closing while a batch runs.
+// What every batch shares in the window: Start and Remove, Stop, progress in the title, the
+// summary, and closing while a batch runs.
 #include <QAction>
 #include <QCloseEvent>
 #include <QPushButton>
@@ -10,6 +10,7 @@
 #include "signing/TSignBatch.h"
 #include "signing/TVerifyBatch.h"
 #include "ui/BatchProgressText.h"
+#include "ui/MessageBox.h"
 #include "ui/TWorkingRowFollower.h"
 #include "ui/uFrmMain.h"
 
@@ -27,7 +28,8 @@ void TFrmMain::CreateBatches() {
 
 void TFrmMain::RunBatch(TFileBatch* Batch) {
   btnDelSign->setEnabled(false);
-  btnAddSign->setEnabled(false);
+  // Start becomes Stop for as long as the batch runs.
+  btnAddSign->setText(tr("停止(&S)"));
   pmiVerify->setEnabled(false);
   FRunningBatch = Batch;
   FPlainTitle = windowTitle();
@@ -40,9 +42,20 @@ void TFrmMain::RunBatch(TFileBatch* Batch) {
   }
 }
 
+void TFrmMain::StopBatch() {
+  if (FRunningBatch == nullptr) return;
+  // Until the files under way are done, the window shows that it is stopping.
+  btnAddSign->setText(tr("正在停止..."));
+  btnAddSign->setEnabled(false);
+  FRunningBatch->Stop();
+  ShowBatchProgress();
+}
+
 void TFrmMain::ShowBatchProgress() {
   if (FRunningBatch == nullptr) return;
-  setWindowTitle(FPlainTitle + " - " + BatchProgressText(FRunningBatch->Progress()));
+  QString Title = FPlainTitle + " - " + BatchProgressText(FRunningBatch->Progress());
+  if (FRunningBatch->StopRequested()) Title += tr("（正在停止，等待进行中的文件完成）");
+  setWindowTitle(Title);
 }
 
 void TFrmMain::BatchDone(const TBatchSummary& Summary) {
@@ -52,6 +65,7 @@ void TFrmMain::BatchDone(const TBatchSummary& Summary) {
   // A window closed during the batch goes without the summary.
   if (!Summary.Text.empty() && !FCloseAfterBatch) ShowPrompt(Summary.Text, "", Summary.Kind);
   btnDelSign->setEnabled(true);
+  btnAddSign->setText(tr("开始签名(&S)"));
   btnAddSign->setEnabled(true);
   pmiVerify->setEnabled(true);
   if (FCloseAfterBatch) {
@@ -61,11 +75,21 @@ void TFrmMain::BatchDone(const TBatchSummary& Summary) {
 }
 
 void TFrmMain::closeEvent(QCloseEvent* Event) {
-  if (FRunningBatch != nullptr) {
-    FRunningBatch->Stop();
-    FCloseAfterBatch = true;
-    Event->ignore();
+  if (FRunningBatch == nullptr) {
+    QWidget::closeEvent(Event);
     return;
   }
-  QWidget::closeEvent(Event);
+  // The window goes once the files under way are done; BatchDone closes it.
+  Event->ignore();
+  if (FCloseAfterBatch) return;
+  const QString Question = FRunningBatch == FSignBatch ? tr("正在签名，确定要停止并退出吗？")
+                                                       : tr("正在处理列表中的文件，确定要停止并退出吗？");
+  if (ShowPrompt(Question.toStdString(), "", pkQuestion) != idYes) return;
+  // The answer may come after the batch has ended by itself.
+  if (FRunningBatch == nullptr) {
+    close();
+    return;
+  }
+  FCloseAfterBatch = true;
+  StopBatch();
 }

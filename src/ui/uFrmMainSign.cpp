@@ -35,6 +35,11 @@ bool IsOnPresentToken(const std::string& Text) {
 }  // namespace
 
 void TFrmMain::btnAddSignClick() {
+  // While a batch runs the button is Stop.
+  if (FRunningBatch != nullptr) {
+    StopBatch();
+    return;
+  }
   // First and always, so that a relative certificate path means one beside the program, for the
   // check below and for the signing tool.
   QDir::setCurrent(QCoreApplication::applicationDirPath());
