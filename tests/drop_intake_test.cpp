@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "filelist/DropIntake.h"
+#include "ui/FileDialogs.h"
 #include "ui/TFileListView.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
@@ -131,6 +132,48 @@ TEST_F(DropIntake, RemovedNameCanBeDroppedAgain) {
   Form.vstFiles->Files()->RemoveRowsAt({0});
   Drop({"/W/A.EXE"});
   EXPECT_EQ(Rows(), (std::vector<std::string>{"/w/b.exe", "/W/A.EXE"}));
+}
+
+TEST_F(DropIntake, TheAddEntriesTakeFilesAndFoldersByTheDropsRules) {
+  const std::string App = MakeFile("a.exe");
+  const std::string Dll = MakeFile("c.DLL");
+  QString AskedFilter;
+  SetOpenFilesHandler([&](const QString& Filter) {
+    AskedFilter = Filter;
+    return QStringList{QString::fromStdString(App), QString::fromStdString(MakeFile("b.txt")),
+                       QString::fromStdString(Dll), QString::fromStdString(App)};
+  });
+  Form.pmiAddFiles->trigger();
+  EXPECT_EQ(Rows(), (std::vector<std::string>{App, Dll}));
+  EXPECT_TRUE(AskedFilter.contains("*.exe *.dll *.sys *.cab *.lnk")) << AskedFilter.toStdString();
+  SetOpenFilesHandler([](const QString&) { return QStringList(); });
+  Form.pmiAddFiles->trigger();
+  EXPECT_EQ(Rows().size(), 2u);
+
+  // Below the folder, in every sub-folder: the four types and shortcuts to them; other files,
+  // folders named like programs, and a second name of a listed file are passed over.
+  MakeFolder("elsewhere");
+  MakeFolder("top/sub/deeper");
+  const std::string Elsewhere = MakeFile("elsewhere/t.exe");
+  MakeLink("top/link.lnk", Elsewhere);
+  MakeFile("top/notes.txt");
+  const std::string Deeper = MakeFile("top/sub/deeper/z.exe");
+  const std::string Cab = MakeFile("top/sub/y.cab");
+  MakeFolder("top/tools.dll/empty");
+  const std::string Sys = MakeFile("top/x.sys");
+  ASSERT_EQ(::symlink(App.c_str(), PathOf("top/again.exe").c_str()), 0);
+  SetFolderHandler([&] { return std::optional<QString>(QString::fromStdString(PathOf("top"))); });
+  Form.pmiAddFolder->trigger();
+  EXPECT_EQ(Rows(), (std::vector<std::string>{App, Dll, Elsewhere, Deeper, Cab, Sys}));
+  // Again: everything is listed already.
+  Form.pmiAddFolder->trigger();
+  EXPECT_EQ(Rows().size(), 6u);
+  SetFolderHandler([] { return std::optional<QString>(); });
+  Form.pmiAddFolder->trigger();
+  EXPECT_EQ(Rows().size(), 6u);
+  SetOpenFilesHandler({});
+  SetFolderHandler({});
+  EXPECT_TRUE(Prompts.Shown().empty());
 }
 
 TEST_F(DropIntake, OneFileUnderSeveralNamesIsListedOnceUnderItsFirstName) {

@@ -146,17 +146,20 @@ TEST_F(MainWindow, TabKeyVisitsControlsInDesignOrder) {
 
 TEST_F(MainWindow, PopupMenuItemsInOrder) {
   const QList<QAction*> Items = Form.PopupMenu->actions();
-  ASSERT_EQ(Items.size(), 9);
+  ASSERT_EQ(Items.size(), 12);
   EXPECT_EQ(Items[0]->text(), "删除选中(&D)");
   EXPECT_TRUE(Items[1]->isSeparator());
   EXPECT_EQ(Items[2]->text(), "全部选中(&A)");
   EXPECT_EQ(Items[3]->text(), "全部不选(&C)");
   EXPECT_EQ(Items[4]->text(), "反向选择(&U)");
   EXPECT_TRUE(Items[5]->isSeparator());
-  EXPECT_EQ(Items[6], Form.pmiVerify);
+  EXPECT_EQ(Items[6]->text(), "添加文件(&A)...");
+  EXPECT_EQ(Items[7]->text(), "添加文件夹(&F)...");
+  EXPECT_TRUE(Items[8]->isSeparator());
+  EXPECT_EQ(Items[9], Form.pmiVerify);
   // The options come last, after a separator, so the items above keep their places.
-  EXPECT_TRUE(Items[7]->isSeparator());
-  EXPECT_EQ(Items[8], Form.pmiOptions);
+  EXPECT_TRUE(Items[10]->isSeparator());
+  EXPECT_EQ(Items[11], Form.pmiOptions);
   for (QAction* Item : Items) EXPECT_TRUE(Item->isEnabled());
 }
 

@@ -32,6 +32,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
+#include "support/ShellLinkFiles.h"
 #include "support/SoftToken.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
@@ -400,8 +401,24 @@ TEST_F(SigningBatch, AFileGoneFromDiskFails) {
   TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   RunBatch();
   EXPECT_EQ(Row(Id).Status, fsFailed);
-  EXPECT_NE(InfoOf(Id), "");
+  EXPECT_EQ(InfoOf(Id), "找不到文件：" + File);
   EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(1, 0, 1)});
+}
+
+TEST_F(SigningBatch, AShortcutToAWindowsPathSaysItsFileWasNotFound) {
+  const std::string Link = Path("app.lnk");
+  WriteBytes(Link, ShellLinkTo("C:\\tools\\app.exe"));
+  const std::string Here = Program("here.exe");
+  Drop({Link, Here});
+  ASSERT_EQ(Files->Count(), 2);
+  const TRowId Windows = Files->IdAt(0);
+  EXPECT_EQ(Files->FileName(Windows), "C:\\tools\\app.exe");
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
+  RunBatch();
+  EXPECT_EQ(Row(Windows).Status, fsFailed);
+  EXPECT_EQ(InfoOf(Windows), "找不到文件：C:\\tools\\app.exe");
+  EXPECT_EQ(Row(Files->IdAt(1)).Status, fsWarning) << InfoOf(Files->IdAt(1));
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(2, 1, 1, 1)});
 }
 
 TEST_F(SigningBatch, ClosingTheWindowAsksThenStopsAfterTheCurrentFile) {

@@ -82,6 +82,13 @@
     </message>
 </context>
 <context>
+    <name>SignCommand</name>
+    <message>
+        <source>找不到文件：%1</source>
+        <translation>File not found: %1</translation>
+    </message>
+</context>
+<context>
     <name>TFileListModel</name>
     <message>
         <source>文件路径</source>
@@ -372,6 +379,18 @@
     <message>
         <source>正在处理列表中的文件，确定要停止并退出吗？</source>
         <translation>The listed files are being processed. Stop and exit?</translation>
+    </message>
+    <message>
+        <source>添加文件(&amp;A)...</source>
+        <translation>&amp;Add Files...</translation>
+    </message>
+    <message>
+        <source>添加文件夹(&amp;F)...</source>
+        <translation>Add &amp;Folder...</translation>
+    </message>
+    <message>
+        <source>程序文件(*.exe *.dll *.sys *.cab *.lnk);;所有文件(*)</source>
+        <translation>Program files (*.exe *.dll *.sys *.cab *.lnk);;All files (*)</translation>
     </message>
 </context>
 <context>

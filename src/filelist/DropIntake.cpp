@@ -2,7 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
+#include <filesystem>
+#include <system_error>
 #include <filesystem>
 #include <set>
 #include <utility>
@@ -85,6 +88,19 @@ std::optional<std::string> ListableName(const std::string& Name) {
   for (const std::string_view Listable : ListableExtensions)
     if (Extension == Listable) return Listed;
   return std::nullopt;
+}
+
+std::vector<std::string> FilesBelow(const std::string& Folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> Files;
+  std::error_code Error;
+  fs::recursive_directory_iterator Entry(Folder, fs::directory_options::skip_permission_denied, Error);
+  for (; !Error && Entry != fs::recursive_directory_iterator(); Entry.increment(Error)) {
+    std::error_code Unreadable;  // a dangling link, say: not a file, and the walk goes on
+    if (Entry->is_regular_file(Unreadable)) Files.push_back(Entry->path().string());
+  }
+  std::sort(Files.begin(), Files.end());
+  return Files;
 }
 
 int AppendDroppedNames(const std::vector<std::string>& Names, TFileListModel& Files) {

@@ -18,6 +18,10 @@ std::string LowerExtension(std::string_view Name);
 // it is not one of the four file types. Whether it exists is not asked.
 std::optional<std::string> ListableName(const std::string& Name);
 
+// Every file below Folder, in its sub-folders too, sorted by name; folders that cannot be read
+// are passed over, and links to folders are not followed.
+std::vector<std::string> FilesBelow(const std::string& Folder);
+
 // Appends each listable name that is not yet listed, in the order given; returns how many rows
 // were added.
 int AppendDroppedNames(const std::vector<std::string>& Names, TFileListModel& Files);

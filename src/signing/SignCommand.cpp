@@ -1,5 +1,7 @@
 #include "signing/SignCommand.h"
 
+#include <QCoreApplication>
+
 #include <filesystem>
 
 #include "common/Pkcs11Uri.h"
@@ -31,6 +33,11 @@ std::string ShortPathOf(std::string_view FileName) {
   if (FileName.empty() || !std::filesystem::exists(Path, Error)) return {};
   const std::filesystem::path Absolute = std::filesystem::absolute(Path, Error);
   return Error ? std::string() : Absolute.lexically_normal().string();
+}
+
+TSignOutcome MissingFileOutcome(const std::string& FileName) {
+  const QString Text = QCoreApplication::translate("SignCommand", "找不到文件：%1").arg(QString::fromStdString(FileName));
+  return {fsFailed, Text.toStdString(), false};
 }
 
 TSignOutcome ClassifySignRun(bool Clean, const std::string& ErrorText) {

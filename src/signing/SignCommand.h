@@ -34,6 +34,10 @@ struct TSignOutcome {
   bool Succeeded;  // warnings count as successes
   TPinRefusal PinRefusal = TPinRefusal::None;  // the token refused the PIN
 };
+// A file that is not there (ShortPathOf gives nothing) is not handed to the tool: failed, saying
+// that the file was not found, with its name.
+TSignOutcome MissingFileOutcome(const std::string& FileName);
+
 // Clean run: ok. An error text starting with "SignTool Warning" (any ASCII case): warning.
 // Anything else, including a tool that could not be started: failed, telling whether the tool
 // reported that the token refused the PIN.

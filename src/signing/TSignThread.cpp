@@ -60,6 +60,15 @@ class TStartFailureCapture {
 
 thread_local TStartFailureCapture* TStartFailureCapture::Active = nullptr;
 std::atomic<QtMessageHandler> TStartFailureCapture::Previous{nullptr};
+
+// One run of the tool for the file, unless the file is not there.
+TSignOutcome SignFile(const TSignSettings& Settings, const std::string& FileName) {
+  const std::string ShortPath = ShortPathOf(FileName);
+  if (ShortPath.empty()) return MissingFileOutcome(FileName);
+  std::string ErrorText;
+  const bool Clean = RunAndCapture(SignCommandLine(Settings, ShortPath), ErrorText);
+  return ClassifySignRun(Clean, ErrorText);
+}
 }  // namespace
 
 TSignThread::TSignThread(THandOver HandOver, int Parallelism, QObject* Owner)
@@ -131,11 +140,10 @@ void TSignThread::run() {
     for (TJob& Job : *Jobs) {
       const TRowId Row = Job.Row;
       auto Sign = [Link = FLink, Job = std::move(Job)] {
-        std::string ErrorText;
-        const bool Clean = RunAndCapture(SignCommandLine(Job.Settings, ShortPathOf(Job.FileName)), ErrorText);
+        TSignOutcome Outcome = SignFile(Job.Settings, Job.FileName);
         {
           const std::lock_guard Guard(Link->Lock);
-          Link->Completed.push_back(TDone{Job.Row, ClassifySignRun(Clean, ErrorText)});
+          Link->Completed.push_back(TDone{Job.Row, std::move(Outcome)});
         }
         Link->Answered.notify_all();
       };

@@ -3,17 +3,32 @@
 #include <QFileDialog>
 
 namespace {
-TOpenFileHandler& Handler() {
-  static TOpenFileHandler Instance;
+template <class THandler>
+THandler& Handler() {
+  static THandler Instance;
   return Instance;
 }
 }  // namespace
 
 std::optional<QString> AskOpenFileName(QWidget* Parent, const QString& Filter) {
-  if (Handler()) return Handler()(Filter);
+  if (Handler<TOpenFileHandler>()) return Handler<TOpenFileHandler>()(Filter);
   const QString Chosen = QFileDialog::getOpenFileName(Parent, {}, {}, Filter);
   if (Chosen.isEmpty()) return std::nullopt;
   return Chosen;
 }
 
-void SetOpenFileHandler(TOpenFileHandler NewHandler) { Handler() = std::move(NewHandler); }
+QStringList AskOpenFileNames(QWidget* Parent, const QString& Filter) {
+  if (Handler<TOpenFilesHandler>()) return Handler<TOpenFilesHandler>()(Filter);
+  return QFileDialog::getOpenFileNames(Parent, {}, {}, Filter);
+}
+
+std::optional<QString> AskFolderName(QWidget* Parent) {
+  if (Handler<TFolderHandler>()) return Handler<TFolderHandler>()();
+  const QString Chosen = QFileDialog::getExistingDirectory(Parent);
+  if (Chosen.isEmpty()) return std::nullopt;
+  return Chosen;
+}
+
+void SetOpenFileHandler(TOpenFileHandler NewHandler) { Handler<TOpenFileHandler>() = std::move(NewHandler); }
+void SetOpenFilesHandler(TOpenFilesHandler NewHandler) { Handler<TOpenFilesHandler>() = std::move(NewHandler); }
+void SetFolderHandler(TFolderHandler NewHandler) { Handler<TFolderHandler>() = std::move(NewHandler); }

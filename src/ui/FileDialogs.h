@@ -1,6 +1,7 @@
 #pragma once
-// The file-open dialog, behind a seam so tests can answer it.
+// The file dialogs, behind seams so tests can answer them.
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -8,6 +9,14 @@ class QWidget;
 
 // The chosen file's full path, or nothing when the user cancels.
 std::optional<QString> AskOpenFileName(QWidget* Parent, const QString& Filter);
+// The chosen files' full paths, in the dialog's order; empty when the user cancels.
+QStringList AskOpenFileNames(QWidget* Parent, const QString& Filter);
+// The chosen folder's full path, or nothing when the user cancels.
+std::optional<QString> AskFolderName(QWidget* Parent);
 
 using TOpenFileHandler = std::function<std::optional<QString>(const QString& Filter)>;
 void SetOpenFileHandler(TOpenFileHandler Handler);
+using TOpenFilesHandler = std::function<QStringList(const QString& Filter)>;
+void SetOpenFilesHandler(TOpenFilesHandler Handler);
+using TFolderHandler = std::function<std::optional<QString>()>;
+void SetFolderHandler(TFolderHandler Handler);

@@ -221,6 +221,12 @@ void TFrmMain::CreatePopupMenu() {
   N5->setObjectName("N5");
   N6 = PopupMenu->addSeparator();
   N6->setObjectName("N6");
+  pmiAddFiles = PopupMenu->addAction(tr("添加文件(&A)..."));
+  pmiAddFiles->setObjectName("pmiAddFiles");
+  pmiAddFolder = PopupMenu->addAction(tr("添加文件夹(&F)..."));
+  pmiAddFolder->setObjectName("pmiAddFolder");
+  N8 = PopupMenu->addSeparator();
+  N8->setObjectName("N8");
   pmiVerify = PopupMenu->addAction(tr("验证签名(&V)"));
   pmiVerify->setObjectName("pmiVerify");
   N7 = PopupMenu->addSeparator();
@@ -270,6 +276,8 @@ void TFrmMain::ConnectHandlers() {
   connect(pmiSelAll, &QAction::triggered, this, &TFrmMain::pmiSelAllClick);
   connect(pmiUnSelAll, &QAction::triggered, this, &TFrmMain::pmiUnSelAllClick);
   connect(N5, &QAction::triggered, this, &TFrmMain::N5Click);
+  connect(pmiAddFiles, &QAction::triggered, this, &TFrmMain::pmiAddFilesClick);
+  connect(pmiAddFolder, &QAction::triggered, this, &TFrmMain::pmiAddFolderClick);
   connect(pmiVerify, &QAction::triggered, this, &TFrmMain::pmiVerifyClick);
   ConnectListKeys();
   connect(pmiOptions, &QAction::triggered, this, &TFrmMain::pmiOptionsClick);

@@ -71,6 +71,9 @@ class TFrmMain : public QWidget {
   QAction* pmiUnSelAll;
   QAction* N5;
   QAction* N6;
+  QAction* pmiAddFiles;
+  QAction* pmiAddFolder;
+  QAction* N8;
   QAction* pmiVerify;
   QAction* N7;
   QAction* pmiOptions;
@@ -94,6 +97,9 @@ class TFrmMain : public QWidget {
   // File list
   void vstFilesDragOver(QDragMoveEvent* Event);
   void vstFilesDragDrop(QDropEvent* Event);
+  // The same intake as a drop: files chosen in a dialog, or every file below a chosen folder.
+  void pmiAddFilesClick();
+  void pmiAddFolderClick();
   void vstFilesDblClick();
   void pmiDeleteClick();
   void pmiSelAllClick();

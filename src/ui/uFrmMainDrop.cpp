@@ -1,10 +1,11 @@
-// Files dropped on the list.
+// Files dropped on the list, or chosen for it in a dialog.
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
 
 #include "filelist/DropIntake.h"
+#include "ui/FileDialogs.h"
 #include "ui/TFileListView.h"
 #include "ui/uFrmMain.h"
 
@@ -33,4 +34,16 @@ void TFrmMain::vstFilesDragDrop(QDropEvent* Event) {
   } else {
     Event->ignore();
   }
+}
+
+void TFrmMain::pmiAddFilesClick() {
+  std::vector<std::string> Names;
+  for (const QString& Chosen : AskOpenFileNames(this, tr("程序文件(*.exe *.dll *.sys *.cab *.lnk);;所有文件(*)")))
+    Names.push_back(Chosen.toStdString());
+  AppendDroppedNames(Names, *vstFiles->Files());
+}
+
+void TFrmMain::pmiAddFolderClick() {
+  if (const std::optional<QString> Folder = AskFolderName(this))
+    AppendDroppedNames(FilesBelow(Folder->toStdString()), *vstFiles->Files());
 }
