@@ -10,10 +10,12 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QToolButton>
 
 #include "ui/TFileListView.h"
+#include "support/Process.h"
 #include "support/PromptRecorder.h"
 #include "support/QtPrinters.h"
 #include "ui/FileDialogs.h"
@@ -153,7 +155,7 @@ TEST_F(MainWindow, PopupMenuItemsInOrder) {
   EXPECT_EQ(Items[3]->text(), "全部不选(&C)");
   EXPECT_EQ(Items[4]->text(), "反向选择(&U)");
   EXPECT_TRUE(Items[5]->isSeparator());
-  EXPECT_EQ(Items[6]->text(), "添加文件(&A)...");
+  EXPECT_EQ(Items[6]->text(), "添加文件(&L)...");
   EXPECT_EQ(Items[7]->text(), "添加文件夹(&F)...");
   EXPECT_TRUE(Items[8]->isSeparator());
   EXPECT_EQ(Items[9], Form.pmiVerify);
@@ -226,4 +228,27 @@ TEST_F(MainWindow, RefusesToShrinkBelowASizeThatKeepsItUsable) {
     EXPECT_FALSE(Row->geometry().intersects(Form.Label6->geometry())) << Row->objectName().toStdString();
   EXPECT_FALSE(Form.cbFile->geometry().intersects(Form.btnSignFile->geometry()));
   EXPECT_FALSE(Form.btnSignFile->geometry().intersects(Form.Label2->geometry()));
+}
+
+TEST(ProgramOptions, HelpAndVersionPrintAndEndWithoutAWindow) {
+  const std::string Program = (QCoreApplication::applicationDirPath() + "/quillory").toStdString();
+  // No display at all: the answer must not need one.
+  const QByteArray Display = qgetenv("DISPLAY");
+  qunsetenv("DISPLAY");
+  const auto Restore = qScopeGuard([&] {
+    if (!Display.isEmpty()) qputenv("DISPLAY", Display);
+  });
+  for (const char* Option : {"--version", "-v"}) {
+    const TProcessResult Version = RunProcess(Program, {Option});
+    EXPECT_EQ(Version.ExitCode, 0) << Version.Err;
+    EXPECT_EQ(Version.Out, "Quillory 3.0.9.1\n") << Option;
+    EXPECT_EQ(Version.Err, "");
+  }
+  for (const char* Option : {"--help", "-h"}) {
+    const TProcessResult Help = RunProcess(Program, {"--some-qt-option", Option});
+    EXPECT_EQ(Help.ExitCode, 0) << Help.Err;
+    EXPECT_EQ(Help.Out.rfind("Quillory 3.0.9.1\n", 0), 0u) << Help.Out;
+    EXPECT_NE(Help.Out.find("--version"), std::string::npos) << Help.Out;
+    EXPECT_EQ(Help.Err, "");
+  }
 }

@@ -4,9 +4,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -48,18 +50,24 @@ TEST(TokenPicker, ListsTheTokensCertificatesAndFillsTheBoxWithTheChosenOne) {
     std::vector<std::string> Thumbprints;
     int EcRow = -1;
     for (int Row = 0; Row < List->topLevelItemCount(); ++Row) {
-      if (Cell(List, Row, 0).toStdString() != Token.Label) continue;
-      Thumbprints.push_back(Cell(List, Row, 4).toStdString());
-      if (Cell(List, Row, 4).toStdString() == Token.EcSha1) EcRow = Row;
+      if (Cell(List, Row, 1).toStdString() != Token.Label) continue;
+      Thumbprints.push_back(Cell(List, Row, 5).toStdString());
+      if (Cell(List, Row, 5).toStdString() == Token.EcSha1) EcRow = Row;
     }
     EXPECT_EQ(Thumbprints.size(), 2u);
     ASSERT_GE(EcRow, 0);
-    EXPECT_EQ(Cell(List, EcRow, 1).toStdString(), "CN=" + TestPki().EcSignerCommonName);
-    EXPECT_EQ(Cell(List, EcRow, 2).toStdString(), "CN=Quillory Test Root CA");
-    EXPECT_TRUE(Cell(List, EcRow, 3).startsWith("20")) << Cell(List, EcRow, 3).toStdString();
+    // The common name first, then the token and the whole subject.
+    EXPECT_EQ(Cell(List, EcRow, 0).toStdString(), TestPki().EcSignerCommonName);
+    EXPECT_EQ(Cell(List, EcRow, 2).toStdString(), "CN=" + TestPki().EcSignerCommonName);
+    EXPECT_EQ(Cell(List, EcRow, 3).toStdString(), "CN=Quillory Test Root CA");
+    EXPECT_TRUE(Cell(List, EcRow, 4).startsWith("20")) << Cell(List, EcRow, 4).toStdString();
     // Without the PIN the token keeps its keys hidden: the list cannot say "none".
-    EXPECT_FALSE(Cell(List, EcRow, 5).isEmpty());
-    EXPECT_NE(Cell(List, EcRow, 5), QString::fromUtf8("无"));
+    EXPECT_FALSE(Cell(List, EcRow, 6).isEmpty());
+    EXPECT_NE(Cell(List, EcRow, 6), QString::fromUtf8("无"));
+    // Every column shows whole, unless the screen is too narrow for them.
+    if (List->header()->length() > List->viewport()->width()) {
+      EXPECT_GE(Picker.frameGeometry().width(), Picker.screen()->availableGeometry().width() - 1);
+    }
 
     EXPECT_FALSE(Picker.btnOk->isEnabled());
     List->setCurrentItem(List->topLevelItem(EcRow));

@@ -140,6 +140,25 @@ TEST_F(VendorHooks, HomePageButtonOpensThePageOnEveryClick) {
   EXPECT_EQ(Browser.Opened()[1], QUrl(HomePageUrl));
 }
 
+namespace {
+std::vector<QString> TerminalLines;
+void RecordTerminalLine(QtMsgType, const QMessageLogContext&, const QString& Text) { TerminalLines.push_back(Text); }
+}  // namespace
+
+TEST_F(VendorHooks, HomePageButtonWithoutABrowserShowsTheErrorReport) {
+  PromptRecorder Prompts;
+  TFrmMain Form;
+  // This platform has no browser to open addresses with.
+  TerminalLines.clear();
+  const QtMessageHandler Previous = qInstallMessageHandler(&RecordTerminalLine);
+  QTest::mouseClick(Form.Button1, Qt::LeftButton);
+  qInstallMessageHandler(Previous);
+  ASSERT_EQ(Prompts.Shown().size(), 1u);
+  EXPECT_EQ(Prompts.Last().Style, static_cast<unsigned>(mbIconError));
+  EXPECT_NE(Prompts.Last().Text.find(HomePageUrl), std::string::npos) << Prompts.Last().Text;
+  EXPECT_TRUE(TerminalLines.empty()) << TerminalLines.front().toStdString();
+}
+
 TEST_F(VendorHooks, FirstTickCallsTheUpdateOnceWithTheWindowAndAddress) {
   TFrmMain Form;
   Form.show();

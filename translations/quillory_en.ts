@@ -28,6 +28,25 @@
     </message>
 </context>
 <context>
+    <name>InfoOptions</name>
+    <message>
+        <source>用法：quillory [选项]
+批量为 Windows 程序文件（.exe .dll .sys .cab）签名或删除签名。
+
+选项：
+  -h, --help     显示此帮助并退出
+  -v, --version  显示版本并退出
+</source>
+        <translation>Usage: quillory [options]
+Signs Windows program files (.exe .dll .sys .cab) in batches, or removes their signatures.
+
+Options:
+  -h, --help     show this help and exit
+  -v, --version  show the version and exit
+</translation>
+    </message>
+</context>
+<context>
     <name>ShowPrompt</name>
     <message>
         <source>提示</source>
@@ -381,16 +400,20 @@
         <translation>The listed files are being processed. Stop and exit?</translation>
     </message>
     <message>
-        <source>添加文件(&amp;A)...</source>
-        <translation>&amp;Add Files...</translation>
+        <source>添加文件(&amp;L)...</source>
+        <translation>Add fi&amp;les...</translation>
     </message>
     <message>
         <source>添加文件夹(&amp;F)...</source>
-        <translation>Add &amp;Folder...</translation>
+        <translation>Add &amp;folder...</translation>
     </message>
     <message>
         <source>程序文件(*.exe *.dll *.sys *.cab *.lnk);;所有文件(*)</source>
         <translation>Program files (*.exe *.dll *.sys *.cab *.lnk);;All files (*)</translation>
+    </message>
+    <message>
+        <source>没有找到可以打开网页的浏览器：%1</source>
+        <translation>No web browser was found to open %1</translation>
     </message>
 </context>
 <context>
@@ -501,6 +524,10 @@
     <message>
         <source>取消</source>
         <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
     </message>
 </context>
 <context>

@@ -1,3 +1,4 @@
+#include "app/InfoOptions.h"
 #include "app/Language.h"
 #include "app/TApplication.h"
 #include "app/Translations.h"
@@ -6,6 +7,7 @@
 #include "ui/uFrmMain.h"
 
 int main(int Argc, char** Argv) {
+  if (const std::optional<int> Answered = AnswerInfoOptions(Argc, Argv)) return *Answered;
   PrepareWebEngine();
   TApplication Application(Argc, Argv);
   const TTranslations Translations(ChooseLanguage(ConfigFilePath()));

@@ -4,8 +4,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 QString Utf8(const std::string& Text) { return QString::fromStdString(Text); }
@@ -40,13 +44,16 @@ TFrmTokenCertificates::TFrmTokenCertificates(QWidget* Parent, const std::string&
   lvCertificates = new QTreeWidget(this);
   lvCertificates->setObjectName("lvCertificates");
   lvCertificates->setRootIsDecorated(false);
-  lvCertificates->setHeaderLabels({tr("令牌"), tr("使用者"), tr("颁发者"), tr("有效期至"),
+  // The name a person knows the certificate by comes first.
+  lvCertificates->setHeaderLabels({tr("名称"), tr("令牌"), tr("使用者"), tr("颁发者"), tr("有效期至"),
                                    tr("SHA-1 指纹"), tr("私钥")});
   for (const TTokenCertificate& Certificate : FCertificates)
-    new QTreeWidgetItem(lvCertificates, {Utf8(Certificate.TokenLabel), Utf8(Certificate.Subject),
-                                         Utf8(Certificate.Issuer), Utf8(Certificate.NotAfter),
-                                         Utf8(Certificate.Sha1), KeyText(Certificate.PrivateKey)});
+    new QTreeWidgetItem(lvCertificates, {Utf8(Certificate.CommonName), Utf8(Certificate.TokenLabel),
+                                         Utf8(Certificate.Subject), Utf8(Certificate.Issuer),
+                                         Utf8(Certificate.NotAfter), Utf8(Certificate.Sha1),
+                                         KeyText(Certificate.PrivateKey)});
   lvCertificates->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  lvCertificates->header()->setStretchLastSection(false);
   Layout->addWidget(lvCertificates);
 
   auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -61,6 +68,20 @@ TFrmTokenCertificates::TFrmTokenCertificates(QWidget* Parent, const std::string&
   connect(lvCertificates, &QTreeWidget::itemSelectionChanged, this,
           [this] { btnOk->setEnabled(!lvCertificates->selectedItems().isEmpty()); });
   connect(lvCertificates, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
+
+  // The only certificate there is needs no choosing.
+  if (FCertificates.size() == 1) lvCertificates->setCurrentItem(lvCertificates->topLevelItem(0));
+  FitColumns();
+}
+
+void TFrmTokenCertificates::FitColumns() {
+  // Wide enough for every column, as far as the screen allows.
+  const int Columns = lvCertificates->header()->length() + 2 * lvCertificates->frameWidth() +
+                      lvCertificates->verticalScrollBar()->sizeHint().width();
+  const int Margins = layout()->contentsMargins().left() + layout()->contentsMargins().right();
+  int Width = std::max(width(), Columns + Margins);
+  if (const QScreen* Screen = screen()) Width = std::min(Width, Screen->availableGeometry().width());
+  resize(Width, height());
 }
 
 std::optional<std::string> TFrmTokenCertificates::ChosenUri() const {

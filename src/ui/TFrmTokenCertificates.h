@@ -27,5 +27,7 @@ class TFrmTokenCertificates : public QDialog {
   QPushButton* btnOk;
 
  private:
+  void FitColumns();
+
   std::vector<TTokenCertificate> FCertificates;  // in the list's order
 };

@@ -221,7 +221,7 @@ void TFrmMain::CreatePopupMenu() {
   N5->setObjectName("N5");
   N6 = PopupMenu->addSeparator();
   N6->setObjectName("N6");
-  pmiAddFiles = PopupMenu->addAction(tr("添加文件(&A)..."));
+  pmiAddFiles = PopupMenu->addAction(tr("添加文件(&L)..."));
   pmiAddFiles->setObjectName("pmiAddFiles");
   pmiAddFolder = PopupMenu->addAction(tr("添加文件夹(&F)..."));
   pmiAddFolder->setObjectName("pmiAddFolder");

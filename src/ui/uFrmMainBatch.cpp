@@ -62,10 +62,12 @@ void TFrmMain::BatchDone(const TBatchSummary& Summary) {
   FRunningBatch = nullptr;
   FWorkFollower->BatchEnded();
   setWindowTitle(FPlainTitle);
+  // Nothing is left to stop while the summary is shown; Start comes back once it is closed.
+  btnAddSign->setText(tr("开始签名(&S)"));
+  btnAddSign->setEnabled(false);
   // A window closed during the batch goes without the summary.
   if (!Summary.Text.empty() && !FCloseAfterBatch) ShowPrompt(Summary.Text, "", Summary.Kind);
   btnDelSign->setEnabled(true);
-  btnAddSign->setText(tr("开始签名(&S)"));
   btnAddSign->setEnabled(true);
   pmiVerify->setEnabled(true);
   if (FCloseAfterBatch) {

@@ -8,6 +8,9 @@
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
 
+#include <atomic>
+
+#include "ui/ErrorReport.h"
 #include "ui/uFrmMain.h"
 #include "vendor/TWebBrowseEx.h"
 #include "vendor/UpdateCall.h"
@@ -28,6 +31,30 @@ class TStopTimerOnClose : public QObject {
  private:
   QTimer* Timer;
 };
+
+// Keeps Qt's messages from this thread off the terminal while it lives; other threads' messages
+// go on as before.
+class TSilentMessages {
+ public:
+  TSilentMessages() {
+    Active = true;
+    Previous = qInstallMessageHandler(&Drop);
+  }
+  ~TSilentMessages() {
+    qInstallMessageHandler(Previous);
+    Active = false;
+  }
+  TSilentMessages(const TSilentMessages&) = delete;
+  TSilentMessages& operator=(const TSilentMessages&) = delete;
+
+ private:
+  static void Drop(QtMsgType Type, const QMessageLogContext& Context, const QString& Text) {
+    if (const QtMessageHandler Next = Previous.load(); !Active && Next != nullptr) Next(Type, Context, Text);
+  }
+  static thread_local bool Active;
+  static inline std::atomic<QtMessageHandler> Previous{nullptr};
+};
+thread_local bool TSilentMessages::Active = false;
 
 // Clears a flag when the scope is left, also by an exception.
 class TFlagReset {
@@ -60,7 +87,16 @@ void TFrmMain::wbADLoadingChanged(const QWebEngineLoadingInfo& Loading) {
   if (Loading.status() == QWebEngineLoadingInfo::LoadFailedStatus) wbAD->SetDocumentHtml(QString());
 }
 
-void TFrmMain::Button1Click() { QDesktopServices::openUrl(QUrl(QString::fromUtf8(HomePageUrl))); }
+void TFrmMain::Button1Click() {
+  const QString Home = QString::fromUtf8(HomePageUrl);
+  bool Opened = false;
+  {
+    // Without a browser Qt says so on the terminal; the person at the window is told instead.
+    const TSilentMessages Silent;
+    Opened = QDesktopServices::openUrl(QUrl(Home));
+  }
+  if (!Opened) ShowErrorReport(tr("没有找到可以打开网页的浏览器：%1").arg(Home).toStdString());
+}
 
 void TFrmMain::TimerTimer() {
   // The update component may run an event loop of its own, in which further ticks arrive.
