@@ -6,6 +6,9 @@
 
 int main(int Argc, char** Argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // signtool.exe's rounds of timestamp tries, 10 seconds apart, would keep the tests of failing
+  // servers waiting for minutes.
+  qputenv("QUILLORY_TIMESTAMP_RETRY_WAIT", "300");
   ::testing::InitGoogleTest(&Argc, Argv);
   PrepareWebEngine();
   TApplication Application(Argc, Argv);

@@ -138,8 +138,8 @@ TEST_F(SignToolTokenTest, EveryWayOfNamingTheKeySignsAndVerifiesUnderOneLock) {
     EXPECT_NE(Verify.Output.find("CN=" + Form.Signer + "\n"), std::string::npos) << Form.Name << "\n" << Verify.Output;
   }
   // By label, serial number or none, through p11-kit's proxy or the token's own module: one
-  // token, one lock.
-  EXPECT_EQ(QDir(Runtime.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 1);
+  // token, one lock, besides the one under which tokens are looked up.
+  EXPECT_EQ(QDir(Runtime.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
 }
 
 TEST_F(SignToolTokenTest, EachKindOfTokenProblemHasItsOwnErrorAndLeavesTheFileAlone) {
@@ -165,8 +165,7 @@ TEST_F(SignToolTokenTest, EachKindOfTokenProblemHasItsOwnErrorAndLeavesTheFileAl
       {"unknown-name", {"/n", "Nobody", "/p", Token.Pin}, "No certificates were found that met all the given criteria."},
       {"missing-key", {"/kc", "pkcs11:token=Quillory%20Test%20Token;id=%09", "/f", TestPki().SignerCertPath, "/p",
                        Token.Pin},
-       "The private key was not found on the token: pkcs11:token=Quillory%20Test%20Token;id=%09;serial=" +
-           Token.Serial + ";type=private"}};
+       "The private key was not found on the token: pkcs11:token=Quillory%20Test%20Token;id=%09;type=private"}};
   for (const TCase& Case : Cases) {
     std::string File;
     const TProcessResult Result = Sign(std::string(Case.Name) + ".exe", Case.Options, File);
@@ -199,9 +198,7 @@ TEST_F(SignToolTokenTest, EightProcessesOnOneTokenAllSucceed) {
 }
 
 TEST_F(SignToolTokenTest, PinIsOnNoCommandLine) {
-  // A silent server keeps signtool and osslsigncode running while their command lines are read.
-  // The time-stamp comes after the signing; the signing run takes the PIN the way a PFX password
-  // is taken (see signtool_test).
+  // A silent server keeps signtool running while its command line is read.
   TimestampServer Silent(TTimestampBehaviour::Silent);
   const TSoftToken& Token = SoftToken();
   const std::string File = WriteProgram("watched.exe");
@@ -215,15 +212,11 @@ TEST_F(SignToolTokenTest, PinIsOnNoCommandLine) {
 
   const std::string Pid = std::to_string(SignToolProcess.processId());
   const std::string OwnCommandLine = Slurp("/proc/" + Pid + "/cmdline");
-  const std::string Children = Slurp("/proc/" + Pid + "/task/" + Pid + "/children");
-  const std::string OsslsigncodeCommandLine = Slurp("/proc/" + Children.substr(0, Children.find(' ')) + "/cmdline");
   SignToolProcess.kill();
   SignToolProcess.waitForFinished();
 
   EXPECT_NE(OwnCommandLine.find(Token.RsaKeyUri), std::string::npos);
   EXPECT_EQ(OwnCommandLine.find(Token.Pin), std::string::npos);
-  EXPECT_NE(OsslsigncodeCommandLine.find("osslsigncode"), std::string::npos) << OsslsigncodeCommandLine;
-  EXPECT_EQ(OsslsigncodeCommandLine.find(Token.Pin), std::string::npos) << OsslsigncodeCommandLine;
 }
 
 TEST_F(SignToolTokenTest, TheTokenIsFreeWhileTheServerIsWaitedFor) {
@@ -318,7 +311,7 @@ TEST_F(SignToolTokenTest, AnotherUsersFilesWhereTheLocksAreOrWereNeitherBlockNor
   }
   const std::string Folder = SharedPath + "/quillory-" + std::to_string(::geteuid());
   const QStringList Locks = QDir(QString::fromStdString(Folder)).entryList(QDir::Files);
-  ASSERT_EQ(Locks.size(), 1);
+  ASSERT_EQ(Locks.size(), 2);  // the token's, and the one under which tokens are looked up
   const std::string LockName = Locks.front().toStdString();
 
   // Where they are now without a private runtime folder, taken by another user first.

@@ -1,5 +1,6 @@
 #include "PinRefusalNote.h"
 
+#include <openssl/evp.h>
 #include <sys/random.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,7 +14,6 @@
 #include <optional>
 #include <string_view>
 
-#include "Crypto.h"
 #include "RunLimit.h"
 
 namespace {
@@ -23,10 +23,9 @@ using TDigest = std::array<unsigned char, 32>;
 constexpr int DigestRounds = 100000;
 
 std::optional<TDigest> DigestOf(const std::string& Pin, const TSalt& Salt) {
-  const TCrypto* Crypto = LoadCrypto();
   TDigest Digest{};
-  if (!Crypto || Crypto->Pbkdf2(Pin.data(), static_cast<int>(Pin.size()), Salt.data(), static_cast<int>(Salt.size()),
-                                DigestRounds, Crypto->Sha256(), static_cast<int>(Digest.size()), Digest.data()) != 1)
+  if (PKCS5_PBKDF2_HMAC(Pin.data(), static_cast<int>(Pin.size()), Salt.data(), static_cast<int>(Salt.size()),
+                        DigestRounds, EVP_sha256(), static_cast<int>(Digest.size()), Digest.data()) != 1)
     return std::nullopt;
   return Digest;
 }

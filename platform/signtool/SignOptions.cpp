@@ -10,7 +10,7 @@
 namespace {
 enum class TOption { Quiet, Verbose, Help, Pfx, Password, Timestamp, Rfc3161, Rfc3161Digest, Digest,
                      Description, DescriptionUrl, KeyContainer, Module, Thumbprint, SubjectName,
-                     AdditionalCertificates, AppendSignature };
+                     AdditionalCertificates, AppendSignature, PasswordVariable, PasswordDescriptor };
 
 std::optional<TOption> Known(const std::string& Name) {
   static const std::map<std::string, TOption> Options{
@@ -19,7 +19,8 @@ std::optional<TOption> Known(const std::string& Name) {
       {"tr", TOption::Rfc3161},      {"td", TOption::Rfc3161Digest},  {"fd", TOption::Digest},
       {"d", TOption::Description},   {"du", TOption::DescriptionUrl}, {"kc", TOption::KeyContainer},
       {"csp", TOption::Module},      {"sha1", TOption::Thumbprint},   {"n", TOption::SubjectName},
-      {"ac", TOption::AdditionalCertificates}, {"as", TOption::AppendSignature}};
+      {"ac", TOption::AdditionalCertificates}, {"as", TOption::AppendSignature},
+      {"penv", TOption::PasswordVariable},     {"pfd", TOption::PasswordDescriptor}};
   const auto Found = Options.find(AsciiLower(Name));
   if (Found == Options.end()) return std::nullopt;
   return Found->second;
@@ -57,6 +58,11 @@ std::optional<std::string> DigestName(const std::string& Name) {
   const std::string Lowered = AsciiLower(Name);
   if (Lowered == "sha1" || Lowered == "sha256" || Lowered == "sha384" || Lowered == "sha512") return Lowered;
   return std::nullopt;
+}
+
+std::optional<int> DescriptorNumber(const std::string& Text) {
+  if (Text.empty() || Text.size() > 6 || Text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  return std::stoi(Text);
 }
 
 TParseResult Fail(TParseResult Result, std::string Error) {
@@ -99,6 +105,13 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
         Options.Password = Value;
         Result.PasswordIndexes.push_back(FirstIndex + I);
         break;
+      case TOption::PasswordVariable: Options.PasswordVariable = Value; break;
+      case TOption::PasswordDescriptor: {
+        const std::optional<int> Descriptor = DescriptorNumber(Value);
+        if (!Descriptor) return Fail(Result, "Invalid file descriptor: " + Value);
+        Options.PasswordDescriptor = *Descriptor;
+        break;
+      }
       case TOption::Timestamp: Options.AuthenticodeUrl = Value; break;
       case TOption::Rfc3161: Options.Rfc3161Url = Value; break;
       case TOption::Description: Options.Description = Value; break;
@@ -124,9 +137,9 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
     return Fail(Result, "The /t and /tr options are incompatible.");
   if (TimestampDigest && Options.Rfc3161Url.empty())
     return Fail(Result, "The /td option requires the /tr option.");
-  // osslsigncode time-stamps with the file digest; a different one cannot be honoured.
-  if (TimestampDigest && *TimestampDigest != Options.Digest)
-    return Fail(Result, "The /td digest algorithm must be the same as the /fd digest algorithm.");
+  Options.TimestampDigest = TimestampDigest.value_or(Options.Digest);
+  if ((Options.Password ? 1 : 0) + (Options.PasswordVariable.empty() ? 0 : 1) + (Options.PasswordDescriptor >= 0 ? 1 : 0) > 1)
+    return Fail(Result, "The /p, /penv and /pfd options are incompatible.");
   const bool ChosenOnToken = !Options.Thumbprint.empty() || !Options.SubjectName.empty();
   if (!Options.KeyContainer.empty() && ChosenOnToken)
     return Fail(Result, "The /kc option cannot be combined with /sha1 or /n.");

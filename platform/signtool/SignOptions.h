@@ -15,9 +15,12 @@ struct TSignOptions {
   std::string SubjectName;   // /n: part of the certificate's common name
   std::string AdditionalCertificates;  // /ac
   std::optional<std::string> Password;  // /p: the PFX's password or the token's PIN
-  std::string AuthenticodeUrl;    // /t
-  std::string Rfc3161Url;         // /tr
-  std::string Digest = "sha256";  // /fd, as osslsigncode names it
+  std::string PasswordVariable;         // /penv: the environment variable that holds it
+  int PasswordDescriptor = -1;          // /pfd: the descriptor to read it from (0: standard input)
+  std::string AuthenticodeUrl;    // /t: one or more servers, separated by blanks or ';'
+  std::string Rfc3161Url;         // /tr: the same
+  std::string Digest = "sha256";  // /fd, as OpenSSL names it
+  std::string TimestampDigest;    // /td; empty: the file digest's
   std::string Description;        // /d
   std::string DescriptionUrl;     // /du
   bool AppendSignature = false;   // /as: nest the signature in the file's own

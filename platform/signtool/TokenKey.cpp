@@ -1,13 +1,19 @@
 #include "TokenKey.h"
 
+#include <optional>
 #include <vector>
 
+#include "PinRefusalNote.h"
+#include "TokenLock.h"
 #include "common/Pkcs11Uri.h"
 #include "common/TextUtil.h"
 #include "common/TokenCatalog.h"
+#include "keys/CertificateFile.h"
+#include "keys/Pkcs11Key.h"
 
 namespace {
 const std::string NotFound = "No certificates were found that met all the given criteria.";
+const std::string InUseUntilTheLimit = "The token was in use by another process until the time limit.";
 
 // One lock per physical token, however the options reach it: its serial number is the same
 // through p11-kit's proxy and through the token's own module. Tokens without one share the
@@ -16,38 +22,29 @@ std::string Identity(const std::string& Serial, const std::string& Module) {
   return Serial.empty() ? "module:" + Module : "serial:" + Serial;
 }
 
-TTokenKey FromKeyUri(TPkcs11Uri Uri, const std::string& Module, const std::string& CertFile, std::string Token) {
-  Uri.Query.clear();
-  TTokenKey Key;
-  Key.Module = Module;
-  Key.Token = std::move(Token);
-  Key.CertFile = CertFile;
-  Uri.Set("type", "private");
-  Key.KeyUri = Uri.ToString();
-  if (CertFile.empty()) {
-    // A certificate's label often differs from its key's; the id is what pairs them.
-    if (Uri.Get("id")) Uri.Remove("object");
-    Uri.Set("type", "cert");
-    Key.CertUri = Uri.ToString();
-  }
-  return Key;
-}
+// A key on a token that signs under the token's lock.
+class TLockedTokenKey final : public TSigningKey {
+ public:
+  TLockedTokenKey(std::unique_ptr<TPkcs11Key> Key, std::string Token, std::chrono::steady_clock::time_point Deadline)
+      : Key(std::move(Key)), Token(std::move(Token)), Deadline(Deadline) {}
 
-// The key on the one present token that Uri's token attributes fit; the serial number is added
-// to them, so that osslsigncode looks on that token and no other.
-TTokenKeyChoice OnItsToken(TPkcs11Uri Uri, const std::string& Module, const std::string& CertFile) {
-  const TTokenList Present = ListSigningTokens(Module);
-  if (!Present.ModuleLoaded) return {std::nullopt, "The PKCS#11 module could not be loaded: " + Module};
-  std::vector<TTokenInfo> Fitting;
-  for (const TTokenInfo& Token : Present.Tokens)
-    if (UriSelectsToken(Uri, Token)) Fitting.push_back(Token);
-  if (Fitting.empty())
-    return {std::nullopt, "No token holding the key is present: " + FromKeyUri(Uri, Module, CertFile, {}).KeyUri};
-  if (Fitting.size() > 1) return {std::nullopt, AmbiguousTokenText(Uri, Fitting)};
-  const std::string& Serial = Fitting.front().Serial;
-  if (!Serial.empty()) Uri.Set("serial", Serial);
-  return {FromKeyUri(std::move(Uri), Module, CertFile, Identity(Serial, Module)), {}};
-}
+  X509* Certificate() const override { return Key->Certificate(); }
+  std::vector<X509*> Chain() const override { return Key->Chain(); }
+  TKeySignature SignDigest(std::span<const std::uint8_t> Digest, const EVP_MD* Md) override {
+    const TTokenLock Lock(Token, Deadline);
+    switch (Lock.State()) {
+      case TTokenLock::TState::Held: return Key->SignDigest(Digest, Md);
+      case TTokenLock::TState::Refused: return {{}, Lock.Problem()};
+      case TTokenLock::TState::Expired: return {{}, InUseUntilTheLimit};
+    }
+    return {};
+  }
+
+ private:
+  std::unique_ptr<TPkcs11Key> Key;
+  std::string Token;
+  std::chrono::steady_clock::time_point Deadline;
+};
 
 bool Chosen(const TSignOptions& Options, const TTokenCertificate& Certificate) {
   if (Certificate.PrivateKey == TKeyPresence::Absent) return false;
@@ -56,7 +53,14 @@ bool Chosen(const TSignOptions& Options, const TTokenCertificate& Certificate) {
          AsciiLower(Certificate.CommonName).find(AsciiLower(Options.SubjectName)) != std::string::npos;
 }
 
-TTokenKeyChoice FromListing(const TSignOptions& Options, const std::string& Module) {
+struct TKeyAddress {
+  std::optional<TPkcs11Uri> Uri;
+  std::string Error;
+};
+
+// /sha1 and /n: the one fitting certificate among those of every present token, named by its
+// token's serial number and its id.
+TKeyAddress FromListing(const TSignOptions& Options, const std::string& Module) {
   const TTokenListing Listing = ListTokenCertificates(Module);
   if (!Listing.ModuleLoaded) return {std::nullopt, "The PKCS#11 module could not be loaded: " + Module};
   const TTokenCertificate* Found = nullptr;
@@ -69,42 +73,66 @@ TTokenKeyChoice FromListing(const TSignOptions& Options, const std::string& Modu
   if (!Found) return {std::nullopt, NotFound};
   TPkcs11Uri Uri = UriOf(*Found);
   Uri.Set("serial", Found->TokenSerial);
-  return {FromKeyUri(Uri, Module, {}, Identity(Found->TokenSerial, Module)), {}};
+  return {std::move(Uri), {}};
+}
+
+TKeyAddress FromKeyContainer(const std::string& KeyContainer) {
+  if (!IsPkcs11Uri(KeyContainer)) {
+    TPkcs11Uri Uri;
+    Uri.Set("object", KeyContainer);
+    return {std::move(Uri), {}};
+  }
+  std::optional<TPkcs11Uri> Parsed = ParsePkcs11Uri(KeyContainer);
+  if (!Parsed) return {std::nullopt, "Invalid PKCS#11 URI: " + KeyContainer};
+  return {std::move(Parsed), {}};
 }
 }  // namespace
 
-TTokenKeyChoice ChooseTokenKey(const TSignOptions& Options) {
-  if (!Options.Thumbprint.empty() || !Options.SubjectName.empty())
-    return FromListing(Options, Options.Module.empty() ? DefaultPkcs11Module() : Options.Module);
-  if (Options.KeyContainer.empty()) return {};
-  TPkcs11Uri Uri;
-  if (IsPkcs11Uri(Options.KeyContainer)) {
-    std::optional<TPkcs11Uri> Parsed = ParsePkcs11Uri(Options.KeyContainer);
-    if (!Parsed) return {std::nullopt, "Invalid PKCS#11 URI: " + Options.KeyContainer};
-    Uri = std::move(*Parsed);
-  } else {
-    Uri.Set("object", Options.KeyContainer);
+TTokenKeyOpening OpenTokenKey(const TSignOptions& Options, const std::string& Pin,
+                              std::chrono::steady_clock::time_point Deadline) {
+  // Modules such as SoftHSM2 may miss a token that another process is using while they look for
+  // it: the user's runs look for their tokens one at a time. The login then happens under
+  // the token's own lock as well.
+  const TTokenLock Looking("opening", Deadline);
+  switch (Looking.State()) {
+    case TTokenLock::TState::Held: break;
+    case TTokenLock::TState::Refused: return {nullptr, Looking.Problem()};
+    case TTokenLock::TState::Expired: return {nullptr, InUseUntilTheLimit};
   }
-  const std::string Module = Options.Module.empty() ? ModuleOf(Uri) : Options.Module;
-  return OnItsToken(std::move(Uri), Module, Options.FilePath);
-}
+  const bool ByCertificate = !Options.Thumbprint.empty() || !Options.SubjectName.empty();
+  const std::string ListedModule = Options.Module.empty() ? DefaultPkcs11Module() : Options.Module;
+  TKeyAddress Address = ByCertificate ? FromListing(Options, ListedModule) : FromKeyContainer(Options.KeyContainer);
+  if (!Address.Uri) return {nullptr, Address.Error};
 
-TPinRefusal PinRefusalOf(const std::string& Output) {
-  const auto Says = [&Output](const char* Text) { return Output.find(Text) != std::string::npos; };
-  if (Says("PIN incorrect") || Says("PIN invalid") || Says("PIN len range")) return TPinRefusal::Wrong;
-  if (Says("PIN locked")) return TPinRefusal::Locked;
-  return TPinRefusal::None;
-}
-
-std::optional<std::string> TokenProblem(const TTokenKey& Key, const std::string& Output) {
-  if (const TPinRefusal Refusal = PinRefusalOf(Output); Refusal != TPinRefusal::None)
-    return std::string(PinRefusalText(Refusal));
-  const auto Says = [&Output](const char* Text) { return Output.find(Text) != std::string::npos; };
-  if (Says("Unable to load PKCS#11 module") || Says("Unable to load module"))
-    return "The PKCS#11 module could not be loaded: " + Key.Module;
-  if (Says("No matching initialized token"))
-    return "No token holding the key is present: " + Key.KeyUri;
-  if (Says("Failed to load certificate") || Says("Failed to read certificate")) return NotFound;
-  if (Says("Failed to load private key")) return "The private key was not found on the token: " + Key.KeyUri;
-  return std::nullopt;
+  TPkcs11KeyRequest Request;
+  Request.Uri = *Address.Uri;
+  Request.Module = Options.Module.empty() ? ModuleOf(Request.Uri) : Options.Module;
+  Request.Pin = Pin;
+  std::vector<TX509> FileCertificates;
+  if (!Options.FilePath.empty()) {
+    std::optional<std::vector<TX509>> Read = ReadCertificateFile(Options.FilePath);
+    if (!Read) return {nullptr, "The certificate file could not be read: " + Options.FilePath};
+    FileCertificates = std::move(*Read);
+    for (const TX509& Certificate : FileCertificates) Request.Certificates.push_back(Certificate.get());
+  }
+  std::optional<TTokenLock> Lock;
+  std::string Token;
+  Request.BeforeLogin = [&](const TTokenInfo& Found) -> std::string {
+    Token = Identity(Found.Serial, Request.Module);
+    Lock.emplace(Token, Deadline);
+    switch (Lock->State()) {
+      case TTokenLock::TState::Held: break;
+      case TTokenLock::TState::Refused: return Lock->Problem();
+      case TTokenLock::TState::Expired: return InUseUntilTheLimit;
+    }
+    const TPinRefusal Refused = RefusalNotedMeanwhile(Lock->Descriptor(), Pin);
+    return Refused == TPinRefusal::None ? std::string() : std::string(PinRefusalText(Refused));
+  };
+  TPkcs11OpenResult Opened = OpenPkcs11Key(Request);
+  if (Lock && Lock->State() == TTokenLock::TState::Held) {
+    if (Opened.Failure == TPkcs11Failure::WrongPin) NoteRefusal(Lock->Descriptor(), TPinRefusal::Wrong, Pin);
+    if (Opened.Failure == TPkcs11Failure::PinLocked) NoteRefusal(Lock->Descriptor(), TPinRefusal::Locked, Pin);
+  }
+  if (!Opened.Key) return {nullptr, Opened.Message};
+  return {std::make_unique<TLockedTokenKey>(std::move(Opened.Key), Token, Deadline), {}};
 }

@@ -1,19 +1,24 @@
-// signtool.exe: signs program files with an Authenticode signature (with a PFX and no time-stamp
-// server in this process, otherwise through osslsigncode) and reports in the manner of
-// Microsoft's signtool, so that Quillory can run it per file.
+// signtool.exe: signs program files with an Authenticode signature, in this process, with one key
+// session for all the files of a run, and reports in the manner of Microsoft's signtool, so that
+// Quillory can run it per file.
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "FileSigner.h"
 #include "Interruption.h"
+#include "PasswordSource.h"
+#include "RunKey.h"
 #include "RunLimit.h"
 #include "SignOptions.h"
+#include "authenticode/TimestampServerList.h"
 #include "common/TextUtil.h"
 
 namespace {
@@ -36,7 +41,11 @@ constexpr char SignUsage[] =
     "\n"
     "Certificate selection options:\n"
     "/f <file>   Specify the signing certificate in a file (PFX; with /kc DER or PEM).\n"
-    "/p <pass.>  Specify a password to use when opening a PFX file, or the token's PIN.\n"
+    "/p <pass.>  Specify a password to use when opening a PFX file, or the token's PIN. Other\n"
+    "            users may read a command line: prefer /penv or /pfd.\n"
+    "/penv <var> Read the password or PIN from the environment variable <var>.\n"
+    "/pfd <n>    Read the password or PIN from file descriptor <n> (0: standard input), up to\n"
+    "            the first line break.\n"
     "/kc <key>   Specify the private key on a PKCS#11 token: a pkcs11: URI or the key's label.\n"
     "/csp <so>   Specify the PKCS#11 module (default: every module registered with p11-kit).\n"
     "/sha1 <h>   Specify the SHA1 thumbprint of the signing certificate on a token.\n"
@@ -49,14 +58,20 @@ constexpr char SignUsage[] =
     "           the primary signature instead.\n"
     "/d <desc.> Provide a description of the signed content.\n"
     "/du <URL>  Provide a URL with more information about the signed content.\n"
-    "/t <URL>   Specify the timestamp server's URL.\n"
-    "/tr <URL>  Specifies the RFC 3161 timestamp server's URL.\n"
+    "/t <URL>   Specify the timestamp server's URL. Several, separated by blanks or ';', are\n"
+    "           tried in turn; a server that fails is asked last for the rest of the run.\n"
+    "/tr <URL>  Specifies the RFC 3161 timestamp server's URL (several as with /t).\n"
     "/td <alg>  Used with the /tr switch to request a digest algorithm used by the RFC 3161\n"
     "           timestamp server.\n"
     "\n"
     "Other options:\n"
     "/q         No output on success and minimal output on failure.\n"
-    "/v         Print verbose success and status messages.\n";
+    "/v         Print verbose success and status messages.\n"
+    "\n"
+    "Environment:\n"
+    "SOURCE_DATE_EPOCH            The signing time, in seconds since 1970 (reproducible builds).\n"
+    "QUILLORY_TIMESTAMP_RETRY_WAIT  Milliseconds between rounds of timestamp tries (10000).\n"
+    "http_proxy, https_proxy, no_proxy  The proxy for the timestamp servers.\n";
 
 bool IsHelp(const std::string& Word) { return Word == "/?" || Word == "-?"; }
 
@@ -68,18 +83,45 @@ bool PfxIsRegularOrMissing(const std::string& Path) {
   return ::stat(Path.c_str(), &Info) != 0 || S_ISREG(Info.st_mode);
 }
 
+// The timestamp settings of a run: the protocol by /t or /tr, and how long to wait between rounds.
+TTimestampSettings TimestampSettingsOf(const TSignOptions& Options) {
+  TTimestampSettings Settings;
+  Settings.Protocol = Options.Rfc3161Url.empty() ? TTimestampProtocol::Authenticode : TTimestampProtocol::Rfc3161;
+  Settings.Digest = EVP_get_digestbyname(Options.TimestampDigest.c_str());
+  if (const char* Wait = std::getenv("QUILLORY_TIMESTAMP_RETRY_WAIT"); Wait && *Wait)
+    Settings.RetryWait = std::chrono::milliseconds(std::strtoul(Wait, nullptr, 10));
+  Settings.Interruption = InterruptionDescriptor();
+  return Settings;
+}
+
+void PrintTimestampFailures(const std::vector<TTimestampFailure>& Failures) {
+  for (const TTimestampFailure& Failure : Failures)
+    std::printf("Timestamp server %s: %s\n", Failure.Server.c_str(), Failure.Problem.c_str());
+}
+
 int SignFiles(const TSignOptions& Options) {
   if (!PfxIsRegularOrMissing(Options.FilePath)) {
     Error(std::string(Options.KeyContainer.empty() ? "The specified PFX file" : "The specified certificate file") +
           " is not a regular file: " + Options.FilePath);
     return ExitFailure;
   }
-  const TTokenKeyChoice Choice = ChooseTokenKey(Options);
-  if (!Choice.Error.empty()) {
-    Error(Choice.Error);
+  const TPassword Password = ReadPassword(Options);
+  if (!Password.Error.empty()) {
+    Error(Password.Error);
     return ExitFailure;
   }
-  const TFileSigner Signer(Options, Choice.Key, std::chrono::steady_clock::now() + WholeRunTimeLimit);
+  const TRunKey Key = OpenRunKey(Options, Password.Value, std::chrono::steady_clock::now() + WholeRunTimeLimit);
+  if (!Key.Key) {
+    Error(Key.Error);
+    if (Options.Verbose) std::printf("\nNumber of errors: %zu\n", Options.Files.size());
+    return ExitFailure;
+  }
+  const std::string Servers = Options.Rfc3161Url.empty() ? Options.AuthenticodeUrl : Options.Rfc3161Url;
+  TTimestampServerOrder ServerOrder(ParseTimestampServers(Servers));
+  THostPace Pace;
+  std::optional<TTimestampClient> Timestamps;
+  if (!Servers.empty()) Timestamps.emplace(TimestampSettingsOf(Options), ServerOrder, Pace);
+  const TFileSigner Signer(Options, *Key.Key, Key.ExtraCertificates, Timestamps ? &*Timestamps : nullptr);
   int Signed = 0, Warnings = 0, Errors = 0;
   for (const std::string& File : Options.Files) {
     ThrowIfInterrupted();
@@ -88,6 +130,7 @@ int SignFiles(const TSignOptions& Options) {
       case TSignOutcome::Signed:
       case TSignOutcome::SignedWithoutTimestamp:
         ++Signed;
+        if (Options.Verbose) PrintTimestampFailures(Result.TimestampFailures);
         if (!Options.Quiet) std::printf("Successfully signed: %s\n", File.c_str());
         if (Result.Outcome == TSignOutcome::SignedWithoutTimestamp) {
           ++Warnings;
@@ -102,11 +145,6 @@ int SignFiles(const TSignOptions& Options) {
         Error(Result.Reason);
         Error("An error occurred while attempting to sign: " + File);
         break;
-      case TSignOutcome::CertificateUnusable:
-        Error(Result.Reason);
-        Errors += static_cast<int>(Options.Files.size()) - Signed;
-        if (Options.Verbose) std::printf("\nNumber of errors: %d\n", Errors);
-        return ExitFailure;
     }
   }
   if (Options.Verbose)

@@ -5,6 +5,7 @@
 #include "authenticode/CopyDigest.h"
 #include "authenticode/SignatureBuilder.h"
 #include "authenticode/SigningCopy.h"
+#include "authenticode/TimestampEmbed.h"
 #include "common/Pkcs7Parts.h"
 #include "common/SafeFileWrite.h"
 #include "common/SignedContainer.h"
@@ -43,9 +44,29 @@ TSignFileResult ReplaceFailure(const TReplaceError& Error) {
           Error.Error};
 }
 
-// The new signature, or the file's signature with the new one nested in it.
+// Asks for a timestamp over the only signer of Signature and puts it in; the tries go into Result.
+void Stamp(PKCS7* Signature, const TTimestampClient& Timestamps, TSignFileResult& Result) {
+  PKCS7_SIGNER_INFO* Signer = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(Signature), 0);
+  if (!Signer) return;
+  TTimestampOutcome Outcome = Timestamps.Stamp(SignatureValueOf(Signer));
+  Result.TimestampFailures = std::move(Outcome.Failures);
+  if (Outcome.Interrupted) {
+    Result.Failure = TSignFailure::Interrupted;
+    Result.Message = "Signing was interrupted.";
+    return;
+  }
+  if (!Outcome.Token) return;
+  if (!AddTimestamp(Signature, Signer, *Outcome.Token)) {
+    Result.Failure = TSignFailure::System;
+    Result.Message = "The timestamp could not be put into the signature.";
+    return;
+  }
+  Result.Timestamped = true;
+}
+
+// The new signature, timestamped when asked, or the file's signature with the new one nested in it.
 TBuiltSignature Sign(const TSigningCopy& Copy, const TSignatureSettings& Settings, std::vector<std::uint8_t> FileDigest,
-                     TSigningKey& Key) {
+                     TSigningKey& Key, TSignFileResult& Result) {
   TSignatureRequest Request{Copy.Kind,
                             Settings.Md,
                             std::move(FileDigest),
@@ -54,13 +75,21 @@ TBuiltSignature Sign(const TSigningCopy& Copy, const TSignatureSettings& Setting
                             Settings.SigningTime,
                             Settings.ExtraCertificates,
                             std::nullopt};
-  if (!Settings.AppendSignature || Copy.ExistingSignature.empty()) return BuildSignature(Request, Key);
-  TBuiltSignature Primary{ParsePkcs7(Copy.ExistingSignature), {}};
-  if (!Primary.Signature) return {nullptr, "The file's existing signature cannot be read."};
-  Request.SequenceNumber = NestedSignatureCount(Primary.Signature.get()) + 1;
-  TBuiltSignature Nested = BuildSignature(Request, Key);
-  if (!Nested.Signature) return Nested;
-  if (!AppendNestedSignature(Primary.Signature.get(), Nested.Signature.get()))
+  const bool Nesting = Settings.AppendSignature && !Copy.ExistingSignature.empty();
+  TBuiltSignature Primary;
+  if (Nesting) {
+    Primary.Signature = ParsePkcs7(Copy.ExistingSignature);
+    if (!Primary.Signature) return {nullptr, "The file's existing signature cannot be read."};
+    Request.SequenceNumber = NestedSignatureCount(Primary.Signature.get()) + 1;
+  }
+  TBuiltSignature New = BuildSignature(Request, Key);
+  if (!New.Signature) return New;
+  if (Settings.Timestamps) {
+    Stamp(New.Signature.get(), *Settings.Timestamps, Result);
+    if (Result.Failure != TSignFailure::None) return {nullptr, Result.Message};
+  }
+  if (!Nesting) return New;
+  if (!AppendNestedSignature(Primary.Signature.get(), New.Signature.get()))
     return {nullptr, "The new signature cannot be added to the file's signature."};
   return Primary;
 }
@@ -78,13 +107,15 @@ TSignFileResult SignWritable(TFileReplacement& File, const TSignatureSettings& S
   std::optional<TCopyDigest> Digest = DigestCopy(Copy, Layout.ContentEnd, Prepared->DigestedParts, Settings.Md);
   if (!Digest) return Failed(TSignFailure::System, "The file's digest could not be computed.");
 
-  const TBuiltSignature Built = Sign(Layout, Settings, std::move(Digest->Digest), Key);
+  TSignFileResult Result;
+  const TBuiltSignature Built = Sign(Layout, Settings, std::move(Digest->Digest), Key, Result);
+  if (Result.Failure != TSignFailure::None) return Result;
   if (!Built.Signature) return Failed(TSignFailure::KeyFailed, Built.Error);
   const std::vector<std::uint8_t> Der = SignatureDer(Built.Signature.get());
   if (Der.empty()) return Failed(TSignFailure::System, "The signature could not be encoded.");
   AppendSignature(Copy, Layout, Der, Digest->Checksum);
   File.Commit();
-  return {};
+  return Result;
 }
 }  // namespace
 

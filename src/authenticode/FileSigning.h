@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "authenticode/SigningKey.h"
+#include "authenticode/TimestampClient.h"
 
 struct TSignatureSettings {
   const EVP_MD* Md = nullptr;  // the file digest's algorithm
@@ -20,6 +21,9 @@ struct TSignatureSettings {
   // without a signature gets the new one as its signature. Without it a signature the file has is
   // replaced.
   bool AppendSignature = false;
+  // Asked for a timestamp over the new signature before the file is written; none: no timestamp.
+  // A timestamp that cannot be had leaves the file signed without one (see TSignFileResult).
+  const TTimestampClient* Timestamps = nullptr;
 };
 
 enum class TSignFailure {
@@ -33,13 +37,16 @@ enum class TSignFailure {
   TooLarge,
   KeyFailed,         // the key could not sign
   Changed,           // another process changed the file during the work
-  System             // reading or writing failed
+  System,            // reading or writing failed
+  Interrupted        // the timestamp client's interruption descriptor became readable
 };
 
 struct TSignFileResult {
   TSignFailure Failure = TSignFailure::None;
   std::string Message;  // English, one sentence, for "SignTool Error: "
   int Error = 0;        // for System: the errno
+  bool Timestamped = false;
+  std::vector<TTimestampFailure> TimestampFailures;  // every failed try, also when one succeeded later
 };
 
 TSignFileResult SignFile(const std::string& Path, const TSignatureSettings& Settings, TSigningKey& Key);

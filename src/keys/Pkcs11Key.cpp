@@ -10,6 +10,7 @@
 #include <new>
 #include <optional>
 
+#include "common/PinRefusal.h"
 #include "common/TokenCatalog.h"
 
 using TUiMethod = std::unique_ptr<UI_METHOD, TOpenSslFree<UI_destroy_method>>;
@@ -35,9 +36,8 @@ struct TPkcs11Key::TModule {
 namespace {
 using TKeyContext = std::unique_ptr<EVP_PKEY_CTX, TOpenSslFree<EVP_PKEY_CTX_free>>;
 
-const char* const WrongPinText = "The card cannot be accessed because the wrong PIN was presented.";
-const char* const PinLockedText =
-    "The card cannot be accessed because the maximum number of PIN entry attempts has been reached.";
+const std::string WrongPinText(PinRefusalText(TPinRefusal::Wrong));
+const std::string PinLockedText(PinRefusalText(TPinRefusal::Locked));
 
 TPkcs11OpenResult Failed(TPkcs11Failure Failure, std::string Message) { return {nullptr, Failure, std::move(Message)}; }
 
@@ -238,6 +238,9 @@ TPkcs11OpenResult OpenPkcs11Key(const TPkcs11KeyRequest& Request) {
   PKCS11_SLOT& Slot = *Fitting.front();
   PKCS11_TOKEN& Token = *Slot.token;
 
+  if (Request.BeforeLogin)
+    if (std::string Refusal = Request.BeforeLogin(FittingTokens.front()); !Refusal.empty())
+      return Failed(TPkcs11Failure::Refused, std::move(Refusal));
   if (Token.userPinLocked) return Failed(TPkcs11Failure::PinLocked, PinLockedText);
   if (Token.loginRequired) {
     // Trying no PIN would cost one of the token's few attempts; a PIN pad asks for it itself.

@@ -3,6 +3,7 @@
 // the key then signs any number of digests with that login, one signature at a time whichever
 // thread asks. A key that demands a login before every use (CKA_ALWAYS_AUTHENTICATE) gets it from
 // the PIN the key holds in memory until it is destroyed, when the PIN is wiped.
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +13,7 @@
 #include "authenticode/SigningKey.h"
 #include "common/OpenSslPtr.h"
 #include "common/Pkcs11Uri.h"
+#include "common/TokenCatalog.h"
 
 struct TPkcs11KeyRequest {
   TPkcs11Uri Uri;      // the token (token, serial, manufacturer, model) and the key on it (id, object)
@@ -22,6 +24,9 @@ struct TPkcs11KeyRequest {
   // signer's, the others go with it. Empty: the token's certificate under the key's id (its
   // label when the key has no id). Not taken over: the key takes references of its own.
   std::vector<X509*> Certificates;
+  // Called with the one token found, before the login; an answer that is not empty ends the
+  // opening with it as the message (Refused). For a caller that keeps logins to a token apart.
+  std::function<std::string(const TTokenInfo& Token)> BeforeLogin;
 };
 
 enum class TPkcs11Failure {
@@ -33,6 +38,7 @@ enum class TPkcs11Failure {
   PinLocked,
   WrongPin,
   LoginFailed,  // the token refused the login for another reason
+  Refused,      // BeforeLogin said no
   KeyNotFound,
   KeyAmbiguous,  // several private keys on the token fit the URI
   KeyUnsupported,  // neither RSA nor EC

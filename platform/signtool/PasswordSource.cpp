@@ -1,0 +1,38 @@
+#include "PasswordSource.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+constexpr std::size_t MaximumLength = 64 * 1024;
+
+TPassword FromDescriptor(int Descriptor) {
+  std::string Read;
+  char Byte = 0;
+  for (;;) {
+    const ssize_t Got = ::read(Descriptor, &Byte, 1);
+    if (Got < 0 && errno == EINTR) continue;
+    if (Got < 0)
+      return {std::nullopt, "The password could not be read from descriptor " + std::to_string(Descriptor) + ": " +
+                                std::strerror(errno)};
+    if (Got == 0 || Byte == '\n') break;
+    if (Read.size() == MaximumLength) return {std::nullopt, "The password read from the descriptor is too long."};
+    Read += Byte;
+  }
+  if (Read.ends_with('\r')) Read.pop_back();
+  return {std::move(Read), {}};
+}
+}  // namespace
+
+TPassword ReadPassword(const TSignOptions& Options) {
+  if (Options.PasswordDescriptor >= 0) return FromDescriptor(Options.PasswordDescriptor);
+  if (!Options.PasswordVariable.empty()) {
+    const char* Value = std::getenv(Options.PasswordVariable.c_str());
+    if (!Value) return {std::nullopt, "The environment variable " + Options.PasswordVariable + " is not set."};
+    return {std::string(Value), {}};
+  }
+  return {Options.Password, {}};
+}

@@ -1,0 +1,58 @@
+#include "RunKey.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "TokenKey.h"
+#include "keys/AgentKey.h"
+#include "keys/CertificateFile.h"
+#include "keys/PfxKey.h"
+
+namespace {
+TRunKey Unusable(std::string Error) { return {nullptr, {}, std::move(Error)}; }
+
+TRunKey FromPfx(const TSignOptions& Options, const std::optional<std::string>& Password) {
+  // No password and an empty one both open a PFX protected by either.
+  TPfxOpenResult Pfx = OpenPfx(Options.FilePath, Password && !Password->empty() ? Password : std::nullopt);
+  struct stat Info {};
+  switch (Pfx.Failure) {
+    case TPfxFailure::None: return {std::move(Pfx.Key), {}, {}};
+    case TPfxFailure::CannotOpen:
+      if (::stat(Options.FilePath.c_str(), &Info) != 0) return Unusable("File not found: " + Options.FilePath);
+      return Unusable("The specified PFX file could not be opened: " + Options.FilePath);
+    case TPfxFailure::NotPfx: return Unusable("The specified file is not a valid PFX file: " + Options.FilePath);
+    case TPfxFailure::WrongPassword: return Unusable("The specified PFX password is not correct.");
+    case TPfxFailure::Undecodable: break;
+  }
+  return Unusable(Pfx.Message);
+}
+
+TRunKey FromSession(const std::string& Socket) {
+  TAgentKey::TConnectResult Connected = TAgentKey::Connect(Socket);
+  if (!Connected.Key) return Unusable(Connected.Error);
+  return {std::move(Connected.Key), {}, {}};
+}
+
+TRunKey FromToken(const TSignOptions& Options, const std::optional<std::string>& Pin,
+                  std::chrono::steady_clock::time_point Deadline) {
+  TTokenKeyOpening Opened = OpenTokenKey(Options, Pin.value_or(std::string()), Deadline);
+  if (!Opened.Key) return Unusable(Opened.Error);
+  return {std::move(Opened.Key), {}, {}};
+}
+}  // namespace
+
+TRunKey OpenRunKey(const TSignOptions& Options, const std::optional<std::string>& Password,
+                   std::chrono::steady_clock::time_point Deadline) {
+  const char* Session = std::getenv(KeyAgentVariable);
+  const bool OnToken = !Options.KeyContainer.empty() || !Options.Thumbprint.empty() || !Options.SubjectName.empty();
+  TRunKey Key = Session && *Session ? FromSession(Session)
+                : OnToken           ? FromToken(Options, Password, Deadline)
+                                    : FromPfx(Options, Password);
+  if (!Key.Key || Options.AdditionalCertificates.empty()) return Key;
+  std::optional<std::vector<TX509>> Extra = ReadCertificateFile(Options.AdditionalCertificates);
+  if (!Extra) return Unusable("The additional certificates could not be read: " + Options.AdditionalCertificates);
+  Key.ExtraCertificates = std::move(*Extra);
+  return Key;
+}

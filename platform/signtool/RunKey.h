@@ -1,0 +1,22 @@
+#pragma once
+// The key one run signs every file with, opened once: the window's key session when the
+// environment names one (KeyAgentVariable), else a key on a token (/kc, /sha1, /n), else the PFX
+// (/f).
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SignOptions.h"
+#include "authenticode/SigningKey.h"
+#include "common/OpenSslPtr.h"
+
+struct TRunKey {
+  std::unique_ptr<TSigningKey> Key;      // empty when it cannot be used
+  std::vector<TX509> ExtraCertificates;  // /ac
+  std::string Error;                     // then the text after "SignTool Error: "
+};
+
+// Password is the PFX's password or the token's PIN, from wherever the options took it.
+TRunKey OpenRunKey(const TSignOptions& Options, const std::optional<std::string>& Password,
+                   std::chrono::steady_clock::time_point Deadline);
