@@ -12,32 +12,31 @@ namespace {
 using TArgs = std::vector<std::string>;
 
 TArgs Expected(const TSignSettings& S, const std::string& File) {
-  TArgs Args = {"signtool.exe", "sign", "/q", "/f", S.CertFile, "/p", S.Password, "/t", S.TimeStamp, "/d", S.Description};
+  TArgs Args = {"signtool.exe", "sign", "/q", "/f", S.CertFile, "/t", S.TimeStamp, "/d", S.Description};
   if (!File.empty()) Args.push_back(File);
   return Args;
 }
 
 TEST(SignCommandLine, OrdinaryValuesFollowTheFormatByteForByte) {
-  const TSignSettings Settings{"D:\\certs\\company.pfx", "secret", "http://timestamp.example/tsa", "Product"};
+  const TSignSettings Settings{"D:\\certs\\company.pfx", "http://timestamp.example/tsa", "Product"};
   EXPECT_EQ(SignCommandLine(Settings, "/work/out/app.exe"),
-            "signtool.exe sign /q /f D:\\certs\\company.pfx /p secret /t \"http://timestamp.example/tsa\" "
+            "signtool.exe sign /q /f D:\\certs\\company.pfx /t \"http://timestamp.example/tsa\" "
             "/d \"Product\" /work/out/app.exe");
   // The description may be empty; a missing file leaves the line ending after the description.
-  EXPECT_EQ(SignCommandLine({"c.pfx", "pw", "http://t", ""}, ""),
-            "signtool.exe sign /q /f c.pfx /p pw /t \"http://t\" /d \"\" ");
+  EXPECT_EQ(SignCommandLine({"c.pfx", "http://t", ""}, ""), "signtool.exe sign /q /f c.pfx /t \"http://t\" /d \"\" ");
   // Blanks inside the two quoted values need nothing more than the format's quotes.
-  EXPECT_EQ(SignCommandLine({"c.pfx", "pw", "http://t", "My Product 2"}, "a.exe"),
-            "signtool.exe sign /q /f c.pfx /p pw /t \"http://t\" /d \"My Product 2\" a.exe");
+  EXPECT_EQ(SignCommandLine({"c.pfx", "http://t", "My Product 2"}, "a.exe"),
+            "signtool.exe sign /q /f c.pfx /t \"http://t\" /d \"My Product 2\" a.exe");
 }
 
 TEST(SignCommandLine, EveryAwkwardValueReachesTheToolAsOneArgument) {
   const std::vector<TSignSettings> Cases = {
-      {"/certs/my company.pfx", "pass word", "http://t", "say \"hi\""},
-      {"/certs/q\"uote.pfx", "\"", "http://t/\\", "ends with a backslash\\"},
-      {"c.pfx", "   ", "  http://t  ", "back\\\"slash and quote"},
-      {"c.pfx", "tab\there", "http://t", "\\\\server\\share\\"},
-      {"c.pfx", "/t", "http://t", "two\\\\\"quotes\"\""},
-      {"c.pfx", "\\\"", "\"", "\""},
+      {"/certs/my company.pfx", "http://t", "say \"hi\""},
+      {"/certs/q\"uote.pfx", "http://t/\\", "ends with a backslash\\"},
+      {"c.pfx", "  http://t  ", "back\\\"slash and quote"},
+      {"c.pfx", "http://t", "\\\\server\\share\\"},
+      {"c.pfx", "http://t", "two\\\\\"quotes\"\""},
+      {"c.pfx", "\"", "\""},
   };
   for (const TSignSettings& Case : Cases) {
     const std::string File = "/files/with blank/and \"quote\".exe";
@@ -46,29 +45,29 @@ TEST(SignCommandLine, EveryAwkwardValueReachesTheToolAsOneArgument) {
 }
 
 TEST(SignCommandLine, TheCertificatePathGoesAsTheCheckSawIt) {
-  const TSignSettings Settings{"  my cert.pfx\t", "pw", "http://t", "d"};
+  const TSignSettings Settings{"  my cert.pfx\t", "http://t", "d"};
   EXPECT_EQ(SplitCommandLine(SignCommandLine(Settings, "a.exe"))[4], "my cert.pfx");
-  EXPECT_EQ(SignCommandLine({" c.pfx ", "pw", "http://t", "d"}, "a.exe"),
-            "signtool.exe sign /q /f c.pfx /p pw /t \"http://t\" /d \"d\" a.exe");
+  EXPECT_EQ(SignCommandLine({" c.pfx ", "http://t", "d"}, "a.exe"),
+            "signtool.exe sign /q /f c.pfx /t \"http://t\" /d \"d\" a.exe");
 }
 
-TEST(SignCommandLine, ATokenCertificateGoesAsTheKeyWithThePin) {
-  const TSignSettings Settings{" pkcs11:token=My%20Key;id=%01 ", "12 34", "http://t", "d"};
+TEST(SignCommandLine, ATokenCertificateGoesAsTheKey) {
+  const TSignSettings Settings{" pkcs11:token=My%20Key;id=%01 ", "http://t", "d"};
   EXPECT_EQ(SignCommandLine(Settings, "/w/a.exe"),
-            "signtool.exe sign /q /kc pkcs11:token=My%20Key;id=%01 /p \"12 34\" /t \"http://t\" /d \"d\" /w/a.exe");
+            "signtool.exe sign /q /kc pkcs11:token=My%20Key;id=%01 /t \"http://t\" /d \"d\" /w/a.exe");
   // The scheme is recognised in any case, and a URI with blanks stays one argument.
-  EXPECT_EQ(SplitCommandLine(SignCommandLine({"PKCS11:object=my key", "1", "http://t", "d"}, "a.exe"))[3], "/kc");
-  EXPECT_EQ(SplitCommandLine(SignCommandLine({"PKCS11:object=my key", "1", "http://t", "d"}, "a.exe"))[4],
-            "PKCS11:object=my key");
+  const TArgs Args = SplitCommandLine(SignCommandLine({"PKCS11:object=my key", "http://t", "d"}, "a.exe"));
+  EXPECT_EQ(Args[3], "/kc");
+  EXPECT_EQ(Args[4], "PKCS11:object=my key");
 }
 
 TEST(SignCommandLine, AnAddressFollowsTheDescriptionQuotedLikeIt) {
-  EXPECT_EQ(SignCommandLine({"c.pfx", "pw", "http://t", "Product", "https://example.com/app"}, "a.exe"),
-            "signtool.exe sign /q /f c.pfx /p pw /t \"http://t\" /d \"Product\" /du \"https://example.com/app\" a.exe");
+  EXPECT_EQ(SignCommandLine({"c.pfx", "http://t", "Product", "https://example.com/app"}, "a.exe"),
+            "signtool.exe sign /q /f c.pfx /t \"http://t\" /d \"Product\" /du \"https://example.com/app\" a.exe");
   // An address of blanks is no address: the line is the one without it.
-  EXPECT_EQ(SignCommandLine({"c.pfx", "pw", "http://t", "Product", " \t "}, "a.exe"),
-            SignCommandLine({"c.pfx", "pw", "http://t", "Product"}, "a.exe"));
-  const TSignSettings Awkward{"c.pfx", "pw", "http://t", "d", "https://x/a b?q=\"1\"\\"};
+  EXPECT_EQ(SignCommandLine({"c.pfx", "http://t", "Product", " \t "}, "a.exe"),
+            SignCommandLine({"c.pfx", "http://t", "Product"}, "a.exe"));
+  const TSignSettings Awkward{"c.pfx", "http://t", "d", "https://x/a b?q=\"1\"\\"};
   TArgs Args = Expected(Awkward, "/w/a.exe");
   Args.insert(Args.end() - 1, {"/du", Awkward.Url});
   EXPECT_EQ(SplitCommandLine(SignCommandLine(Awkward, "/w/a.exe")), Args);

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 
 #include "common/Descriptor.h"
 
@@ -72,6 +73,7 @@ bool OpenNullDevice(TDescriptor& Null, int Flags) {
 struct TChildSetup {
   const char* Program;
   char* const* Argv;
+  char* const* Envp;
   int Input, Output, Errors;
   pid_t Parent;
 };
@@ -91,7 +93,7 @@ struct TChildSetup {
   sigset_t Nothing;
   sigemptyset(&Nothing);
   ::sigprocmask(SIG_SETMASK, &Nothing, nullptr);
-  ::execve(Setup.Program, Setup.Argv, environ);
+  ::execve(Setup.Program, Setup.Argv, Setup.Envp);
   StartError = errno;
   ::_exit(127);
 }
@@ -239,6 +241,23 @@ void FeedInput(TDescriptor& Input, const std::string& Text, std::size_t& Fed) {
   }
   Input.Close();
 }
+
+// The inherited environment with Added put over it, as execve takes it; Kept holds the added entries.
+std::vector<char*> ChildEnvironment(const TRunRequest::TVariables& Added, std::vector<std::string>& Kept) {
+  std::vector<char*> Result;
+  for (char** Entry = environ; *Entry != nullptr; ++Entry) {
+    const std::string_view Inherited(*Entry);
+    const bool Replaced = std::any_of(Added.begin(), Added.end(), [&](const auto& Variable) {
+      return Inherited.size() > Variable.first.size() && Inherited.starts_with(Variable.first) &&
+             Inherited[Variable.first.size()] == '=';
+    });
+    if (!Replaced) Result.push_back(*Entry);
+  }
+  for (const auto& [Name, Value] : Added) Kept.push_back(Name + "=" + Value);
+  for (std::string& Entry : Kept) Result.push_back(Entry.data());
+  Result.push_back(nullptr);
+  return Result;
+}
 }  // namespace
 
 TRunResult RunProcess(const TRunRequest& Request) {
@@ -251,8 +270,10 @@ TRunResult RunProcess(const TRunRequest& Request) {
   std::vector<char*> Argv;
   for (const std::string& Argument : Request.Arguments) Argv.push_back(const_cast<char*>(Argument.c_str()));
   Argv.push_back(nullptr);
-  const TChildSetup Setup{Request.Program.c_str(), Argv.data(), Streams.InputChilds.Get(), Streams.ChildOutput(),
-                          Streams.ErrorsChilds.Get(), ::getpid()};
+  std::vector<std::string> AddedVariables;
+  const std::vector<char*> Envp = ChildEnvironment(Request.Environment, AddedVariables);
+  const TChildSetup Setup{Request.Program.c_str(), Argv.data(), Envp.data(), Streams.InputChilds.Get(),
+                          Streams.ChildOutput(), Streams.ErrorsChilds.Get(), ::getpid()};
   const pid_t Id = StartChild(Setup, Result.StartError);
   Streams.CloseChildEnds();
   if (Id < 0) return Result;

@@ -6,11 +6,15 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct TRunRequest {
   std::string Program;                 // the file to execute
   std::vector<std::string> Arguments;  // the child's argument vector, its own name first
+  // Variables (name, value) set in the child's environment over the ones it inherits.
+  using TVariables = std::vector<std::pair<std::string, std::string>>;
+  TVariables Environment;
   std::optional<std::string> Input;    // written to its standard input, else the null device
   // Input as a file in memory rather than a stream, so that the child can also open it by name
   // (/dev/stdin), which a socket does not allow.

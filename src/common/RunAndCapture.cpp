@@ -50,6 +50,11 @@ std::string SilentFailure(const std::string& Name, const TRunResult& Run) {
 }  // namespace
 
 bool RunAndCapture(const std::string& CommandLine, std::string& ErrorText) {
+  return RunAndCapture(CommandLine, {}, ErrorText);
+}
+
+bool RunAndCapture(const std::string& CommandLine, const std::vector<std::pair<std::string, std::string>>& Environment,
+                   std::string& ErrorText) {
   const std::vector<std::string> Arguments = SplitCommandLine(CommandLine);
   if (Arguments.empty()) return false;
   std::vector<std::string> Folders{OwnFolder(), CurrentFolder()};
@@ -60,6 +65,7 @@ bool RunAndCapture(const std::string& CommandLine, std::string& ErrorText) {
   TRunRequest Request;
   Request.Program = *Program;
   Request.Arguments = Arguments;
+  Request.Environment = Environment;
   Request.MaxKeptBytes = MaxErrorBytes;
   const TRunResult Run = RunProcess(Request);
   if (Run.End == TRunResult::TEnd::NotStarted) return false;

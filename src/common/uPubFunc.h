@@ -2,6 +2,8 @@
 // The shared routines every part of Quillory uses. Strings are UTF-8.
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/VerifySignature.h"
 
@@ -15,6 +17,9 @@ int ShowPrompt(const std::string& Text, const std::string& Caption, TPromptKind 
 // ErrorText receives the first bytes of the error stream when there were any; it is left alone
 // when the program cannot be started.
 bool RunAndCapture(const std::string& CommandLine, std::string& ErrorText);
+// The same, with variables (name, value) set in the child's environment over the inherited ones.
+bool RunAndCapture(const std::string& CommandLine, const std::vector<std::pair<std::string, std::string>>& Environment,
+                   std::string& ErrorText);
 
 // Removes the Authenticode certificate table from a PE file. False with a message in ErrorText
 // leaves the file untouched; throws std::runtime_error when the file cannot be written back.

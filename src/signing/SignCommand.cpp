@@ -12,8 +12,6 @@ std::string SignCommandLine(const TSignSettings& Settings, std::string_view Shor
   const std::string Certificate = Trim(Settings.CertFile);
   std::string Line = IsPkcs11Uri(Certificate) ? "signtool.exe sign /q /kc " : "signtool.exe sign /q /f ";
   Line += QuoteArgument(Certificate);
-  Line += " /p ";
-  Line += QuoteArgument(Settings.Password);
   Line += " /t \"";
   Line += EscapeInsideQuotes(Settings.TimeStamp);
   Line += "\" /d \"";

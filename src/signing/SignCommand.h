@@ -6,18 +6,19 @@
 #include "common/PinRefusal.h"
 #include "filelist/TFileItem.h"
 
-// The texts of the window a file is signed with, as they were when its turn came.
+// The texts of the window a file is signed with, as they were when its turn came. The password
+// is not among them: the key is opened once for the batch and lent to each run (KeySession.h).
 struct TSignSettings {
   std::string CertFile;  // a PFX path or a pkcs11: URI
-  std::string Password;  // the PFX's password or the token's PIN
   std::string TimeStamp;
   std::string Description;
   std::string Url = {};  // the software's address, signed with the description; may be left out
 };
 
-// signtool.exe sign /q /f <cert> /p <password> /t "<timestamp>" /d "<description>" <file>
+// signtool.exe sign /q /f <cert> /t "<timestamp>" /d "<description>" <file>
 // With an address (any text but blanks) /du "<address>" follows the description.
-// A certificate given as a pkcs11: URI goes with /kc in place of /f, the PIN with /p.
+// A certificate given as a pkcs11: URI goes with /kc in place of /f. No password or PIN: another
+// user could read it in /proc/<pid>/cmdline; the run signs with the batch's key session.
 // Ordinary values appear exactly as typed. A value with blanks, tabs or double quotes is quoted
 // and escaped by the Windows command-line rules (the timestamp, description and address only escaped,
 // as they already stand in quotes), so each reaches the tool as one argument. The certificate

@@ -1,14 +1,20 @@
 #include "signing/TSignBatch.h"
 
+#include <stdexcept>
+
+#include "signing/KeySession.h"
 #include "signing/TSignThread.h"
 
 TSignBatch::TSignBatch(TFileListModel* Files, TSettingsReader ReadSettings, QObject* Parent)
     : TFileBatch(Files, Parent), FReadSettings(std::move(ReadSettings)) {}
 
-// The worker goes first, while what its queued trips refer to still exists.
+// The worker goes first, while what its queued trips and its runs refer to still exists.
 TSignBatch::~TSignBatch() { delete FWorker; }
 
+void TSignBatch::SetKeySession(std::unique_ptr<TKeySession> Session) { FSession = std::move(Session); }
+
 void TSignBatch::Begin() {
+  if (!FSession) throw std::logic_error("A signing batch was started without a key session.");
   auto* Worker = new TSignThread(
       [this](std::vector<TSignThread::TDone> Finished, int Wanted) {
         for (const TSignThread::TDone& Done : Finished) {
@@ -20,19 +26,23 @@ void TSignBatch::Begin() {
         while (static_cast<int>(Jobs.size()) < Wanted) {
           const std::optional<TRowId> Row = BeginNextRow();
           if (!Row) break;
-          Jobs.push_back({*Row, Files()->FileName(*Row), FReadSettings()});
+          TSignSettings Settings = FReadSettings();
+          Settings.CertFile = FSession->Certificate;
+          Jobs.push_back({*Row, Files()->FileName(*Row), std::move(Settings)});
         }
         return Jobs;
       },
-      FParallelism, this);
+      FParallelism, FSession->RunEnvironment(), this);
   connect(Worker, &QThread::finished, this, [this, Worker] {
     Worker->deleteLater();
+    FSession.reset();
     Complete();
   });
   try {
     Worker->Start();
   } catch (...) {
     delete Worker;
+    FSession.reset();
     throw;
   }
   FWorker = Worker;

@@ -62,17 +62,22 @@ thread_local TStartFailureCapture* TStartFailureCapture::Active = nullptr;
 std::atomic<QtMessageHandler> TStartFailureCapture::Previous{nullptr};
 
 // One run of the tool for the file, unless the file is not there.
-TSignOutcome SignFile(const TSignSettings& Settings, const std::string& FileName) {
+TSignOutcome SignFile(const TSignSettings& Settings, const std::string& FileName,
+                      const TSignThread::TEnvironment& Environment) {
   const std::string ShortPath = ShortPathOf(FileName);
   if (ShortPath.empty()) return MissingFileOutcome(FileName);
   std::string ErrorText;
-  const bool Clean = RunAndCapture(SignCommandLine(Settings, ShortPath), ErrorText);
+  const bool Clean = RunAndCapture(SignCommandLine(Settings, ShortPath), Environment, ErrorText);
   return ClassifySignRun(Clean, ErrorText);
 }
 }  // namespace
 
-TSignThread::TSignThread(THandOver HandOver, int Parallelism, QObject* Owner)
-    : QThread(Owner), FHandOver(std::move(HandOver)), FParallelism(Parallelism), FLink(std::make_shared<TLink>()) {}
+TSignThread::TSignThread(THandOver HandOver, int Parallelism, TEnvironment RunEnvironment, QObject* Owner)
+    : QThread(Owner),
+      FHandOver(std::move(HandOver)),
+      FParallelism(Parallelism),
+      FRunEnvironment(std::move(RunEnvironment)),
+      FLink(std::make_shared<TLink>()) {}
 
 TSignThread::~TSignThread() {
   {
@@ -139,8 +144,8 @@ void TSignThread::run() {
     if (!Jobs) break;
     for (TJob& Job : *Jobs) {
       const TRowId Row = Job.Row;
-      auto Sign = [Link = FLink, Job = std::move(Job)] {
-        TSignOutcome Outcome = SignFile(Job.Settings, Job.FileName);
+      auto Sign = [Link = FLink, Job = std::move(Job), &Environment = FRunEnvironment] {
+        TSignOutcome Outcome = SignFile(Job.Settings, Job.FileName, Environment);
         {
           const std::lock_guard Guard(Link->Lock);
           Link->Completed.push_back(TDone{Job.Row, std::move(Outcome)});

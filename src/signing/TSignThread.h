@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filelist/TFileListModel.h"
@@ -35,9 +36,12 @@ class TSignThread : public QThread {
   // (Tests ask for more than the address space allows, to see a worker that cannot be created.)
   static inline unsigned StackSize = 0;
 
+  // Variables (name, value) each run gets in its environment.
+  using TEnvironment = std::vector<std::pair<std::string, std::string>>;
+
   // A worker keeping up to Parallelism runs in flight, a child of Owner (which lives on the
   // window's thread). It ends once a trip gives no row while no run is in flight.
-  TSignThread(THandOver HandOver, int Parallelism, QObject* Owner);
+  TSignThread(THandOver HandOver, int Parallelism, TEnvironment RunEnvironment, QObject* Owner);
   // Waits for the runs in flight and the worker, which then touches nothing more.
   ~TSignThread() override;
 
@@ -57,5 +61,6 @@ class TSignThread : public QThread {
 
   THandOver FHandOver;
   int FParallelism;
+  TEnvironment FRunEnvironment;
   std::shared_ptr<TLink> FLink;
 };

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QHeaderView>
+#include <algorithm>
 #include <exception>
 
 #include "signing/TSignBatch.h"
@@ -99,6 +100,9 @@ TFrmMain::TFrmMain(QWidget* Parent) : QWidget(Parent) {
 }
 
 TFrmMain::~TFrmMain() {
+  // A key being opened for Start is waited for; its answer, still queued, goes with the window
+  // and ends the session it brings.
+  if (FKeyOpening.joinable()) FKeyOpening.join();
   // The signing worker reads the settings boxes: it ends before they go.
   delete FSignBatch;
   FSignBatch = nullptr;
@@ -154,7 +158,15 @@ void TFrmMain::CreateInfoGroup() {
   Anchors->Place(cbFile, QRect(78, 25, 329, 20), akLeft | akTop | akRight);
 
   Label2 = Label(gbInfo, "Label2", QT_TRANSLATE_NOOP("TFrmMain", "签名密码："), {469, 29}, 527);
-  Anchors->Place(Label2, Label2->geometry(), akTop | akRight);
+  // The caption reads as the PIN's while the certificate box names a token (ShowSecretCaption):
+  // room for the wider of the two, right-aligned where the password's caption ends.
+  QRect SecretCaption = Label2->geometry();
+  const QString PasswordCaption = Label2->text();
+  Label2->setText(tr("令牌PIN："));
+  SecretCaption.setLeft(std::min(SecretCaption.left(), SecretCaption.right() + 1 - Label2->sizeHint().width()));
+  Label2->setText(PasswordCaption);
+  Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  Anchors->Place(Label2, SecretCaption, akTop | akRight);
   edtPwd = new QLineEdit(gbInfo);
   edtPwd->setObjectName("edtPwd");
   edtPwd->setEchoMode(QLineEdit::Password);
@@ -262,6 +274,7 @@ void TFrmMain::ConnectHandlers() {
   connect(btnExit, &QPushButton::clicked, this, &TFrmMain::btnExitClick);
   connect(Button1, &QPushButton::clicked, this, &TFrmMain::Button1Click);
   connect(btnSignFile, &QToolButton::clicked, this, &TFrmMain::btnSignFileClick);
+  connect(cbFile, &QComboBox::editTextChanged, this, &TFrmMain::ShowSecretCaption);
   connect(pmiCertFile, &QAction::triggered, this, &TFrmMain::btnSignFileClick);
   connect(pmiTokenCert, &QAction::triggered, this, &TFrmMain::pmiTokenCertClick);
   connect(Timer, &QTimer::timeout, this, &TFrmMain::TimerTimer);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 #include <string>
+#include <thread>
 
 #include "filelist/TFileBatch.h"
 #include "signing/SignCommand.h"
@@ -22,6 +23,7 @@ class QDropEvent;
 class TFileListView;
 class TRemoveBatch;
 class TSignBatch;
+struct TKeySessionOpening;
 class TVerifyBatch;
 class TWebBrowseEx;
 class TWorkingRowFollower;
@@ -146,8 +148,16 @@ class TFrmMain : public QWidget {
 
   TWorkingRowFollower* FWorkFollower = nullptr;
   void CreateBatches();
-  // The four texts a file is signed with, as they are now.
+  // The texts a file is signed with, as they are now.
   TSignSettings CurrentSignSettings() const;
+  // The password box's caption: the token's PIN while the certificate box names a token.
+  void ShowSecretCaption();
+  // Opens the batch's key with the typed password or PIN on a thread of its own (a token's login
+  // may take a while), Start and the other batch commands disabled meanwhile; KeySessionOpened
+  // then starts the batch with it, or refuses with the reason.
+  void OpenKeyAndSign();
+  void KeySessionOpened(TKeySessionOpening& Opening);
+  std::thread FKeyOpening;
   void ShowBatchProgress();
 
   TSignBatch* FSignBatch = nullptr;

@@ -77,6 +77,13 @@ void TFrmMain::BatchDone(const TBatchSummary& Summary) {
 }
 
 void TFrmMain::closeEvent(QCloseEvent* Event) {
+  // Start is opening the key: nothing has been touched yet, so the batch is not begun and the
+  // window goes once the key is back (KeySessionOpened).
+  if (FKeyOpening.joinable()) {
+    FCloseAfterBatch = true;
+    Event->ignore();
+    return;
+  }
   if (FRunningBatch == nullptr) {
     QWidget::closeEvent(Event);
     return;

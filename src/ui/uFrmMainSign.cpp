@@ -1,18 +1,26 @@
 // Start: the signing batch.
+#include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
+#include <exception>
+#include <memory>
+#include <string_view>
 
 #include "common/Pkcs11Uri.h"
 #include "common/TextUtil.h"
 #include "common/TokenCatalog.h"
 #include "common/uPubFunc.h"
 #include "history/OptionsStore.h"
+#include "signing/KeySession.h"
 #include "signing/TSignBatch.h"
 #include "ui/uFrmMain.h"
 
@@ -68,9 +76,62 @@ void TFrmMain::btnAddSignClick() {
   SaveHistory();
 
   FSignBatch->SetParallelism(ReadSignParallelism(FConfigFile));
-  RunBatch(FSignBatch);
+  OpenKeyAndSign();
+}
+
+void TFrmMain::OpenKeyAndSign() {
+  btnDelSign->setEnabled(false);
+  btnAddSign->setEnabled(false);
+  pmiVerify->setEnabled(false);
+  QByteArray Secret = edtPwd->text().toUtf8();
+  FKeyOpening = std::thread([this, Certificate = Text(cbFile), Secret = std::move(Secret)]() mutable {
+    auto Opening = std::make_shared<TKeySessionOpening>();
+    std::exception_ptr Failure;
+    try {
+      *Opening = OpenKeySession(Certificate, std::string_view(Secret.constData(), Secret.size()));
+    } catch (...) {
+      Failure = std::current_exception();
+    }
+    OPENSSL_cleanse(Secret.data(), Secret.size());
+    QMetaObject::invokeMethod(
+        this,
+        [this, Opening, Failure] {
+          FKeyOpening.join();
+          if (Failure) {
+            btnDelSign->setEnabled(true);
+            btnAddSign->setEnabled(true);
+            pmiVerify->setEnabled(true);
+            std::rethrow_exception(Failure);
+          }
+          KeySessionOpened(*Opening);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void TFrmMain::KeySessionOpened(TKeySessionOpening& Opening) {
+  if (Opening.Session && !FCloseAfterBatch) {
+    FSignBatch->SetKeySession(std::move(Opening.Session));
+    RunBatch(FSignBatch);
+    return;
+  }
+  Opening.Session.reset();
+  btnDelSign->setEnabled(true);
+  btnAddSign->setEnabled(true);
+  pmiVerify->setEnabled(true);
+  // The window was closed meanwhile: it goes now, without starting.
+  if (FCloseAfterBatch) {
+    FCloseAfterBatch = false;
+    close();
+    return;
+  }
+  Refuse(Opening.Message, Opening.Failure == TKeySessionFailure::Secret ? static_cast<QWidget*>(edtPwd) : cbFile);
+}
+
+void TFrmMain::ShowSecretCaption() {
+  Label2->setText(IsPkcs11Uri(Trim(Text(cbFile))) ? tr("令牌PIN：") : tr("签名密码："));
 }
 
 TSignSettings TFrmMain::CurrentSignSettings() const {
-  return TSignSettings{Text(cbFile), edtPwd->text().toStdString(), Text(cbTimeStamp), Text(cbDescription), Text(cbURL)};
+  return TSignSettings{Text(cbFile), Text(cbTimeStamp), Text(cbDescription), Text(cbURL)};
 }
