@@ -89,4 +89,20 @@ TEST(RunProcess, WatchedDescriptorIsServedWhileTheChildRuns) {
   ::close(Ends[0]);
   ::close(Ends[1]);
 }
+TEST(RunProcess, AddedVariablesOverrideInheritedOnesOfTheSameNameOnly) {
+  ::setenv("QUILLORY_TEST_KEPT", "kept", 1);
+  ::setenv("QUILLORY_TEST_SET", "inherited", 1);
+  ::setenv("QUILLORY_TEST_SETTING", "longer name", 1);
+  TRunRequest Request = Shell("env | grep '^QUILLORY_TEST_' | sort");
+  Request.KeepOutput = true;
+  Request.Environment = {{"QUILLORY_TEST_SET", "added"}, {"QUILLORY_TEST_NEW", "a b=c"}};
+  const TRunResult Run = RunProcess(Request);
+  EXPECT_TRUE(Run.Succeeded()) << Run.Errors;
+  EXPECT_EQ(Run.Output,
+            "QUILLORY_TEST_KEPT=kept\nQUILLORY_TEST_NEW=a b=c\nQUILLORY_TEST_SET=added\n"
+            "QUILLORY_TEST_SETTING=longer name\n");
+  // This process keeps its own.
+  EXPECT_STREQ(::getenv("QUILLORY_TEST_SET"), "inherited");
+  for (const char* Name : {"QUILLORY_TEST_KEPT", "QUILLORY_TEST_SET", "QUILLORY_TEST_SETTING"}) ::unsetenv(Name);
+}
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -21,11 +22,14 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <sstream>
+#include <filesystem>
 #include <algorithm>
 #include <chrono>
 #include <functional>
 #include <iterator>
 
+#include "keys/AgentKey.h"
 #include "ui/TFileListView.h"
 #include "signing/TSignBatch.h"
 #include "signing/TSignThread.h"
@@ -128,6 +132,13 @@ class SigningBatch : public ::testing::Test {
 
   const TFileItem& Row(TRowId Id) const { return *Files->Item(Id); }
   std::string InfoOf(TRowId Id) const { return ToString(Row(Id).Info); }
+
+  // The box that has the focus; an editable drop-down box has it through its edit line.
+  QWidget* Focused() const {
+    QWidget* Widget = Frm->focusWidget();
+    if (Widget != nullptr && qobject_cast<QComboBox*>(Widget->parentWidget())) Widget = Widget->parentWidget();
+    return Widget;
+  }
 };
 
 TEST_F(SigningBatch, SignsEachFileAndSummarises) {
@@ -256,22 +267,34 @@ TEST_F(SigningBatch, AnUnreachableTimestampServerGivesAWarningThatCountsAsSucces
   EXPECT_FALSE(Verify.TimestampOk) << Verify.Output;
 }
 
-TEST_F(SigningBatch, AWrongPasswordFailsEveryFileAndLeavesThemAlone) {
-  TimestampServer Tsa;
+TEST_F(SigningBatch, AKeyThatCannotBeOpenedRefusesStartBeforeAnyRowChanges) {
   std::vector<std::pair<TRowId, std::string>> Rows;
   for (const char* Name : {"a.exe", "b.exe"}) {
     const std::string File = Program(Name);
     Rows.emplace_back(Files->Append(File), File);
   }
   const std::vector<std::uint8_t> Unsigned = ReadBytes(Rows[0].second);
-  TypeSettings(TestPki().PfxPath, "not the password", Tsa.Url());
-  RunBatch();
-
-  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(2, 0, 2)});
-  for (const auto& [Id, File] : Rows) {
-    EXPECT_EQ(Row(Id).Status, fsFailed);
-    EXPECT_EQ(InfoOf(Id).rfind("SignTool Error", 0), 0u) << InfoOf(Id);
-    EXPECT_EQ(ReadBytes(File), Unsigned);
+  const std::string NotPfx = Path("not a pfx.pfx");
+  std::ofstream(NotPfx) << "-----BEGIN CERTIFICATE-----\n";
+  struct TCase {
+    std::string Cert, Password, Message;
+    QWidget* Focus;
+  };
+  for (const TCase& Case : {TCase{TestPki().PfxPath, "not the password", "证书密码不正确", Frm->edtPwd},
+                            TCase{NotPfx, "pw", "证书文件不是PFX文件，或其中没有私钥和证书", Frm->cbFile}}) {
+    TypeSettings(Case.Cert, Case.Password, RejectingTimestamp);
+    Frm->btnExit->setFocus();
+    const std::size_t Before = Prompts.Shown().size();
+    RunBatch();
+    ASSERT_EQ(Prompts.Shown().size(), Before + 1) << Case.Password;
+    EXPECT_EQ(Prompts.Last().Text, Case.Message);
+    EXPECT_EQ(Prompts.Last().Title, "提示");
+    EXPECT_EQ(Focused(), Case.Focus) << Case.Message;
+    for (const auto& [Id, File] : Rows) {
+      EXPECT_EQ(Row(Id).Status, fsPending);
+      EXPECT_EQ(InfoOf(Id), "");
+      EXPECT_EQ(ReadBytes(File), Unsigned);
+    }
   }
 }
 
@@ -306,12 +329,12 @@ TEST_F(SigningBatch, TheFourChecksComeInOrderAndStopStart) {
     EXPECT_TRUE(Frm->btnAddSign->isEnabled());
     EXPECT_FALSE(QFile::exists(QString::fromStdString(ConfigPath)));
   }
-  // A password of blanks passes its check.
+  // A password of blanks passes its check, and goes on to open the key.
   TypeSettings(Pfx, "   ", RejectingTimestamp);
   const std::size_t Before = Prompts.Shown().size();
   RunBatch();
   ASSERT_EQ(Prompts.Shown().size(), Before + 1);
-  EXPECT_EQ(Prompts.Last().Text, Summary(1, 0, 1));
+  EXPECT_EQ(Prompts.Last().Text, "证书密码不正确");
 }
 
 TEST_F(SigningBatch, ACertificatePathRelativeToTheProgramFolder) {
@@ -380,18 +403,24 @@ TEST_F(SigningBatch, RowsDeletedOrAddedDuringTheBatch) {
   EXPECT_FALSE(OsslVerify(Path("file1.exe")).HasSignature);
 }
 
-TEST_F(SigningBatch, EachFileUsesTheSettingsCurrentWhenItsTurnComes) {
+TEST_F(SigningBatch, EachFileUsesTheTextsCurrentWhenItsTurnComesAndTheKeyOpenedAtStart) {
+  TimestampServer Tsa;
   const TRowId First = Files->Append(Program("first.exe"));
   const TRowId Second = Files->Append(Program("second.exe"));
   QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
-    if (Row(First).Status != fsPending) Frm->edtPwd->setText("changed to a wrong one");
+    if (Row(First).Status == fsPending) return;
+    Type(Frm->cbTimeStamp, RejectingTimestamp);
+    // The key was opened for the whole batch: neither of these reaches the second file.
+    Frm->edtPwd->setText("changed to a wrong one");
+    Type(Frm->cbFile, Path("missing.pfx"));
   });
-  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Tsa.Url());
   RunBatch();
   QObject::disconnect(Hook);
-  EXPECT_EQ(Row(First).Status, fsWarning) << InfoOf(First);
-  EXPECT_EQ(Row(Second).Status, fsFailed) << InfoOf(Second);
-  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(2, 1, 1, 1)});
+  EXPECT_EQ(Row(First).Status, fsOk) << InfoOf(First);
+  EXPECT_EQ(Row(Second).Status, fsWarning) << InfoOf(Second);
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(2, 2, 0, 1)});
+  EXPECT_TRUE(OsslVerify(Path("second.exe")).SignatureOk);
 }
 
 TEST_F(SigningBatch, AFileGoneFromDiskFails) {
@@ -784,8 +813,8 @@ TEST_F(ParallelSigningBatch, AServerThatIsDownWarnsOnEveryRowAfterItsRetries) {
   EXPECT_EQ(Prompts.Texts(), (std::vector<std::string>{Summary(4, 4, 0, 4), Summary(2, 2, 0, 2)}));
 }
 
-TEST_F(ParallelSigningBatch, AWrongPinIsPresentedOnceAndTheRowsNotBegunFail) {
-  // OpenSC's spy in front of the token counts the logins of every signtool.exe and its children.
+TEST_F(ParallelSigningBatch, ATokenIsLoggedInToOnceABatchAndAWrongPinRefusesStart) {
+  // OpenSC's spy in front of the token logs the calls of every process that loads it.
   const std::string CallLog = Path("pkcs11-calls.log");
   qputenv("PKCS11SPY", QByteArray::fromStdString(SoftToken().Module));
   qputenv("PKCS11SPY_OUTPUT", QByteArray::fromStdString(CallLog));
@@ -793,42 +822,155 @@ TEST_F(ParallelSigningBatch, AWrongPinIsPresentedOnceAndTheRowsNotBegunFail) {
     qunsetenv("PKCS11SPY");
     qunsetenv("PKCS11SPY_OUTPUT");
   });
+  const auto Logins = [&CallLog] {
+    const std::string Calls = ReadText(CallLog);
+    std::size_t Count = 0;
+    for (std::size_t At = Calls.find(": C_Login\n"); At != std::string::npos; At = Calls.find(": C_Login\n", At + 1))
+      ++Count;
+    return Count;
+  };
   SetParallelism("8");
-  const auto Rows = ListFiles(10);
+  const auto Rows = ListFiles(20);
   const std::vector<std::uint8_t> Unsigned = ReadBytes(Rows[0].second);
-  TypeSettings(SoftToken().EcKeyUri + "?module-path=" + Pkcs11SpyModule(), "1111 2222", RejectingTimestamp);
-  RunBatch();
+  const std::string Uri = SoftToken().EcKeyUri + "?module-path=" + Pkcs11SpyModule();
+  Type(Frm->cbFile, Uri);
+  EXPECT_EQ(Frm->Label2->text().toStdString(), "令牌PIN：");
 
-  const std::string Calls = ReadText(CallLog);
-  std::size_t Logins = 0;
-  for (std::size_t At = Calls.find(": C_Login\n"); At != std::string::npos; At = Calls.find(": C_Login\n", At + 1))
-    ++Logins;
-  EXPECT_EQ(Logins, 1u);
-  // The eight begun at once end with the tool's message, the two after them with the window's.
-  const std::string Stopped = "令牌拒绝了PIN码，本批不再用该密钥签名文件";
-  for (std::size_t I = 0; I < Rows.size(); ++I) {
-    const auto& [Id, File] = Rows[I];
-    EXPECT_EQ(Row(Id).Status, fsFailed) << I;
-    if (I < 8) {
-      EXPECT_NE(InfoOf(Id).find("SignTool Error: The card cannot be accessed because the wrong PIN was presented."),
-                std::string::npos)
-          << I << ": " << InfoOf(Id);
-    } else {
-      EXPECT_EQ(InfoOf(Id), Stopped) << I;
-    }
-    EXPECT_EQ(ReadBytes(File), Unsigned) << I;
+  TypeSettings(Uri, "1111 2222", RejectingTimestamp);
+  Frm->btnExit->setFocus();
+  RunBatch();
+  EXPECT_EQ(Logins(), 1u);
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{"令牌PIN不正确"});
+  EXPECT_EQ(Focused(), Frm->edtPwd);
+  for (const auto& [Id, File] : Rows) {
+    EXPECT_EQ(Row(Id).Status, fsPending);
+    EXPECT_EQ(ReadBytes(File), Unsigned);
   }
-  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(10, 0, 10) + "\n" + Stopped});
 
-  // The next batch begins afresh and, with the right PIN, signs.
-  Files->RemoveRowsAt({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
-  const auto Again = ListFiles(2);
-  TypeSettings(SoftToken().EcKeyUri, SoftToken().Pin, RejectingTimestamp);
+  // With the right PIN the batch logs in once for all its files, eight at a time.
+  TypeSettings(Uri, SoftToken().Pin, RejectingTimestamp);
   RunBatch();
-  for (const auto& [Id, File] : Again) {
-    EXPECT_NE(Row(Id).Status, fsFailed) << InfoOf(Id);
+  EXPECT_EQ(Logins(), 2u);
+  EXPECT_EQ(Prompts.Last().Text, Summary(20, 20, 0, 20));
+  for (const auto& [Id, File] : Rows) {
+    EXPECT_EQ(Row(Id).Status, fsWarning) << InfoOf(Id);
     EXPECT_TRUE(OsslVerify(File).SignatureOk) << File;
   }
+  Type(Frm->cbFile, TestPki().PfxPath);
+  EXPECT_EQ(Frm->Label2->text().toStdString(), "签名密码：");
+}
+
+// The signtool.exe runs of this process now under way: their command lines and environments.
+struct TRunSeen {
+  std::vector<std::string> Arguments;
+  std::string Environment;
+};
+std::vector<TRunSeen> SigningRunsUnderWay() {
+  std::vector<TRunSeen> Runs;
+  for (const auto& Entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string Pid = Entry.path().filename().string();
+    if (Pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::istringstream Stat(ReadText(Entry.path() / "stat"));
+    std::string Field;
+    // pid (comm) state ppid: the name holds no blank here.
+    Stat >> Field >> Field >> Field >> Field;
+    if (Field != std::to_string(::getpid())) continue;
+    TRunSeen Run;
+    std::istringstream CommandLine(ReadText(Entry.path() / "cmdline"));
+    for (std::string Argument; std::getline(CommandLine, Argument, '\0');) Run.Arguments.push_back(Argument);
+    Run.Environment = ReadText(Entry.path() / "environ");
+    if (!Run.Arguments.empty() && Run.Arguments.front() == "signtool.exe") Runs.push_back(std::move(Run));
+  }
+  return Runs;
+}
+
+// For its life the key sessions keep their sockets in a private folder of its own.
+class TSessionFolder {
+ public:
+  TSessionFolder() : Previous(qgetenv("XDG_RUNTIME_DIR")), WasSet(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
+    qputenv("XDG_RUNTIME_DIR", Folder.path().toLocal8Bit());
+  }
+  ~TSessionFolder() {
+    if (WasSet)
+      qputenv("XDG_RUNTIME_DIR", Previous);
+    else
+      qunsetenv("XDG_RUNTIME_DIR");
+  }
+  TSessionFolder(const TSessionFolder&) = delete;
+  TSessionFolder& operator=(const TSessionFolder&) = delete;
+
+  std::vector<std::string> Sockets() const {
+    std::vector<std::string> Found;
+    for (const auto& Entry : std::filesystem::directory_iterator(Folder.path().toStdString()))
+      if (Entry.is_socket()) Found.push_back(Entry.path().string());
+    return Found;
+  }
+
+ private:
+  QTemporaryDir Folder;
+  QByteArray Previous;
+  bool WasSet;
+};
+
+TEST_F(SigningBatch, TheRunsCarryNoSecretAndTheSessionEndsWithTheBatch) {
+  const TSessionFolder Sessions;
+  // Slow answers keep each run alive long enough to be looked at.
+  TimestampServer Tsa(TTimestampBehaviour::Answer, std::chrono::milliseconds(400));
+  const std::string Password = "a secret 7341 only this test knows";
+  const std::string Pfx = Path("signer.pfx");
+  ASSERT_TRUE(QFile::copy(QString::fromStdString(PfxWithPassword(Password)), QString::fromStdString(Pfx)));
+  std::vector<TRowId> Rows;
+  for (int I = 0; I < 3; ++I) Rows.push_back(Files->Append(Program("app" + std::to_string(I) + ".exe")));
+  TypeSettings(Pfx, Password, Tsa.Url());
+  QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+  std::vector<TRunSeen> Seen;
+  ASSERT_TRUE(WaitUntil([&] {
+    Seen = SigningRunsUnderWay();
+    return !Seen.empty();
+  }));
+  const std::vector<std::string> Sockets = Sessions.Sockets();
+  ASSERT_EQ(Sockets.size(), 1u);
+  for (const TRunSeen& Run : Seen) {
+    EXPECT_EQ(std::find(Run.Arguments.begin(), Run.Arguments.end(), "/p"), Run.Arguments.end());
+    for (const std::string& Argument : Run.Arguments) EXPECT_EQ(Argument.find("7341"), std::string::npos) << Argument;
+    EXPECT_EQ(Run.Environment.find("7341"), std::string::npos);
+    EXPECT_NE(Run.Environment.find(std::string(KeyAgentVariable) + "=" + Sockets.front() + '\0'), std::string::npos);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return Frm->btnAddSign->isEnabled() && Frm->btnDelSign->isEnabled(); }));
+
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(3, 3, 0)});
+  for (const TRowId Id : Rows) EXPECT_EQ(Row(Id).Status, fsOk) << InfoOf(Id);
+  EXPECT_TRUE(Sessions.Sockets().empty());
+}
+
+TEST_F(SigningBatch, ASessionGoneMidBatchFailsTheRemainingRowsAndLeavesTheirFilesWhole) {
+  const TSessionFolder Sessions;
+  std::vector<std::pair<TRowId, std::string>> Rows;
+  for (int I = 0; I < 3; ++I) {
+    const std::string File = Program("app" + std::to_string(I) + ".exe");
+    Rows.emplace_back(Files->Append(File), File);
+  }
+  const std::vector<std::uint8_t> Unsigned = ReadBytes(Rows[0].second);
+  // Once the first file is done, and before the next begins, the session can no longer be reached.
+  bool Removed = false;
+  QMetaObject::Connection Hook = QObject::connect(Files, &TFileListModel::dataChanged, [&] {
+    if (Removed || Row(Rows[0].first).Status == fsPending) return;
+    Removed = true;
+    for (const std::string& Socket : Sessions.Sockets()) std::filesystem::remove(Socket);
+  });
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
+  RunBatch();
+  QObject::disconnect(Hook);
+
+  ASSERT_TRUE(Removed);
+  EXPECT_EQ(Row(Rows[0].first).Status, fsWarning) << InfoOf(Rows[0].first);
+  for (std::size_t I = 1; I < Rows.size(); ++I) {
+    const auto& [Id, File] = Rows[I];
+    EXPECT_EQ(Row(Id).Status, fsFailed) << I;
+    EXPECT_EQ(InfoOf(Id).rfind("SignTool Error: ", 0), 0u) << InfoOf(Id);
+    EXPECT_EQ(ReadBytes(File), Unsigned) << I;
+  }
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(3, 1, 2, 1)});
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -871,6 +1013,8 @@ TEST_F(SigningBatch, AWorkerThatCannotBeCreatedIsReportedAndStartComesBack) {
   {
     TNoRoomForThreads Limit;
     QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+    // The key is opened first, on a thread of the usual size; the worker is asked for after it.
+    ASSERT_TRUE(WaitUntil([&] { return !Prompts.Shown().empty(); }));
   }
   ASSERT_EQ(Prompts.Shown().size(), 1u);
   EXPECT_EQ(Prompts.Last().Text, "Thread creation error: Resource temporarily unavailable.");

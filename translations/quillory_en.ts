@@ -66,6 +66,13 @@ Options:
     </message>
 </context>
 <context>
+    <name>SignCommand</name>
+    <message>
+        <source>找不到文件：%1</source>
+        <translation>File not found: %1</translation>
+    </message>
+</context>
+<context>
     <name>StripSignature</name>
     <message>
         <source>打开文件失败</source>
@@ -98,13 +105,6 @@ Options:
     <message>
         <source>文件正被其他程序写入</source>
         <translation>The file is being written by another program</translation>
-    </message>
-</context>
-<context>
-    <name>SignCommand</name>
-    <message>
-        <source>找不到文件：%1</source>
-        <translation>File not found: %1</translation>
     </message>
 </context>
 <context>
@@ -415,6 +415,10 @@ Options:
         <source>没有找到可以打开网页的浏览器：%1</source>
         <translation>No web browser was found to open %1</translation>
     </message>
+    <message>
+        <source>令牌PIN：</source>
+        <translation>Token PIN:</translation>
+    </message>
 </context>
 <context>
     <name>TFrmOptions</name>
@@ -464,7 +468,7 @@ Options:
     </message>
     <message>
         <source>证书文件或文件夹，多个之间用“;”分隔</source>
-        <translation>Certificate files or folders, separated by ";"</translation>
+        <translation>Certificate files or folders, separated by &quot;;&quot;</translation>
     </message>
 </context>
 <context>
@@ -531,6 +535,41 @@ Options:
     </message>
 </context>
 <context>
+    <name>TKeySession</name>
+    <message>
+        <source>无法打开签名密钥：%1</source>
+        <translation>The signing key cannot be opened: %1</translation>
+    </message>
+    <message>
+        <source>证书密码不正确</source>
+        <translation>The certificate password is incorrect</translation>
+    </message>
+    <message>
+        <source>无法读取证书文件</source>
+        <translation>The certificate file cannot be read</translation>
+    </message>
+    <message>
+        <source>证书文件不是PFX文件，或其中没有私钥和证书</source>
+        <translation>The certificate file is not a PFX file, or holds no private key with its certificate</translation>
+    </message>
+    <message>
+        <source>在已连接的令牌或智能卡上找不到该证书</source>
+        <translation>The certificate was not found on any connected token or smart card</translation>
+    </message>
+    <message>
+        <source>令牌PIN不正确</source>
+        <translation>The token PIN is incorrect</translation>
+    </message>
+    <message>
+        <source>令牌PIN已被锁定，请用令牌的管理工具解锁</source>
+        <translation>The token PIN is locked; unlock it with the token's management tool</translation>
+    </message>
+    <message>
+        <source>无法开始签名会话：%1</source>
+        <translation>The signing session cannot be started: %1</translation>
+    </message>
+</context>
+<context>
     <name>TRemoveBatch</name>
     <message>
         <source>共有%1个操作文件，删除成功%2个；失败%3个</source>
@@ -541,7 +580,7 @@ Options:
     <name>TSignBatch</name>
     <message>
         <source>令牌的PIN码已被锁定，本批不再用该密钥签名文件</source>
-        <translation>The token's PIN is locked: this batch signs no further file with its key</translation>
+        <translation>The token&apos;s PIN is locked: this batch signs no further file with its key</translation>
     </message>
     <message>
         <source>令牌拒绝了PIN码，本批不再用该密钥签名文件</source>
@@ -751,7 +790,7 @@ Options:
     </message>
     <message>
         <source>签名有效，但时间戳的颁发者不受信任</source>
-        <translation>Signature valid, but the timestamp's issuer is not trusted</translation>
+        <translation>Signature valid, but the timestamp&apos;s issuer is not trusted</translation>
     </message>
 </context>
 </TS>

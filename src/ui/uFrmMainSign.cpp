@@ -80,9 +80,6 @@ void TFrmMain::btnAddSignClick() {
 }
 
 void TFrmMain::OpenKeyAndSign() {
-  btnDelSign->setEnabled(false);
-  btnAddSign->setEnabled(false);
-  pmiVerify->setEnabled(false);
   QByteArray Secret = edtPwd->text().toUtf8();
   FKeyOpening = std::thread([this, Certificate = Text(cbFile), Secret = std::move(Secret)]() mutable {
     auto Opening = std::make_shared<TKeySessionOpening>();
@@ -107,6 +104,10 @@ void TFrmMain::OpenKeyAndSign() {
         },
         Qt::QueuedConnection);
   });
+  // Only now: a thread that cannot be had leaves the window as it was.
+  btnDelSign->setEnabled(false);
+  btnAddSign->setEnabled(false);
+  pmiVerify->setEnabled(false);
 }
 
 void TFrmMain::KeySessionOpened(TKeySessionOpening& Opening) {
