@@ -5,7 +5,6 @@
 #include <QTemporaryDir>
 
 #include <openssl/pem.h>
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -15,7 +14,6 @@
 #include <thread>
 
 #include "authenticode/FileSigning.h"
-#include "common/TokenCatalog.h"
 #include "common/VerifySignature.h"
 #include "keys/PfxKey.h"
 #include "keys/Pkcs11Key.h"
@@ -170,21 +168,9 @@ class TScratchTokens {
   std::string SharedConfig;
 };
 
-// The modules the tests load stay mapped until the process ends, so that what they keep to the
-// end is named as theirs (and left to them by the sanitizer settings), not as an unknown module's.
-void KeepModulesMapped() {
-  static const bool Kept = [] {
-    for (const std::string& Module : {SoftToken().Module, Pkcs11SpyModule(), DefaultPkcs11Module()})
-      ::dlopen(Module.c_str(), RTLD_NOW | RTLD_NODELETE);
-    return true;
-  }();
-  (void)Kept;
-}
-
 class Pkcs11KeyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    KeepModulesMapped();
     ASSERT_TRUE(Folder.isValid());
     ASSERT_FALSE(SoftToken().Serial.empty());
   }

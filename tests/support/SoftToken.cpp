@@ -1,5 +1,6 @@
 #include "support/SoftToken.h"
 
+#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "common/TokenCatalog.h"
 #include "support/Process.h"
 #include "support/TestPki.h"
 
@@ -29,6 +31,14 @@ std::string FirstPresent(const std::vector<std::string>& Candidates, const std::
   for (const std::string& Candidate : Candidates)
     if (std::filesystem::exists(Candidate)) return Candidate;
   throw std::runtime_error(Missing);
+}
+
+std::string SpyModulePath() {
+  const char* const Candidates[] = {"/usr/lib/x86_64-linux-gnu/pkcs11/pkcs11-spy.so",
+                                    "/usr/lib/aarch64-linux-gnu/pkcs11/pkcs11-spy.so"};
+  for (const char* Candidate : Candidates)
+    if (std::filesystem::exists(Candidate)) return Candidate;
+  return Candidates[0];
 }
 
 std::string SoftHsmModule() {
@@ -94,14 +104,25 @@ TSoftToken MakeToken() {
   Token.EcSha1 = Sha1Of(Pki.EcSignerCertPath);
   return Token;
 }
+
+// The modules a test process loads stay mapped until it ends, so that what they keep to the end
+// is named as theirs (and left to them by the sanitizer settings), not as an unknown module's.
+void KeepModulesMapped(const std::vector<std::string>& Modules) {
+  for (const std::string& Module : Modules) ::dlopen(Module.c_str(), RTLD_NOW | RTLD_NODELETE);
+}
 }  // namespace
 
 const TSoftToken& SoftToken() {
-  static const TSoftToken Token = MakeToken();
+  static const TSoftToken Token = [] {
+    TSoftToken Made = MakeToken();
+    KeepModulesMapped({Made.Module, SpyModulePath(), DefaultPkcs11Module()});
+    return Made;
+  }();
   return Token;
 }
 
 std::string Pkcs11SpyModule() {
-  return FirstPresent({"/usr/lib/x86_64-linux-gnu/pkcs11/pkcs11-spy.so", "/usr/lib/aarch64-linux-gnu/pkcs11/pkcs11-spy.so"},
-                      "OpenSC's pkcs11-spy module is not installed (package opensc-pkcs11)");
+  const std::string Module = SpyModulePath();
+  if (!std::filesystem::exists(Module)) throw std::runtime_error("OpenSC's pkcs11-spy module is not installed (package opensc-pkcs11)");
+  return Module;
 }

@@ -13,7 +13,9 @@ struct TSoftToken {
   std::string RsaSha1, EcSha1;  // thumbprints of the certificates, upper-case hex
 };
 
-// Throws std::runtime_error when the token cannot be made.
+// Throws std::runtime_error when the token cannot be made. From then on SoftHSM2's module, the
+// spy below and p11-kit's proxy stay mapped until the process ends, so that what they keep to the
+// end is named as theirs by the leak checker, not as an unknown module's.
 const TSoftToken& SoftToken();
 
 // OpenSC's pkcs11-spy module: put in front of the module named by $PKCS11SPY, it logs every call
