@@ -68,6 +68,34 @@ std::string Summary(int Total, int Succeeded, int Failed, int Warned = 0) {
 // A port on the loopback interface where nothing listens.
 const char* const UnreachableTimestamp = "http://127.0.0.1:9/";
 
+// For its life the key sessions keep their sockets in a private folder of its own.
+class TSessionFolder {
+ public:
+  TSessionFolder() : Previous(qgetenv("XDG_RUNTIME_DIR")), WasSet(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
+    qputenv("XDG_RUNTIME_DIR", Folder.path().toLocal8Bit());
+  }
+  ~TSessionFolder() {
+    if (WasSet)
+      qputenv("XDG_RUNTIME_DIR", Previous);
+    else
+      qunsetenv("XDG_RUNTIME_DIR");
+  }
+  TSessionFolder(const TSessionFolder&) = delete;
+  TSessionFolder& operator=(const TSessionFolder&) = delete;
+
+  std::vector<std::string> Sockets() const {
+    std::vector<std::string> Found;
+    for (const auto& Entry : std::filesystem::directory_iterator(Folder.path().toStdString()))
+      if (Entry.is_socket()) Found.push_back(Entry.path().string());
+    return Found;
+  }
+
+ private:
+  QTemporaryDir Folder;
+  QByteArray Previous;
+  bool WasSet;
+};
+
 class SigningBatch : public ::testing::Test {
  protected:
   QTemporaryDir Folder;
@@ -298,6 +326,27 @@ TEST_F(SigningBatch, AKeyThatCannotBeOpenedRefusesStartBeforeAnyRowChanges) {
   }
 }
 
+TEST_F(SigningBatch, ClosingWhileTheKeyIsOpenedStartsNothing) {
+  const std::string File = Program("app.exe");
+  const TRowId Id = Files->Append(File);
+  const std::vector<std::uint8_t> Unsigned = ReadBytes(File);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
+  QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+  EXPECT_FALSE(Frm->close());
+  ASSERT_TRUE(WaitUntil([&] { return !Frm->isVisible(); }));
+  EXPECT_EQ(Row(Id).Status, fsPending);
+  EXPECT_EQ(ReadBytes(File), Unsigned);
+  EXPECT_TRUE(Prompts.Shown().empty());
+
+  // Destroyed while the key is opened, the window waits for it and ends the session it brings.
+  const TSessionFolder Sessions;
+  Frm->show();
+  QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+  Frm.reset();
+  EXPECT_TRUE(Sessions.Sockets().empty());
+  EXPECT_EQ(ReadBytes(File), Unsigned);
+}
+
 TEST_F(SigningBatch, TheFourChecksComeInOrderAndStopStart) {
   struct TStep {
     std::string Cert, Password, TimeStamp;
@@ -353,8 +402,8 @@ TEST_F(SigningBatch, ACertificatePathRelativeToTheProgramFolder) {
 TEST_F(SigningBatch, AnEmptyListOnlyShowsTheSummary) {
   TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
-  EXPECT_EQ(Frm->btnAddSign->text(), "停止(&S)");
-  EXPECT_TRUE(Frm->btnAddSign->isEnabled());
+  // The key is being opened: nothing can be started meanwhile.
+  EXPECT_FALSE(Frm->btnAddSign->isEnabled());
   EXPECT_FALSE(Frm->btnDelSign->isEnabled());
   ASSERT_TRUE(WaitUntil([&] { return Frm->btnDelSign->isEnabled(); }));
   EXPECT_EQ(Frm->btnAddSign->text(), "开始签名(&S)");
@@ -883,34 +932,6 @@ std::vector<TRunSeen> SigningRunsUnderWay() {
   }
   return Runs;
 }
-
-// For its life the key sessions keep their sockets in a private folder of its own.
-class TSessionFolder {
- public:
-  TSessionFolder() : Previous(qgetenv("XDG_RUNTIME_DIR")), WasSet(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
-    qputenv("XDG_RUNTIME_DIR", Folder.path().toLocal8Bit());
-  }
-  ~TSessionFolder() {
-    if (WasSet)
-      qputenv("XDG_RUNTIME_DIR", Previous);
-    else
-      qunsetenv("XDG_RUNTIME_DIR");
-  }
-  TSessionFolder(const TSessionFolder&) = delete;
-  TSessionFolder& operator=(const TSessionFolder&) = delete;
-
-  std::vector<std::string> Sockets() const {
-    std::vector<std::string> Found;
-    for (const auto& Entry : std::filesystem::directory_iterator(Folder.path().toStdString()))
-      if (Entry.is_socket()) Found.push_back(Entry.path().string());
-    return Found;
-  }
-
- private:
-  QTemporaryDir Folder;
-  QByteArray Previous;
-  bool WasSet;
-};
 
 TEST_F(SigningBatch, TheRunsCarryNoSecretAndTheSessionEndsWithTheBatch) {
   const TSessionFolder Sessions;

@@ -68,6 +68,7 @@ TOpenedKey OpenTokenKey(const std::string& UriText, std::string_view Pin) {
       return {nullptr, Refused(TKeySessionFailure::Certificate, QCoreApplication::translate("TKeySession", "在已连接的令牌或智能卡上找不到该证书"))};
     case TPkcs11Failure::ModuleNotLoaded:
     case TPkcs11Failure::TokenAmbiguous:
+    case TPkcs11Failure::Refused:
     case TPkcs11Failure::KeyAmbiguous:
     case TPkcs11Failure::KeyUnsupported:
     case TPkcs11Failure::CertificateMismatch:

@@ -28,8 +28,10 @@ void TFrmMain::CreateBatches() {
 
 void TFrmMain::RunBatch(TFileBatch* Batch) {
   btnDelSign->setEnabled(false);
-  // Start becomes Stop for as long as the batch runs.
+  // Start becomes Stop for as long as the batch runs (also after it was disabled while the
+  // signing key was opened).
   btnAddSign->setText(tr("停止(&S)"));
+  btnAddSign->setEnabled(true);
   pmiVerify->setEnabled(false);
   FRunningBatch = Batch;
   FPlainTitle = windowTitle();
