@@ -361,8 +361,8 @@ TEST_F(SignToolTest, CommandLineHandling) {
   EXPECT_EQ(Result.Err, "SignTool Error: Missing parameter after option: /f\n");
   Result = RunProcess(SignTool(), {"sign", "/fd", "md5", "/f", Pfx, File});
   EXPECT_EQ(Result.Err, "SignTool Error: Invalid digest algorithm: md5\n");
-  Result = RunProcess(SignTool(), {"verify", File});
-  EXPECT_EQ(Result.Err, "SignTool Error: Invalid command: verify\n");
+  Result = RunProcess(SignTool(), {"catalog", File});
+  EXPECT_EQ(Result.Err, "SignTool Error: Invalid command: catalog\n");
   Result = RunProcess(SignTool(), {"sign", "/?"});
   EXPECT_EQ(Result.ExitCode, 0);
   EXPECT_NE(Result.Out.find("Usage: signtool sign"), std::string::npos);

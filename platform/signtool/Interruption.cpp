@@ -30,8 +30,10 @@ int InterruptionDescriptor() { return Descriptor; }
 void ThrowIfInterrupted() {
   if (Descriptor < 0) return;
   signalfd_siginfo Info{};
-  if (::read(Descriptor, &Info, sizeof(Info)) == static_cast<ssize_t>(sizeof(Info)))
-    throw TInterrupted{static_cast<int>(Info.ssi_signo)};
+  if (::read(Descriptor, &Info, sizeof(Info)) != static_cast<ssize_t>(sizeof(Info))) return;
+  // Pending again, so that the descriptor stays readable for the other threads' waits.
+  ::kill(::getpid(), static_cast<int>(Info.ssi_signo));
+  throw TInterrupted{static_cast<int>(Info.ssi_signo)};
 }
 
 void EndBy(int Signal) {

@@ -10,7 +10,7 @@ struct TInterrupted {
 void HoldBackInterruptions();
 // Readable once one of them has arrived; -1 before HoldBackInterruptions.
 int InterruptionDescriptor();
-// Throws TInterrupted when one of them has arrived.
+// Throws TInterrupted when one of them has arrived; the descriptor stays readable.
 void ThrowIfInterrupted();
 // Ends the process by Signal, as it would have ended without being held back.
 [[noreturn]] void EndBy(int Signal);

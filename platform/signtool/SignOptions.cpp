@@ -10,7 +10,7 @@
 namespace {
 enum class TOption { Quiet, Verbose, Help, Pfx, Password, Timestamp, Rfc3161, Rfc3161Digest, Digest,
                      Description, DescriptionUrl, KeyContainer, Module, Thumbprint, SubjectName,
-                     AdditionalCertificates, AppendSignature, PasswordVariable, PasswordDescriptor };
+                     AdditionalCertificates, AppendSignature, PasswordVariable, PasswordDescriptor, Parallel };
 
 std::optional<TOption> Known(const std::string& Name) {
   static const std::map<std::string, TOption> Options{
@@ -20,7 +20,8 @@ std::optional<TOption> Known(const std::string& Name) {
       {"d", TOption::Description},   {"du", TOption::DescriptionUrl}, {"kc", TOption::KeyContainer},
       {"csp", TOption::Module},      {"sha1", TOption::Thumbprint},   {"n", TOption::SubjectName},
       {"ac", TOption::AdditionalCertificates}, {"as", TOption::AppendSignature},
-      {"penv", TOption::PasswordVariable},     {"pfd", TOption::PasswordDescriptor}};
+      {"penv", TOption::PasswordVariable},     {"pfd", TOption::PasswordDescriptor},
+      {"mt", TOption::Parallel}};
   const auto Found = Options.find(AsciiLower(Name));
   if (Found == Options.end()) return std::nullopt;
   return Found->second;
@@ -60,7 +61,7 @@ std::optional<std::string> DigestName(const std::string& Name) {
   return std::nullopt;
 }
 
-std::optional<int> DescriptorNumber(const std::string& Text) {
+std::optional<int> SmallNumber(const std::string& Text) {
   if (Text.empty() || Text.size() > 6 || Text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
   return std::stoi(Text);
 }
@@ -107,9 +108,15 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
         break;
       case TOption::PasswordVariable: Options.PasswordVariable = Value; break;
       case TOption::PasswordDescriptor: {
-        const std::optional<int> Descriptor = DescriptorNumber(Value);
+        const std::optional<int> Descriptor = SmallNumber(Value);
         if (!Descriptor) return Fail(Result, "Invalid file descriptor: " + Value);
         Options.PasswordDescriptor = *Descriptor;
+        break;
+      }
+      case TOption::Parallel: {
+        const std::optional<int> Count = SmallNumber(Value);
+        if (!Count || *Count < 1 || *Count > 64) return Fail(Result, "Invalid number of files at once: " + Value);
+        Options.Parallel = *Count;
         break;
       }
       case TOption::Timestamp: Options.AuthenticodeUrl = Value; break;

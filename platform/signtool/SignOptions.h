@@ -24,6 +24,7 @@ struct TSignOptions {
   std::string Description;        // /d
   std::string DescriptionUrl;     // /du
   bool AppendSignature = false;   // /as: nest the signature in the file's own
+  int Parallel = 1;               // /mt: files signed at once
   std::vector<std::string> Files;
 };
 

@@ -11,7 +11,7 @@
 #include "common/SignedContainer.h"
 
 namespace {
-TSignFileResult Failed(TSignFailure Failure, std::string Message) { return {Failure, std::move(Message), 0}; }
+TSignFileResult Failed(TSignFailure Failure, std::string Message) { return {Failure, std::move(Message), 0, false, {}}; }
 
 TSignFileResult CopyFailure(TCopyFault Fault) {
   switch (Fault) {
@@ -41,7 +41,7 @@ TSignFileResult ReplaceFailure(const TReplaceError& Error) {
     case TReplaceError::TKind::System: break;
   }
   return {TSignFailure::System, std::string("The signed file could not be written: ") + std::strerror(Error.Error) + ".",
-          Error.Error};
+          Error.Error, false, {}};
 }
 
 // Asks for a timestamp over the only signer of Signature and puts it in; the tries go into Result.

@@ -1,0 +1,167 @@
+#include "SignCommand.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+
+#include "CommandOutput.h"
+#include "FileArguments.h"
+#include "FileSigner.h"
+#include "FileWorkers.h"
+#include "Interruption.h"
+#include "PasswordSource.h"
+#include "RunKey.h"
+#include "RunLimit.h"
+#include "SignOptions.h"
+#include "authenticode/TimestampServerList.h"
+
+namespace {
+constexpr char SignUsage[] =
+    "Usage: signtool sign [options] <filename(s)>\n"
+    "\n"
+    "Use the \"sign\" command to sign files using embedded signatures.\n"
+    "\n"
+    "Certificate selection options:\n"
+    "/f <file>   Specify the signing certificate in a file (PFX; with /kc DER or PEM).\n"
+    "/p <pass.>  Specify a password to use when opening a PFX file, or the token's PIN. Other\n"
+    "            users may read a command line: prefer /penv or /pfd.\n"
+    "/penv <var> Read the password or PIN from the environment variable <var>.\n"
+    "/pfd <n>    Read the password or PIN from file descriptor <n> (0: standard input), up to\n"
+    "            the first line break.\n"
+    "/kc <key>   Specify the private key on a PKCS#11 token: a pkcs11: URI or the key's label.\n"
+    "/csp <so>   Specify the PKCS#11 module (default: every module registered with p11-kit).\n"
+    "/sha1 <h>   Specify the SHA1 thumbprint of the signing certificate on a token.\n"
+    "/n <name>   Specify the Subject Name of the signing certificate on a token.\n"
+    "/ac <file>  Add an additional certificate from <file> to the signature block.\n"
+    "\n"
+    "Signing parameter options:\n"
+    "/fd        Specifies the file digest algorithm: SHA1, SHA256 (the default), SHA384, SHA512.\n"
+    "/as        Append this signature. If no primary signature is present, this signature is made\n"
+    "           the primary signature instead.\n"
+    "/d <desc.> Provide a description of the signed content.\n"
+    "/du <URL>  Provide a URL with more information about the signed content.\n"
+    "/t <URL>   Specify the timestamp server's URL. Several, separated by blanks or ';', are\n"
+    "           tried in turn; a server that fails is asked last for the rest of the run.\n"
+    "/tr <URL>  Specifies the RFC 3161 timestamp server's URL (several as with /t).\n"
+    "/td <alg>  Used with the /tr switch to request a digest algorithm used by the RFC 3161\n"
+    "           timestamp server.\n"
+    "\n"
+    "Other options:\n"
+    "/q         No output on success and minimal output on failure.\n"
+    "/v         Print verbose success and status messages.\n"
+    "/mt <n>    Sign up to <n> files at once (1 to 64; 1 unless given), with the one key.\n"
+    "\n"
+    "Environment:\n"
+    "SOURCE_DATE_EPOCH            The signing time, in seconds since 1970 (reproducible builds).\n"
+    "QUILLORY_TIMESTAMP_RETRY_WAIT  Milliseconds between rounds of timestamp tries (10000).\n"
+    "http_proxy, https_proxy, no_proxy  The proxy for the timestamp servers.\n";
+
+// A PFX that is no regular file (a named pipe, a device) could keep its reader waiting for ever.
+bool PfxIsRegularOrMissing(const std::string& Path) {
+  struct stat Info {};
+  return ::stat(Path.c_str(), &Info) != 0 || S_ISREG(Info.st_mode);
+}
+
+// The timestamp settings of a run: the protocol by /t or /tr, and how long to wait between rounds.
+TTimestampSettings TimestampSettingsOf(const TSignOptions& Options) {
+  TTimestampSettings Settings;
+  Settings.Protocol = Options.Rfc3161Url.empty() ? TTimestampProtocol::Authenticode : TTimestampProtocol::Rfc3161;
+  Settings.Digest = EVP_get_digestbyname(Options.TimestampDigest.c_str());
+  if (const char* Wait = std::getenv("QUILLORY_TIMESTAMP_RETRY_WAIT"); Wait && *Wait)
+    Settings.RetryWait = std::chrono::milliseconds(std::strtoul(Wait, nullptr, 10));
+  Settings.Interruption = InterruptionDescriptor();
+  return Settings;
+}
+
+void PrintTimestampFailures(const std::vector<TTimestampFailure>& Failures) {
+  for (const TTimestampFailure& Failure : Failures)
+    std::printf("Timestamp server %s: %s\n", Failure.Server.c_str(), Failure.Problem.c_str());
+}
+
+int SignFiles(const TSignOptions& Options) {
+  if (!PfxIsRegularOrMissing(Options.FilePath)) {
+    PrintError(std::string(Options.KeyContainer.empty() ? "The specified PFX file" : "The specified certificate file") +
+          " is not a regular file: " + Options.FilePath);
+    return ExitFailure;
+  }
+  const TFileArguments Expanded = ExpandFileArguments(Options.Files);
+  if (!Expanded.Error.empty()) {
+    PrintError(Expanded.Error);
+    return ExitFailure;
+  }
+  const std::vector<std::string>& Files = Expanded.Files;
+  const TPassword Password = ReadPassword(Options);
+  if (!Password.Error.empty()) {
+    PrintError(Password.Error);
+    return ExitFailure;
+  }
+  const TRunKey Key = OpenRunKey(Options, Password.Value, std::chrono::steady_clock::now() + WholeRunTimeLimit);
+  if (!Key.Key) {
+    PrintError(Key.Error);
+    if (Options.Verbose) std::printf("\nNumber of errors: %zu\n", Files.size());
+    return ExitFailure;
+  }
+  const std::string Servers = Options.Rfc3161Url.empty() ? Options.AuthenticodeUrl : Options.Rfc3161Url;
+  TTimestampServerOrder ServerOrder(ParseTimestampServers(Servers));
+  THostPace Pace;
+  std::optional<TTimestampClient> Timestamps;
+  if (!Servers.empty()) Timestamps.emplace(TimestampSettingsOf(Options), ServerOrder, Pace);
+  const TFileSigner Signer(Options, *Key.Key, Key.ExtraCertificates, Timestamps ? &*Timestamps : nullptr);
+  int Signed = 0, Warnings = 0, Errors = 0;
+  std::mutex OutputLock;
+  const auto Report = [&](const std::string& File, const TSignResult& Result) {
+    const std::lock_guard Lock(OutputLock);
+    switch (Result.Outcome) {
+      case TSignOutcome::Signed:
+      case TSignOutcome::SignedWithoutTimestamp:
+        ++Signed;
+        if (Options.Verbose) PrintTimestampFailures(Result.TimestampFailures);
+        if (!Options.Quiet) std::printf("Successfully signed: %s\n", File.c_str());
+        if (Result.Outcome == TSignOutcome::SignedWithoutTimestamp) {
+          ++Warnings;
+          PrintWarning("Signing succeeded, but an error occurred while attempting to timestamp: " + File);
+        }
+        break;
+      case TSignOutcome::Failed:
+        ++Errors;
+        PrintError(Result.Reason);
+        PrintError("An error occurred while attempting to sign: " + File);
+        break;
+    }
+    std::fflush(stdout);
+  };
+  ForEachFile(Files, Options.Parallel, [&](const std::string& File) { Report(File, Signer.Sign(File)); });
+  if (Options.Verbose)
+    std::printf("\nNumber of files successfully Signed: %d\nNumber of warnings: %d\nNumber of errors: %d\n",
+                Signed, Warnings, Errors);
+  return ExitCodeOf(Errors, Warnings);
+}
+}  // namespace
+
+int RunSign(const std::vector<std::string>& Arguments, char** Argv, std::size_t FirstIndex) {
+  const TParseResult Parsed = ParseSignCommand(Arguments, FirstIndex);
+  // The password is in our copy now; take it out of the argument memory the process list shows.
+  for (std::size_t Index : Parsed.PasswordIndexes) std::memset(Argv[Index], 0, std::strlen(Argv[Index]));
+  if (!Parsed.Options) {
+    PrintError(Parsed.Error);
+    return ExitFailure;
+  }
+  if (Parsed.Options->ShowHelp) {
+    std::fputs(SignUsage, stdout);
+    return ExitSuccess;
+  }
+  // A reader of our output that has gone must not end this program before it has cleaned up.
+  ::signal(SIGPIPE, SIG_IGN);
+  HoldBackInterruptions();
+  try {
+    return SignFiles(*Parsed.Options);
+  } catch (const TInterrupted& Interrupted) {
+    EndBy(Interrupted.Signal);
+  }
+}

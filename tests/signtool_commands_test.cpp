@@ -1,0 +1,130 @@
+// signtool.exe as a build machine runs it: many files per call, lists and patterns, several at
+// once, and the verify and remove commands with their exit codes.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+
+#include "support/Osslsigncode.h"
+#include "support/PeFixtures.h"
+#include "support/Process.h"
+#include "support/TestPki.h"
+#include "support/TimestampServer.h"
+
+namespace {
+std::string SignTool() { return QCoreApplication::applicationDirPath().toStdString() + "/signtool.exe"; }
+
+class SignToolCommandsTest : public ::testing::Test {
+ protected:
+  std::string PathOf(const std::string& Name) const { return Folder.filePath(QString::fromStdString(Name)).toStdString(); }
+
+  std::string WriteProgram(const std::string& Name) const {
+    const std::string Path = PathOf(Name);
+    WriteBytes(Path, BuildPe({TPeKind::Exe64, 64 * 1024}));
+    return Path;
+  }
+
+  TProcessResult Verify(const std::vector<std::string>& Files) const {
+    std::vector<std::string> Arguments{"verify", "/pa", "/trust", TestPki().CaCertPath + ";" + TestPki().TsaCaCertPath};
+    Arguments.insert(Arguments.end(), Files.begin(), Files.end());
+    return RunProcess(SignTool(), Arguments);
+  }
+
+  QTemporaryDir Folder;
+};
+}  // namespace
+
+TEST_F(SignToolCommandsTest, AListAndAQuotedPatternSignSeveralFilesAtOnceWithOneServer) {
+  TimestampServer Server;
+  std::vector<std::string> Listed, Matched;
+  for (int I = 0; I < 3; ++I) Listed.push_back(WriteProgram("listed " + std::to_string(I) + ".exe"));
+  for (int I = 0; I < 3; ++I) Matched.push_back(WriteProgram("matched" + std::to_string(I) + ".dll"));
+  const std::string List = PathOf("files.txt");
+  {
+    std::ofstream Out(List);
+    for (const std::string& File : Listed) Out << File << "\r\n";
+    Out << "\n";
+  }
+  const TProcessResult Result =
+      RunProcess(SignTool(), {"sign", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, "/mt", "3", "/tr",
+                              Server.Url(), "@" + List, PathOf("matched*.dll")});
+  EXPECT_EQ(Result.ExitCode, 0) << Result.Err;
+  for (const auto* Group : {&Listed, &Matched})
+    for (const std::string& File : *Group) {
+      EXPECT_NE(Result.Out.find("Successfully signed: " + File + "\n"), std::string::npos) << Result.Out;
+      const TOsslVerdict Verdict = OsslVerify(File);
+      EXPECT_TRUE(Verdict.SignatureOk && Verdict.TimestampOk) << File << "\n" << Verdict.Output;
+    }
+  EXPECT_EQ(Server.RequestCount(), 6);
+
+  const TProcessResult NoMatch = RunProcess(SignTool(), {"sign", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword,
+                                                         PathOf("nothing*.exe")});
+  EXPECT_EQ(NoMatch.ExitCode, 1);
+  EXPECT_EQ(NoMatch.Err, "SignTool Error: No file matches the pattern: " + PathOf("nothing*.exe") + "\n");
+  const TProcessResult NoList =
+      RunProcess(SignTool(), {"sign", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, "@" + PathOf("none.txt")});
+  EXPECT_EQ(NoList.ExitCode, 1);
+}
+
+TEST_F(SignToolCommandsTest, VerifyMapsEachVerdictOntoTheExitCodeAndRemoveTakesTheSignatureOut) {
+  TimestampServer Server;
+  const std::string Stamped = WriteProgram("stamped.exe");
+  const std::string Plain = WriteProgram("plain.exe");
+  const std::string Unsigned = WriteProgram("unsigned.exe");
+  const std::vector<std::uint8_t> Original = ReadBytes(Plain);
+  ASSERT_EQ(RunProcess(SignTool(), {"sign", "/q", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, "/t",
+                                    Server.Url(), Stamped}).ExitCode, 0);
+  ASSERT_EQ(RunProcess(SignTool(), {"sign", "/q", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, Plain}).ExitCode,
+            0);
+
+  EXPECT_EQ(Verify({Stamped}).ExitCode, 0);
+  const TProcessResult NoTimestamp = Verify({Plain});
+  EXPECT_EQ(NoTimestamp.ExitCode, 2);
+  EXPECT_EQ(NoTimestamp.Out, "Successfully verified: " + Plain + "\n");
+  const TProcessResult None = Verify({Unsigned, Stamped});
+  EXPECT_EQ(None.ExitCode, 1);
+  EXPECT_EQ(None.Err, "SignTool Error: No signature found. " + Unsigned + "\n");
+
+  // Without the test CA the chain ends in a root no one trusts.
+  EXPECT_EQ(RunProcess(SignTool(), {"verify", "/pa", Stamped}).ExitCode, 1);
+
+  // A changed byte of code.
+  std::vector<std::uint8_t> Bytes = ReadBytes(Stamped);
+  Bytes[0x2000] ^= 1;
+  WriteBytes(Stamped, Bytes);
+  const TProcessResult Tampered = Verify({Stamped});
+  EXPECT_EQ(Tampered.ExitCode, 1);
+  EXPECT_EQ(Tampered.Err, "SignTool Error: The digital signature of the object did not verify. " + Stamped + "\n");
+
+  EXPECT_EQ(RunProcess(SignTool(), {"remove", Plain}).ExitCode, 1);  // without /s
+  const TProcessResult Removed = RunProcess(SignTool(), {"remove", "/s", Plain});
+  EXPECT_EQ(Removed.ExitCode, 0) << Removed.Err;
+  EXPECT_EQ(ReadBytes(Plain), Original);
+  EXPECT_EQ(RunProcess(SignTool(), {"remove", "/s", Unsigned}).ExitCode, 1);
+}
+
+TEST_F(SignToolCommandsTest, AnInterruptedParallelRunLeavesEveryFileWhole) {
+  TimestampServer Silent(TTimestampBehaviour::Silent);
+  std::vector<std::string> Files;
+  QStringList Arguments{"sign", "/q", "/f", QString::fromStdString(TestPki().PfxPath), "/p",
+                        QString::fromStdString(TestPki().PfxPassword), "/mt", "4", "/t",
+                        QString::fromStdString(Silent.Url())};
+  for (int I = 0; I < 6; ++I) {
+    Files.push_back(WriteProgram("waiting" + std::to_string(I) + ".exe"));
+    Arguments << QString::fromStdString(Files.back());
+  }
+  const std::vector<std::uint8_t> Original = ReadBytes(Files.front());
+  QProcess Signing;
+  Signing.start(QString::fromStdString(SignTool()), Arguments);
+  QTRY_VERIFY_WITH_TIMEOUT(Silent.RequestCount() == 4, 20000);
+  ::kill(static_cast<pid_t>(Signing.processId()), SIGTERM);
+  ASSERT_TRUE(Signing.waitForFinished(10000));
+  EXPECT_EQ(Signing.exitStatus(), QProcess::CrashExit);
+  EXPECT_EQ(Silent.RequestCount(), 4);  // no further file was begun
+  for (const std::string& File : Files) EXPECT_EQ(ReadBytes(File), Original) << File;
+}
