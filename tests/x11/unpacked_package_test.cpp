@@ -16,6 +16,7 @@
 
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
+#include "support/Process.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
 
@@ -177,6 +178,24 @@ TEST(UnpackedPackage, SignsADroppedFileWithTheSigningToolBesideIt) {
   EXPECT_NE(Verified.Output.find(TestPki().SignerCommonName), std::string::npos) << Verified.Output;
   EXPECT_GE(Timestamps.RequestCount(), 1);
   EXPECT_EQ(Quillory.state(), QProcess::Running) << "the program ended with the summary";
+}
+
+TEST(UnpackedPackage, TheSigningCommandOnThePathSignsAndVerifies) {
+  const QString Unpacked = qEnvironmentVariable("QUILLORY_UNPACKED");
+  if (Unpacked.isEmpty()) GTEST_SKIP() << "no unpacked package";
+  const std::string Command = QDir(Unpacked).filePath("usr/bin/quillory-signtool").toStdString();
+  ASSERT_TRUE(QFileInfo(QString::fromStdString(Command)).isSymLink());
+  EXPECT_TRUE(QFile::exists(QDir(Unpacked).filePath("usr/share/man/man1/quillory-signtool.1.gz")));
+
+  QTemporaryDir Folder;
+  const std::string Program = QDir(Folder.path()).filePath("app.exe").toStdString();
+  WriteBytes(Program, BuildPe({.Kind = TPeKind::Exe64}));
+  const TProcessResult Signed =
+      RunProcess(Command, {"sign", "/q", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, Program});
+  EXPECT_EQ(Signed.ExitCode, 0) << Signed.Err;
+  const TProcessResult Verified = RunProcess(Command, {"verify", "/pa", "/trust", TestPki().CaCertPath, Program});
+  EXPECT_EQ(Verified.ExitCode, 2) << Verified.Err;  // valid, without a timestamp
+  EXPECT_EQ(RunProcess(Command, {"/?"}).ExitCode, 0);
 }
 
 int main(int Argc, char** Argv) {
