@@ -5,6 +5,11 @@
 #include <signal.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,9 +55,10 @@ TEST_F(SignToolCommandsTest, AListAndAQuotedPatternSignSeveralFilesAtOnceWithOne
     for (const std::string& File : Listed) Out << File << "\r\n";
     Out << "\n";
   }
+  const std::vector<std::uint8_t> Unsigned = ReadBytes(Listed.front());
   const TProcessResult Result =
       RunProcess(SignTool(), {"sign", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, "/mt", "3", "/tr",
-                              Server.Url(), "@" + List, PathOf("matched*.dll")});
+                              Server.Url(), "/report", PathOf("report.json"), "@" + List, PathOf("matched*.dll")});
   EXPECT_EQ(Result.ExitCode, 0) << Result.Err;
   for (const auto* Group : {&Listed, &Matched})
     for (const std::string& File : *Group) {
@@ -61,6 +67,28 @@ TEST_F(SignToolCommandsTest, AListAndAQuotedPatternSignSeveralFilesAtOnceWithOne
       EXPECT_TRUE(Verdict.SignatureOk && Verdict.TimestampOk) << File << "\n" << Verdict.Output;
     }
   EXPECT_EQ(Server.RequestCount(), 6);
+
+  // The report names every file with what it was before and is now.
+  QFile ReportFile(QString::fromStdString(PathOf("report.json")));
+  ASSERT_TRUE(ReportFile.open(QIODevice::ReadOnly));
+  const QJsonObject Report = QJsonDocument::fromJson(ReportFile.readAll()).object();
+  EXPECT_EQ(Report["signer"].toString().toStdString(), TestPki().SignerCommonName);
+  EXPECT_EQ(Report["thumbprint"].toString().size(), 40);
+  const QJsonArray Entries = Report["files"].toArray();
+  ASSERT_EQ(Entries.size(), 6);
+  const auto Sha256 = [](const std::vector<std::uint8_t>& Bytes) {
+    return QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(Bytes.data()), static_cast<qsizetype>(Bytes.size())),
+                                    QCryptographicHash::Sha256).toHex();
+  };
+  for (const QJsonValue& Value : Entries) {
+    const QJsonObject Entry = Value.toObject();
+    const std::string File = Entry["path"].toString().toStdString();
+    EXPECT_EQ(Entry["result"].toString(), "signed") << File;
+    EXPECT_EQ(Entry["sha256Before"].toString().toLatin1(), Sha256(Unsigned)) << File;
+    EXPECT_EQ(Entry["sha256After"].toString().toLatin1(), Sha256(ReadBytes(File))) << File;
+    EXPECT_EQ(Entry["timestampServer"].toString().toStdString(), Server.Url()) << File;
+    EXPECT_TRUE(Entry["timestamp"].toString().endsWith('Z')) << File;
+  }
 
   const TProcessResult NoMatch = RunProcess(SignTool(), {"sign", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword,
                                                          PathOf("nothing*.exe")});

@@ -16,7 +16,7 @@
 #include "common/SafeFileWrite.h"
 
 namespace {
-TSignResult Failure(std::string Reason) { return {TSignOutcome::Failed, std::move(Reason), {}}; }
+TSignResult Failure(std::string Reason) { return {TSignOutcome::Failed, std::move(Reason), {}, 0, {}}; }
 
 TSignResult DiskFull(const std::string& File) {
   return Failure("There is not enough space on the disk to sign: " + File);
@@ -94,8 +94,8 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
   switch (Result.Failure) {
     case TSignFailure::None:
       if (Timestamps && !Result.Timestamped)
-        return {TSignOutcome::SignedWithoutTimestamp, {}, Result.TimestampFailures};
-      return {TSignOutcome::Signed, {}, Result.TimestampFailures};
+        return {TSignOutcome::SignedWithoutTimestamp, {}, Result.TimestampFailures, 0, {}};
+      return {TSignOutcome::Signed, {}, Result.TimestampFailures, Result.TimestampTime, Result.TimestampServer};
     case TSignFailure::Interrupted: ThrowIfInterrupted(); break;
     case TSignFailure::NotSignable: return Failure("This file format cannot be signed because it is not recognized.");
     case TSignFailure::CannotOpen: return OpenFailure(File, Result.Error);

@@ -1,5 +1,6 @@
 #pragma once
 // Signing one file in place with the run's key, in this process.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ struct TSignResult {
   TSignOutcome Outcome = TSignOutcome::Failed;
   std::string Reason;  // for Failed, to follow "SignTool Error: "
   std::vector<TTimestampFailure> TimestampFailures;
+  std::int64_t TimestampTime = 0;  // for a timestamped file: the stamped time and its server
+  std::string TimestampServer;
 };
 
 class TFileSigner {

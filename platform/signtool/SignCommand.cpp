@@ -19,6 +19,7 @@
 #include "RunKey.h"
 #include "RunLimit.h"
 #include "SignOptions.h"
+#include "SignReport.h"
 #include "authenticode/TimestampServerList.h"
 
 namespace {
@@ -56,6 +57,8 @@ constexpr char SignUsage[] =
     "/q         No output on success and minimal output on failure.\n"
     "/v         Print verbose success and status messages.\n"
     "/mt <n>    Sign up to <n> files at once (1 to 64; 1 unless given), with the one key.\n"
+    "/report <f> Write a JSON report of every file (SHA-256 before and after, result, message,\n"
+    "           signer, thumbprint, timestamp and its server) to <f>.\n"
     "\n"
     "Environment:\n"
     "SOURCE_DATE_EPOCH            The signing time, in seconds since 1970 (reproducible builds).\n"
@@ -115,7 +118,9 @@ int SignFiles(const TSignOptions& Options) {
   const TFileSigner Signer(Options, *Key.Key, Key.ExtraCertificates, Timestamps ? &*Timestamps : nullptr);
   int Signed = 0, Warnings = 0, Errors = 0;
   std::mutex OutputLock;
-  const auto Report = [&](const std::string& File, const TSignResult& Result) {
+  std::optional<TSignReport> Report;
+  if (!Options.ReportPath.empty()) Report.emplace(Key.Key->Certificate());
+  const auto Tell = [&](const std::string& File, const TSignResult& Result) {
     const std::lock_guard Lock(OutputLock);
     switch (Result.Outcome) {
       case TSignOutcome::Signed:
@@ -136,7 +141,25 @@ int SignFiles(const TSignOptions& Options) {
     }
     std::fflush(stdout);
   };
-  ForEachFile(Files, Options.Parallel, [&](const std::string& File) { Report(File, Signer.Sign(File)); });
+  ForEachFile(Files, Options.Parallel, [&](const std::string& File) {
+    const std::string Before = Report ? FileSha256(File) : std::string();
+    const TSignResult Result = Signer.Sign(File);
+    Tell(File, Result);
+    if (!Report) return;
+    const char* Outcome = Result.Outcome == TSignOutcome::Signed                   ? "signed"
+                          : Result.Outcome == TSignOutcome::SignedWithoutTimestamp ? "warning"
+                                                                                   : "failed";
+    const std::string Message =
+        Result.Outcome == TSignOutcome::SignedWithoutTimestamp
+            ? "Signing succeeded, but an error occurred while attempting to timestamp."
+            : Result.Reason;
+    Report->Add({File, Before, FileSha256(File), Outcome, Message, Result.TimestampTime, Result.TimestampServer});
+  });
+  if (Report)
+    if (const std::string Problem = Report->Write(Options.ReportPath); !Problem.empty()) {
+      PrintError(Problem);
+      ++Errors;
+    }
   if (Options.Verbose)
     std::printf("\nNumber of files successfully Signed: %d\nNumber of warnings: %d\nNumber of errors: %d\n",
                 Signed, Warnings, Errors);

@@ -10,7 +10,7 @@
 namespace {
 enum class TOption { Quiet, Verbose, Help, Pfx, Password, Timestamp, Rfc3161, Rfc3161Digest, Digest,
                      Description, DescriptionUrl, KeyContainer, Module, Thumbprint, SubjectName,
-                     AdditionalCertificates, AppendSignature, PasswordVariable, PasswordDescriptor, Parallel };
+                     AdditionalCertificates, AppendSignature, PasswordVariable, PasswordDescriptor, Parallel, Report };
 
 std::optional<TOption> Known(const std::string& Name) {
   static const std::map<std::string, TOption> Options{
@@ -21,7 +21,7 @@ std::optional<TOption> Known(const std::string& Name) {
       {"csp", TOption::Module},      {"sha1", TOption::Thumbprint},   {"n", TOption::SubjectName},
       {"ac", TOption::AdditionalCertificates}, {"as", TOption::AppendSignature},
       {"penv", TOption::PasswordVariable},     {"pfd", TOption::PasswordDescriptor},
-      {"mt", TOption::Parallel}};
+      {"mt", TOption::Parallel},               {"report", TOption::Report}};
   const auto Found = Options.find(AsciiLower(Name));
   if (Found == Options.end()) return std::nullopt;
   return Found->second;
@@ -119,6 +119,7 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
         Options.Parallel = *Count;
         break;
       }
+      case TOption::Report: Options.ReportPath = Value; break;
       case TOption::Timestamp: Options.AuthenticodeUrl = Value; break;
       case TOption::Rfc3161: Options.Rfc3161Url = Value; break;
       case TOption::Description: Options.Description = Value; break;

@@ -25,6 +25,7 @@ struct TSignOptions {
   std::string DescriptionUrl;     // /du
   bool AppendSignature = false;   // /as: nest the signature in the file's own
   int Parallel = 1;               // /mt: files signed at once
+  std::string ReportPath;         // /report: the JSON report to write
   std::vector<std::string> Files;
 };
 

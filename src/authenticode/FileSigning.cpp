@@ -11,7 +11,7 @@
 #include "common/SignedContainer.h"
 
 namespace {
-TSignFileResult Failed(TSignFailure Failure, std::string Message) { return {Failure, std::move(Message), 0, false, {}}; }
+TSignFileResult Failed(TSignFailure Failure, std::string Message) { return {Failure, std::move(Message), 0, false, 0, {}, {}}; }
 
 TSignFileResult CopyFailure(TCopyFault Fault) {
   switch (Fault) {
@@ -41,7 +41,7 @@ TSignFileResult ReplaceFailure(const TReplaceError& Error) {
     case TReplaceError::TKind::System: break;
   }
   return {TSignFailure::System, std::string("The signed file could not be written: ") + std::strerror(Error.Error) + ".",
-          Error.Error, false, {}};
+          Error.Error, false, 0, {}, {}};
 }
 
 // Asks for a timestamp over the only signer of Signature and puts it in; the tries go into Result.
@@ -62,6 +62,8 @@ void Stamp(PKCS7* Signature, const TTimestampClient& Timestamps, TSignFileResult
     return;
   }
   Result.Timestamped = true;
+  Result.TimestampTime = Outcome.Token->Time;
+  Result.TimestampServer = Outcome.Token->Server;
 }
 
 // The new signature, timestamped when asked, or the file's signature with the new one nested in it.

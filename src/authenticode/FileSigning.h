@@ -46,6 +46,8 @@ struct TSignFileResult {
   std::string Message;  // English, one sentence, for "SignTool Error: "
   int Error = 0;        // for System: the errno
   bool Timestamped = false;
+  std::int64_t TimestampTime = 0;  // when Timestamped: the stamped time, seconds since 1970 UTC
+  std::string TimestampServer;     // and the server that granted it
   std::vector<TTimestampFailure> TimestampFailures;  // every failed try, also when one succeeded later
 };
 
