@@ -988,7 +988,7 @@ TEST_F(SigningBatch, ASessionGoneMidBatchFailsTheRemainingRowsAndLeavesTheirFile
   for (std::size_t I = 1; I < Rows.size(); ++I) {
     const auto& [Id, File] = Rows[I];
     EXPECT_EQ(Row(Id).Status, fsFailed) << I;
-    EXPECT_EQ(InfoOf(Id).rfind("SignTool Error: ", 0), 0u) << InfoOf(Id);
+    EXPECT_EQ(InfoOf(Id).rfind("SignTool Error: The window's signing session has ended.", 0), 0u) << InfoOf(Id);
     EXPECT_EQ(ReadBytes(File), Unsigned) << I;
   }
   EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(3, 1, 2, 1)});
