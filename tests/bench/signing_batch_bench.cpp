@@ -1,11 +1,17 @@
-// Program files signed through the window's batch, against the same files signed in a plain loop,
-// and how late the window's event loop runs meanwhile:
+// Program files signed through the window's batch, against the same files signed in a plain loop
+// or with another key, and how late the window's event loop runs meanwhile. QUILLORY_BENCH_FILES
+// sets another number of files for all but the first.
 // - SigningBatch200: 200 files, the loop running signtool.exe with a key session as the window does;
-// - ParallelSigning: 100 files of 1 MiB (QUILLORY_BENCH_FILES sets another number) against a
-//   timestamp server that takes 300 ms per request, the loop running osslsigncode, the window
-//   signing one file at a time and eight at a time, and eight at a time with a key on a
-//   SoftHSM2 token.
-// Run by hand: build/bin/signing_batch_bench [--benchmark_filter=ParallelSigning]
+// - OneAtATimeAgainstOsslsigncode: 200 files of 1 MiB, the PFX and a loopback timestamp server that
+//   answers at once; the window signing one file at a time against osslsigncode -ts run once per
+//   file, before and after the window;
+// - TokenAgainstPfx: the same batch through the window with the key on a SoftHSM2 token against
+//   the PFX (before and after the token): the time per file, and the token's logins, counted by
+//   OpenSC's pkcs11-spy in front of SoftHSM2;
+// - ParallelSigning: 100 files of 1 MiB against a timestamp server that takes 300 ms per request,
+//   the loop running osslsigncode, the window signing one file at a time and eight at a time, and
+//   eight at a time with a key on a SoftHSM2 token.
+// Run by hand: build/bin/signing_batch_bench [--benchmark_filter=TokenAgainstPfx]
 #include <benchmark/benchmark.h>
 
 #include <QComboBox>
@@ -14,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QWebEngineView>
 #include <QTemporaryDir>
@@ -24,14 +31,20 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <optional>
+#include <string>
+
+#include <unistd.h>
+
+#include "BenchSize.h"
+#include "TimedRun.h"
 
 #include "app/TApplication.h"
 #include "common/uPubFunc.h"
 #include "ui/TFileListView.h"
 #include "signing/KeySession.h"
 #include "signing/SignCommand.h"
-#include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
 #include "support/SoftToken.h"
@@ -42,6 +55,7 @@
 
 namespace {
 constexpr int TickMs = 5;
+constexpr char Description[] = "Benchmark build";
 
 std::vector<std::string> MakePrograms(const QString& Folder, const std::vector<std::uint8_t>& Image,
                                       int FileCount) {
@@ -51,6 +65,8 @@ std::vector<std::string> MakePrograms(const QString& Folder, const std::vector<s
     Paths.push_back(QDir(Folder).filePath(QString("app%1.exe").arg(I)).toStdString());
     WriteBytes(Paths.back(), Image);
   }
+  // Written out before any timing starts.
+  ::sync();
   return Paths;
 }
 
@@ -106,7 +122,9 @@ TWindowRun SignThroughWindow(const std::vector<std::string>& Paths, const TSignS
   SinceTick.start();
   Ticker.start();
   QTest::mouseClick(Frm.btnAddSign, Qt::LeftButton);
-  while (!Frm.btnAddSign->isEnabled()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  // Start is Stop while the batch runs; Remove comes back only when it has ended.
+  while (!Frm.btnAddSign->isEnabled() || !Frm.btnDelSign->isEnabled())
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   Ticker.stop();
   TWindowRun Run;
   Run.Seconds = static_cast<double>(Clock.nsecsElapsed()) / 1e9;
@@ -120,9 +138,39 @@ TWindowRun SignThroughWindow(const std::vector<std::string>& Paths, const TSignS
   return Run;
 }
 
+struct TLoopRun {
+  double Seconds = 0;
+  int Failures = 0;
+};
+
+// osslsigncode run once per file with the test PKI's PFX, each file signed into a new one beside
+// it, as a script would sign them.
+TLoopRun OsslsigncodeLoop(const std::vector<std::string>& Paths, const std::string& TimestampUrl) {
+  const TTestPki& Pki = TestPki();
+  TLoopRun Loop;
+  for (const std::string& File : Paths) {
+    const TTimedRun Run = RunTimed({"osslsigncode", "sign", "-pkcs12", Pki.PfxPath, "-pass", Pki.PfxPassword, "-h",
+                                    "sha256", "-n", Description, "-ts", TimestampUrl, "-in", File, "-out",
+                                    File + ".signed.exe"});
+    Loop.Seconds += Run.Seconds;
+    if (!Run.Succeeded) ++Loop.Failures;
+  }
+  return Loop;
+}
+
+// The logins OpenSC's spy logged in CallLog.
+int LoginsIn(const std::string& CallLog) {
+  std::ifstream Stream(CallLog);
+  const std::string Calls(std::istreambuf_iterator<char>(Stream), {});
+  int Logins = 0;
+  for (std::size_t At = Calls.find(": C_Login\n"); At != std::string::npos; At = Calls.find(": C_Login\n", At + 1))
+    ++Logins;
+  return Logins;
+}
+
 void SigningBatch200(benchmark::State& State) {
   TimestampServer Tsa;
-  const TSignSettings Settings{TestPki().PfxPath, Tsa.Url(), "Benchmark build"};
+  const TSignSettings Settings{TestPki().PfxPath, Tsa.Url(), Description};
   const std::vector<std::uint8_t> Image = BuildPe({TPeKind::Exe32, 256 * 1024, true});
   QTemporaryDir Folder;
   QDir::setCurrent(QCoreApplication::applicationDirPath());
@@ -170,28 +218,102 @@ void SigningBatch200(benchmark::State& State) {
 }
 BENCHMARK(SigningBatch200)->Iterations(1)->Unit(benchmark::kSecond);
 
+void OneAtATimeAgainstOsslsigncode(benchmark::State& State) {
+  const int Count = BenchSize("QUILLORY_BENCH_FILES", 200);
+  TimestampServer Tsa;
+  const TSignSettings Settings{TestPki().PfxPath, Tsa.Url(), Description};
+  const std::vector<std::uint8_t> Image = BuildPe({TPeKind::Exe32, 1024 * 1024, true});
+  QTemporaryDir Folder;
+
+  for (auto _ : State) {
+    // The loop before and after the window, so that a drift in the machine's load weighs on both
+    // sides alike.
+    const int RequestsAtStart = Tsa.RequestCount();
+    const TLoopRun Before = OsslsigncodeLoop(MakePrograms(Folder.filePath("loop-before"), Image, Count), Tsa.Url());
+    const int RequestsBefore = Tsa.RequestCount() - RequestsAtStart;
+    const TWindowRun Window = SignThroughWindow(MakePrograms(Folder.filePath("window"), Image, Count), Settings,
+                                                TestPki().PfxPassword, Folder.filePath("config.ini"), 1);
+    const int WindowRequests = Tsa.RequestCount() - RequestsAtStart - RequestsBefore;
+    const TLoopRun After = OsslsigncodeLoop(MakePrograms(Folder.filePath("loop-after"), Image, Count), Tsa.Url());
+    const int RequestsAfter = Tsa.RequestCount() - RequestsAtStart - RequestsBefore - WindowRequests;
+    const double LoopSeconds = (Before.Seconds + After.Seconds) / 2;
+
+    State.counters["loop_s"] = LoopSeconds;
+    State.counters["window_s"] = Window.Seconds;
+    State.counters["ratio"] = Window.Seconds / LoopSeconds;
+    State.counters["failures"] = Before.Failures + Window.Failures + After.Failures;
+    std::printf("%d files of 1 MiB, PFX, loopback timestamp server: the window one file at a time %.2f s; "
+                "osslsigncode -ts once per file %.2f s (%.2f before, %.2f after); ratio %.3f; failures window %d, "
+                "loop %d + %d; timestamp requests window %d, loop %d + %d; summary: %s\n",
+                Count, Window.Seconds, LoopSeconds, Before.Seconds, After.Seconds, Window.Seconds / LoopSeconds,
+                Window.Failures, Before.Failures, After.Failures, WindowRequests, RequestsBefore, RequestsAfter,
+                Window.Summary.c_str());
+  }
+}
+BENCHMARK(OneAtATimeAgainstOsslsigncode)->Iterations(1)->Unit(benchmark::kSecond);
+
+void TokenAgainstPfx(benchmark::State& State) {
+  const int Count = BenchSize("QUILLORY_BENCH_FILES", 200);
+  TimestampServer Tsa;
+  const std::vector<std::uint8_t> Image = BuildPe({TPeKind::Exe32, 1024 * 1024, true});
+  QTemporaryDir Folder;
+  // OpenSC's spy in front of SoftHSM2 logs every call made to the token, by the window and by
+  // its signtool.exe runs alike; the token is named through it.
+  const std::string CallLog = Folder.filePath("pkcs11-calls.log").toStdString();
+  qputenv("PKCS11SPY", QByteArray::fromStdString(SoftToken().Module));
+  qputenv("PKCS11SPY_OUTPUT", QByteArray::fromStdString(CallLog));
+  const auto Unset = qScopeGuard([] {
+    qunsetenv("PKCS11SPY");
+    qunsetenv("PKCS11SPY_OUTPUT");
+  });
+  const TSignSettings Pfx{TestPki().PfxPath, Tsa.Url(), Description};
+  const TSignSettings Token{SoftToken().RsaKeyUri + "?module-path=" + Pkcs11SpyModule(), Tsa.Url(), Description};
+
+  for (auto _ : State) {
+    // The PFX before and after the token, so that a drift in the machine's load weighs on both
+    // sides alike.
+    const TWindowRun PfxBefore = SignThroughWindow(MakePrograms(Folder.filePath("pfx-before"), Image, Count), Pfx,
+                                                   TestPki().PfxPassword, Folder.filePath("config.ini"), 1);
+    const TWindowRun OnToken = SignThroughWindow(MakePrograms(Folder.filePath("token"), Image, Count), Token,
+                                                 SoftToken().Pin, Folder.filePath("config.ini"), 1);
+    const TWindowRun PfxAfter = SignThroughWindow(MakePrograms(Folder.filePath("pfx-after"), Image, Count), Pfx,
+                                                  TestPki().PfxPassword, Folder.filePath("config.ini"), 1);
+    const double PfxMs = (PfxBefore.Seconds + PfxAfter.Seconds) / 2 * 1000 / Count;
+    const double TokenMs = OnToken.Seconds * 1000 / Count;
+    const int Logins = LoginsIn(CallLog);
+
+    State.counters["pfx_ms_per_file"] = PfxMs;
+    State.counters["token_ms_per_file"] = TokenMs;
+    State.counters["ratio"] = TokenMs / PfxMs;
+    State.counters["logins"] = Logins;
+    State.counters["failures"] = PfxBefore.Failures + OnToken.Failures + PfxAfter.Failures;
+    std::printf("%d files of 1 MiB through the window one at a time, loopback timestamp server: PFX %.1f ms a file "
+                "(%.2f s before, %.2f s after), SoftHSM2 token %.1f ms a file (%.2f s); ratio %.3f; C_Login calls "
+                "%d; failures PFX %d + %d, token %d; summary: %s\n",
+                Count, PfxMs, PfxBefore.Seconds, PfxAfter.Seconds, TokenMs, OnToken.Seconds, TokenMs / PfxMs, Logins,
+                PfxBefore.Failures, PfxAfter.Failures, OnToken.Failures, OnToken.Summary.c_str());
+  }
+}
+BENCHMARK(TokenAgainstPfx)->Iterations(1)->Unit(benchmark::kSecond);
+
 void ParallelSigning(benchmark::State& State) {
-  const int Count = qEnvironmentVariableIsSet("QUILLORY_BENCH_FILES") ? qEnvironmentVariableIntValue("QUILLORY_BENCH_FILES") : 100;
+  const int Count = BenchSize("QUILLORY_BENCH_FILES", 100);
   TimestampServer Tsa(TTimestampBehaviour::Answer, std::chrono::milliseconds(300));
-  const TSignSettings Settings{TestPki().PfxPath, Tsa.Url(), "Benchmark build"};
+  const TSignSettings Settings{TestPki().PfxPath, Tsa.Url(), Description};
   const std::vector<std::uint8_t> Image = BuildPe({TPeKind::Exe32, 1024 * 1024, true});
   QTemporaryDir Folder;
   QDir::setCurrent(QCoreApplication::applicationDirPath());
 
   for (auto _ : State) {
-    const std::vector<std::string> LoopFiles = MakePrograms(Folder.filePath("loop"), Image, Count);
-    int LoopFailures = 0;
-    QElapsedTimer Clock;
-    Clock.start();
-    for (const std::string& File : LoopFiles)
-      if (!OsslSign(File, File, {"-ts", Settings.TimeStamp})) ++LoopFailures;
-    const double LoopSeconds = static_cast<double>(Clock.nsecsElapsed()) / 1e9;
+    const TLoopRun Loop = OsslsigncodeLoop(MakePrograms(Folder.filePath("loop"), Image, Count), Tsa.Url());
+    const double LoopSeconds = Loop.Seconds;
+    const int LoopFailures = Loop.Failures;
 
     const TWindowRun One = SignThroughWindow(MakePrograms(Folder.filePath("one"), Image, Count), Settings,
                                              TestPki().PfxPassword, Folder.filePath("config.ini"), 1);
     const TWindowRun Eight = SignThroughWindow(MakePrograms(Folder.filePath("eight"), Image, Count), Settings,
                                                TestPki().PfxPassword, Folder.filePath("config.ini"), 8);
-    const TSignSettings TokenSettings{SoftToken().RsaKeyUri, Tsa.Url(), "Benchmark build"};
+    const TSignSettings TokenSettings{SoftToken().RsaKeyUri, Tsa.Url(), Description};
     const TWindowRun Token = SignThroughWindow(MakePrograms(Folder.filePath("token"), Image, Count), TokenSettings,
                                                SoftToken().Pin, Folder.filePath("config.ini"), 8);
     State.counters["loop_s"] = LoopSeconds;
@@ -219,6 +341,8 @@ int main(int Argc, char** Argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   TApplication Application(Argc, Argv);
   benchmark::Initialize(&Argc, Argv);
+  TestPki();  // the PKI and the token are made before any timing starts
+  SoftToken();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
