@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "common/TokenCatalog.h"
+#include "keys/TokenCatalog.h"
 #include "support/SoftToken.h"
 #include "support/TestPki.h"
 

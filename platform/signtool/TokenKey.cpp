@@ -7,7 +7,7 @@
 #include "TokenLock.h"
 #include "common/Pkcs11Uri.h"
 #include "common/TextUtil.h"
-#include "common/TokenCatalog.h"
+#include "keys/TokenCatalog.h"
 #include "keys/CertificateFile.h"
 #include "keys/Pkcs11Key.h"
 

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "common/PinRefusal.h"
-#include "common/TokenCatalog.h"
+#include "keys/TokenCatalog.h"
 
 using TUiMethod = std::unique_ptr<UI_METHOD, TOpenSslFree<UI_destroy_method>>;
 
@@ -83,10 +83,6 @@ int AnswerWithHeldPin(UI* Ui, UI_STRING* Prompt) {
   if (Type != UIT_PROMPT && Type != UIT_VERIFY) return 1;
   const auto* Pin = static_cast<const std::string*>(UI_get0_user_data(Ui));
   return Pin && UI_set_result(Ui, Prompt, Pin->c_str()) == 0 ? 1 : -1;
-}
-
-TTokenInfo InfoOf(const PKCS11_TOKEN& Token) {
-  return {Text(Token.label), Text(Token.serialnr), Text(Token.manufacturer), Text(Token.model)};
 }
 
 // A token that needs no login and shows no private key is a certificate store (the system's trust
@@ -229,9 +225,9 @@ TPkcs11OpenResult OpenPkcs11Key(const TPkcs11KeyRequest& Request) {
   std::vector<TTokenInfo> FittingTokens;
   for (unsigned int I = 0; I < Module.SlotCount; ++I) {
     PKCS11_TOKEN* Token = Module.Slots[I].token;
-    if (!Token || !Token->initialized || !UriSelectsToken(Request.Uri, InfoOf(*Token)) || !MaySign(*Token)) continue;
+    if (!Token || !Token->initialized || !UriSelectsToken(Request.Uri, TokenInfoOf(*Token)) || !MaySign(*Token)) continue;
     Fitting.push_back(&Module.Slots[I]);
-    FittingTokens.push_back(InfoOf(*Token));
+    FittingTokens.push_back(TokenInfoOf(*Token));
   }
   if (Fitting.empty()) return Failed(TPkcs11Failure::TokenNotFound, "No token holding the key is present: " + KeyUri);
   if (Fitting.size() > 1) return Failed(TPkcs11Failure::TokenAmbiguous, AmbiguousTokenText(Request.Uri, FittingTokens));

@@ -13,7 +13,7 @@
 #include "authenticode/SigningKey.h"
 #include "common/OpenSslPtr.h"
 #include "common/Pkcs11Uri.h"
-#include "common/TokenCatalog.h"
+#include "keys/TokenCatalog.h"
 
 struct TPkcs11KeyRequest {
   TPkcs11Uri Uri;      // the token (token, serial, manufacturer, model) and the key on it (id, object)

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/TokenCatalog.h"
+#include "keys/TokenCatalog.h"
 
 class QLabel;
 class QPushButton;

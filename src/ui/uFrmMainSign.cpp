@@ -17,7 +17,7 @@
 
 #include "common/Pkcs11Uri.h"
 #include "common/TextUtil.h"
-#include "common/TokenCatalog.h"
+#include "keys/TokenCatalog.h"
 #include "common/uPubFunc.h"
 #include "history/OptionsStore.h"
 #include "signing/KeySession.h"

@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "common/TokenCatalog.h"
+#include "keys/TokenCatalog.h"
 #include "support/Process.h"
 #include "support/TestPki.h"
 

@@ -30,10 +30,9 @@ struct TTokenInfo {
   std::string Label, Serial, Manufacturer, Model;
 };
 
-struct TTokenList {
-  bool ModuleLoaded = false;
-  std::vector<TTokenInfo> Tokens;
-};
+struct PKCS11_token_st;
+// What libp11 tells of a present token.
+TTokenInfo TokenInfoOf(const PKCS11_token_st& Token);
 
 // p11-kit's proxy module, through which every module registered on the system is reached.
 std::string DefaultPkcs11Module();
@@ -43,8 +42,6 @@ std::string ModuleOf(const TPkcs11Uri& Uri);
 // Every certificate on every present token, except those of tokens that hold no private key and
 // need no login: certificate stores such as the system's trust list, which cannot sign.
 TTokenListing ListTokenCertificates(const std::string& Module);
-// Every present token that may hold a signing key, by the same rule.
-TTokenList ListSigningTokens(const std::string& Module);
 
 // A URI naming the certificate's token by label and the object by id (by label without an id).
 TPkcs11Uri UriOf(const TTokenCertificate& Certificate);
