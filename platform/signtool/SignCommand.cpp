@@ -20,6 +20,7 @@
 #include "RunLimit.h"
 #include "SignOptions.h"
 #include "SignReport.h"
+#include "authenticode/PaceFile.h"
 #include "authenticode/TimestampServerList.h"
 
 namespace {
@@ -63,6 +64,8 @@ constexpr char SignUsage[] =
     "Environment:\n"
     "SOURCE_DATE_EPOCH            The signing time, in seconds since 1970 (reproducible builds).\n"
     "QUILLORY_TIMESTAMP_RETRY_WAIT  Milliseconds between rounds of timestamp tries (10000).\n"
+    "QUILLORY_TIMESTAMP_INTERVAL    Least milliseconds between two requests to one server (0).\n"
+    "QUILLORY_TIMESTAMP_PACE        A pace file shared with other runs (the window's batch).\n"
     "http_proxy, https_proxy, no_proxy  The proxy for the timestamp servers.\n";
 
 // A PFX that is no regular file (a named pipe, a device) could keep its reader waiting for ever.
@@ -71,15 +74,38 @@ bool PfxIsRegularOrMissing(const std::string& Path) {
   return ::stat(Path.c_str(), &Info) != 0 || S_ISREG(Info.st_mode);
 }
 
+// Milliseconds from an environment variable; Otherwise when it is not set.
+std::chrono::milliseconds MillisecondsFrom(const char* Variable, std::chrono::milliseconds Otherwise) {
+  const char* Value = std::getenv(Variable);
+  return Value && *Value ? std::chrono::milliseconds(std::strtoul(Value, nullptr, 10)) : Otherwise;
+}
+
 // The timestamp settings of a run: the protocol by /t or /tr, and how long to wait between rounds.
 TTimestampSettings TimestampSettingsOf(const TSignOptions& Options) {
   TTimestampSettings Settings;
   Settings.Protocol = Options.Rfc3161Url.empty() ? TTimestampProtocol::Authenticode : TTimestampProtocol::Rfc3161;
   Settings.Digest = EVP_get_digestbyname(Options.TimestampDigest.c_str());
-  if (const char* Wait = std::getenv("QUILLORY_TIMESTAMP_RETRY_WAIT"); Wait && *Wait)
-    Settings.RetryWait = std::chrono::milliseconds(std::strtoul(Wait, nullptr, 10));
+  Settings.RetryWait = MillisecondsFrom("QUILLORY_TIMESTAMP_RETRY_WAIT", Settings.RetryWait);
   Settings.Interruption = InterruptionDescriptor();
   return Settings;
+}
+
+// The pace of the run's timestamp requests: the batch's when the environment names its pace
+// file, else one of this run alone. False, after saying why, when the named file cannot be used.
+bool OpenPace(std::optional<THostPace>& Pace) {
+  const std::chrono::milliseconds Interval = MillisecondsFrom(TimestampIntervalVariable, {});
+  const char* Shared = std::getenv(TimestampPaceVariable);
+  if (!Shared || !*Shared) {
+    Pace.emplace(Interval);
+    return true;
+  }
+  TPaceFileOpening Opened = OpenPaceFile(Shared);
+  if (!Opened.File.IsOpen()) {
+    PrintError("The timestamp pace file cannot be used: " + Opened.Problem);
+    return false;
+  }
+  Pace.emplace(std::move(Opened.File), Interval);
+  return true;
 }
 
 void PrintTimestampFailures(const std::vector<TTimestampFailure>& Failures) {
@@ -112,9 +138,12 @@ int SignFiles(const TSignOptions& Options) {
   }
   const std::string Servers = Options.Rfc3161Url.empty() ? Options.AuthenticodeUrl : Options.Rfc3161Url;
   TTimestampServerOrder ServerOrder(ParseTimestampServers(Servers));
-  THostPace Pace;
+  std::optional<THostPace> Pace;
   std::optional<TTimestampClient> Timestamps;
-  if (!Servers.empty()) Timestamps.emplace(TimestampSettingsOf(Options), ServerOrder, Pace);
+  if (!Servers.empty()) {
+    if (!OpenPace(Pace)) return ExitFailure;
+    Timestamps.emplace(TimestampSettingsOf(Options), ServerOrder, *Pace);
+  }
   const TFileSigner Signer(Options, *Key.Key, Key.ExtraCertificates, Timestamps ? &*Timestamps : nullptr);
   int Signed = 0, Warnings = 0, Errors = 0;
   std::mutex OutputLock;
