@@ -57,6 +57,15 @@ TEST_F(Options, ParallelismIsReadAsTheNearestAllowedValue) {
   EXPECT_EQ(ReadSignParallelism(QDir(Folder.path()).filePath("missing.ini").toStdString()), 1);
 }
 
+TEST_F(Options, TimestampIntervalIsMillisecondsInItsRange) {
+  const std::vector<std::pair<std::string, int>> Cases = {
+      {"250", 250}, {"0", 0}, {"-40", 0}, {"600000", 60000}, {"99999999999999999999", 60000}, {"1.5", 0}, {"", 0}};
+  for (const auto& [Value, Expected] : Cases) {
+    WriteConfig("[Options]\nTimestampInterval=" + Value + "\n");
+    EXPECT_EQ(ReadTimestampInterval(ConfigPath).count(), Expected) << "'" << Value << "'";
+  }
+}
+
 TEST_F(Options, WritingKeepsTheHistoriesAndOtherKeys) {
   WriteConfig("[File]\n1=a.pfx\n[Options]\nLanguage=en\nSignParallelism=2\n[TimeStamp]\n1=http://t\n");
   WriteSignParallelism(ConfigPath, 6);
@@ -152,6 +161,29 @@ TEST_F(OptionsDialog, TrustFileIsShownPickedAndRemoved) {
   EXPECT_TRUE(ConfiguredVerifyTrustFile(ConfigPath).empty());
   EXPECT_EQ(ReadText(ConfigPath).find("VerifyTrustFile"), std::string::npos) << ReadText(ConfigPath);
   EXPECT_NE(ReadText(ConfigPath).find("[File]\n1=a.pfx\n"), std::string::npos);
+  EXPECT_TRUE(Prompts.Shown().empty());
+}
+
+TEST_F(OptionsDialog, TheTimestampProtocolIsShownAndOnlyAChangeIsWritten) {
+  WriteConfig("[Options]\nTimestampProtocol=rfc3161\n");
+  const std::string Before = ReadText(ConfigPath);
+  std::optional<bool> Shown;
+  const auto Pick = [&Shown](bool Rfc3161) {
+    return [&Shown, Rfc3161](TFrmOptions& Dialog) {
+      Shown = Dialog.Rfc3161Timestamps();
+      Dialog.cbTimestampProtocol->setCurrentIndex(Dialog.cbTimestampProtocol->findData(Rfc3161));
+      Dialog.accept();
+    };
+  };
+  OpenDialog(Pick(true));
+  EXPECT_EQ(Shown, true);
+  EXPECT_EQ(ReadText(ConfigPath), Before);
+  OpenDialog(Pick(false));
+  EXPECT_FALSE(ReadRfc3161Timestamps(ConfigPath));
+  EXPECT_NE(ReadText(ConfigPath).find("TimestampProtocol=Authenticode\n"), std::string::npos) << ReadText(ConfigPath);
+  OpenDialog(Pick(true));
+  EXPECT_EQ(Shown, false);
+  EXPECT_TRUE(ReadRfc3161Timestamps(ConfigPath));
   EXPECT_TRUE(Prompts.Shown().empty());
 }
 

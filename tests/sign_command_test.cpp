@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 #include "common/WindowsCommandLine.h"
 #include "signing/SignCommand.h"
 #include "support/PeFixtures.h"
@@ -71,6 +73,17 @@ TEST(SignCommandLine, AnAddressFollowsTheDescriptionQuotedLikeIt) {
   TArgs Args = Expected(Awkward, "/w/a.exe");
   Args.insert(Args.end() - 1, {"/du", Awkward.Url});
   EXPECT_EQ(SplitCommandLine(SignCommandLine(Awkward, "/w/a.exe")), Args);
+}
+
+TEST(SignCommandLine, Rfc3161AsksTheServersTypedWithSha256) {
+  TSignSettings Settings{"c.pfx", " http://a.example/ts;  \"http://b.example\" ", "My Product"};
+  Settings.Rfc3161 = true;
+  const TArgs Args = SplitCommandLine(SignCommandLine(Settings, "/w/a b.exe"));
+  const auto Tr = std::find(Args.begin(), Args.end(), "/tr");
+  ASSERT_NE(Tr, Args.end()) << SignCommandLine(Settings, "a.exe");
+  EXPECT_EQ(TArgs(Tr, Args.end()),
+            (TArgs{"/tr", Settings.TimeStamp, "/td", "sha256", "/d", "My Product", "/w/a b.exe"}));
+  EXPECT_EQ(std::find(Args.begin(), Args.end(), "/t"), Args.end());
 }
 
 TEST(ShortPathOf, AnExistingFileGivesItsAbsolutePathAMissingOneNothing) {

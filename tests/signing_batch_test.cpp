@@ -28,6 +28,9 @@
 #include <chrono>
 #include <functional>
 #include <iterator>
+#include <atomic>
+#include <mutex>
+#include <optional>
 
 #include "keys/AgentKey.h"
 #include "ui/TFileListView.h"
@@ -860,6 +863,67 @@ TEST_F(ParallelSigningBatch, AServerThatIsDownWarnsOnEveryRowAfterItsRetries) {
   for (const auto& [Id, File] : Refused) EXPECT_EQ(Row(Id).Status, fsWarning) << InfoOf(Id);
   EXPECT_EQ(Failing.RequestCount(), 2 * 3);
   EXPECT_EQ(Prompts.Texts(), (std::vector<std::string>{Summary(4, 4, 0, 4), Summary(2, 2, 0, 2)}));
+}
+
+TEST_F(ParallelSigningBatch, SeveralServersAsTypedAskedInTheProtocolChosen) {
+  std::atomic<int> Rfc3161Requests = 0, OlderRequests = 0;
+  TimestampServer Tsa(TTimestampBehaviour::Answer, [&](const THttpRequest& Request) -> std::optional<THttpResponse> {
+    const auto Type = Request.Headers.find("content-type");
+    ++(Type != Request.Headers.end() && Type->second == "application/timestamp-query" ? Rfc3161Requests : OlderRequests);
+    return std::nullopt;
+  });
+  const auto Rows = ListFiles(2);
+  // The first server is down: each file goes on to the second.
+  const std::string Typed = std::string(UnreachableTimestamp) + " ;  " + Tsa.Url();
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Typed);
+  const auto AllStamped = [&] {
+    for (const auto& [Id, File] : Rows) {
+      EXPECT_EQ(Row(Id).Status, fsOk) << InfoOf(Id);
+      const TOsslVerdict Verify = OsslVerify(File);
+      EXPECT_TRUE(Verify.SignatureOk && Verify.TimestampOk) << File << "\n" << Verify.Output;
+    }
+  };
+  RunBatch();
+  AllStamped();
+  EXPECT_EQ(OlderRequests, 2);
+  EXPECT_EQ(Rfc3161Requests, 0);
+  EXPECT_NE(ReadText(ConfigPath).find("\n1=" + Typed + "\n"), std::string::npos) << ReadText(ConfigPath);
+
+  std::ofstream(ConfigPath, std::ios::app) << "[Options]\nTimestampProtocol=RFC3161\n";
+  RunBatch();
+  AllStamped();
+  EXPECT_EQ(OlderRequests, 2);
+  EXPECT_EQ(Rfc3161Requests, 2);
+  EXPECT_EQ(Prompts.Texts(), (std::vector<std::string>{Summary(2, 2, 0), Summary(2, 2, 0)}));
+}
+
+TEST_F(ParallelSigningBatch, AThrottlingServerSeesTheWholeBatchAtOnePace) {
+  // Allows one request per 300 ms and asks for a second's pause otherwise.
+  std::mutex Lock;
+  std::optional<std::chrono::steady_clock::time_point> LastAllowed;
+  std::atomic<int> Refused = 0;
+  TimestampServer Tsa(TTimestampBehaviour::Answer, [&](const THttpRequest&) -> std::optional<THttpResponse> {
+    const std::lock_guard Guard(Lock);
+    const auto Now = std::chrono::steady_clock::now();
+    if (LastAllowed && Now - *LastAllowed < std::chrono::milliseconds(300)) {
+      ++Refused;
+      return THttpResponse{429, "text/plain", "slow down", {{"Retry-After", "1"}}};
+    }
+    LastAllowed = Now;
+    return std::nullopt;
+  });
+  SetParallelism("8");
+  const auto Rows = ListFiles(40);
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Tsa.Url());
+  RunBatch();
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(40, 40, 0)});
+  for (const auto& [Id, File] : Rows) {
+    EXPECT_EQ(Row(Id).Status, fsOk) << InfoOf(Id);
+    EXPECT_TRUE(OsslVerify(File).TimestampOk) << File;
+  }
+  // Only the first burst, sent before the server had said anything, may have been refused.
+  EXPECT_LE(Refused, 8);
+  EXPECT_EQ(Tsa.RequestCount(), 40 + Refused);
 }
 
 TEST_F(ParallelSigningBatch, ATokenIsLoggedInToOnceABatchAndAWrongPinRefusesStart) {

@@ -470,6 +470,18 @@ Options:
         <source>证书文件或文件夹，多个之间用“;”分隔</source>
         <translation>Certificate files or folders, separated by &quot;;&quot;</translation>
     </message>
+    <message>
+        <source>旧式（/t）</source>
+        <translation>Older Authenticode (/t)</translation>
+    </message>
+    <message>
+        <source>RFC 3161（/tr，SHA-256）</source>
+        <translation>RFC 3161 (/tr, SHA-256)</translation>
+    </message>
+    <message>
+        <source>时间戳协议(&amp;P)：</source>
+        <translation>Timestamp &amp;protocol:</translation>
+    </message>
 </context>
 <context>
     <name>TFrmTokenCertificates</name>

@@ -4,12 +4,17 @@
 #include <cstddef>
 #include <optional>
 
+#include "common/TextUtil.h"
 #include "history/HistoryStore.h"
 
 namespace {
 constexpr const char* Section = "Options";
 constexpr const char* ParallelismKey = "SignParallelism";
 constexpr const char* VerifyTrustFileKey = "VerifyTrustFile";
+constexpr const char* TimestampProtocolKey = "TimestampProtocol";
+constexpr const char* TimestampIntervalKey = "TimestampInterval";
+constexpr const char* Rfc3161Value = "RFC3161";
+constexpr const char* AuthenticodeValue = "Authenticode";
 
 // A whole decimal number with an optional sign, cut to the allowed range; digits beyond any
 // integer type only push it further to one end.
@@ -52,4 +57,21 @@ void WriteVerifyTrustFile(const std::string& ConfigFile, const std::string& Path
     Store.Write(Section, VerifyTrustFileKey, Path);
   }
   Store.Save();
+}
+
+bool ReadRfc3161Timestamps(const std::string& ConfigFile) {
+  return SameTextAscii(THistoryStore(ConfigFile).Read(Section, TimestampProtocolKey), Rfc3161Value);
+}
+
+void WriteRfc3161Timestamps(const std::string& ConfigFile, bool Rfc3161) {
+  THistoryStore Store(ConfigFile);
+  Store.Write(Section, TimestampProtocolKey, Rfc3161 ? Rfc3161Value : AuthenticodeValue);
+  Store.Save();
+}
+
+std::chrono::milliseconds ReadTimestampInterval(const std::string& ConfigFile) {
+  const THistoryStore Store(ConfigFile);
+  return std::chrono::milliseconds(
+      ParseClamped(Store.Read(Section, TimestampIntervalKey), 0, static_cast<int>(MaxTimestampInterval.count()))
+          .value_or(0));
 }

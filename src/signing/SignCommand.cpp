@@ -12,9 +12,9 @@ std::string SignCommandLine(const TSignSettings& Settings, std::string_view Shor
   const std::string Certificate = Trim(Settings.CertFile);
   std::string Line = IsPkcs11Uri(Certificate) ? "signtool.exe sign /q /kc " : "signtool.exe sign /q /f ";
   Line += QuoteArgument(Certificate);
-  Line += " /t \"";
+  Line += Settings.Rfc3161 ? " /tr \"" : " /t \"";
   Line += EscapeInsideQuotes(Settings.TimeStamp);
-  Line += "\" /d \"";
+  Line += Settings.Rfc3161 ? "\" /td sha256 /d \"" : "\" /d \"";
   Line += EscapeInsideQuotes(Settings.Description);
   if (!Trim(Settings.Url).empty()) {
     Line += "\" /du \"";

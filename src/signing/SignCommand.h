@@ -13,10 +13,12 @@ struct TSignSettings {
   std::string TimeStamp;
   std::string Description;
   std::string Url = {};  // the software's address, signed with the description; may be left out
+  bool Rfc3161 = false;  // the servers are asked for RFC 3161 timestamps over SHA-256
 };
 
 // signtool.exe sign /q /f <cert> /t "<timestamp>" /d "<description>" <file>
-// With an address (any text but blanks) /du "<address>" follows the description.
+// With an address (any text but blanks) /du "<address>" follows the description. With Rfc3161
+// /tr "<timestamp>" /td sha256 stands in place of /t "<timestamp>".
 // A certificate given as a pkcs11: URI goes with /kc in place of /f. No password or PIN: another
 // user could read it in /proc/<pid>/cmdline; the run signs with the batch's key session.
 // Ordinary values appear exactly as typed. A value with blanks, tabs or double quotes is quoted

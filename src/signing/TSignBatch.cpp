@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "signing/BatchPace.h"
 #include "signing/KeySession.h"
 #include "signing/TSignThread.h"
 
@@ -15,6 +16,9 @@ void TSignBatch::SetKeySession(std::unique_ptr<TKeySession> Session) { FSession 
 
 void TSignBatch::Begin() {
   if (!FSession) throw std::logic_error("A signing batch was started without a key session.");
+  FPace = std::make_unique<TBatchPace>(FTimestampInterval);
+  TSignThread::TEnvironment RunEnvironment = FSession->RunEnvironment();
+  for (auto& Variable : FPace->RunEnvironment()) RunEnvironment.push_back(std::move(Variable));
   auto* Worker = new TSignThread(
       [this](std::vector<TSignThread::TDone> Finished, int Wanted) {
         for (const TSignThread::TDone& Done : Finished) {
@@ -28,14 +32,16 @@ void TSignBatch::Begin() {
           if (!Row) break;
           TSignSettings Settings = FReadSettings();
           Settings.CertFile = FSession->Certificate;
+          Settings.Rfc3161 = FRfc3161;
           Jobs.push_back({*Row, Files()->FileName(*Row), std::move(Settings)});
         }
         return Jobs;
       },
-      FParallelism, FSession->RunEnvironment(), this);
+      FParallelism, std::move(RunEnvironment), this);
   connect(Worker, &QThread::finished, this, [this, Worker] {
     Worker->deleteLater();
     FSession.reset();
+    FPace.reset();
     Complete();
   });
   try {
@@ -43,6 +49,7 @@ void TSignBatch::Begin() {
   } catch (...) {
     delete Worker;
     FSession.reset();
+    FPace.reset();
     throw;
   }
   FWorker = Worker;

@@ -2,15 +2,18 @@
 // The signing batch: every row of the list through signtool.exe on a worker thread, up to a set
 // number of files at a time, each with the window's settings as they are when its turn comes,
 // all with the one key session the batch was given (its certificate stands for the window's).
+// Its runs share one timestamp pace per host (BatchPace.h).
 // Once a token has refused the PIN no further file is begun: the rows still to come fail.
 #include <QPointer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
 #include "filelist/TFileBatch.h"
 #include "signing/SignCommand.h"
 
+class TBatchPace;
 class TSignThread;
 struct TKeySession;
 
@@ -29,6 +32,12 @@ class TSignBatch : public TFileBatch {
   // The key the next batch signs with; required before Start. The batch ends the session when
   // it ends (also when it is stopped or destroyed), after the last run has finished with it.
   void SetKeySession(std::unique_ptr<TKeySession> Session);
+  // How the batches started from now on ask for timestamps: RFC 3161 rather than the older
+  // protocol, and the least time between two requests to one host.
+  void SetTimestampOptions(bool Rfc3161, std::chrono::milliseconds Interval) {
+    FRfc3161 = Rfc3161;
+    FTimestampInterval = Interval;
+  }
 
  protected:
   void Begin() override;
@@ -41,5 +50,8 @@ class TSignBatch : public TFileBatch {
   TSettingsReader FReadSettings;
   int FParallelism = 1;
   std::unique_ptr<TKeySession> FSession;
+  bool FRfc3161 = false;
+  std::chrono::milliseconds FTimestampInterval{0};
+  std::unique_ptr<TBatchPace> FPace;  // the running batch's
   QPointer<TSignThread> FWorker;
 };

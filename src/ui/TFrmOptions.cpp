@@ -14,7 +14,8 @@
 #include "history/OptionsStore.h"
 #include "ui/FileDialogs.h"
 
-TFrmOptions::TFrmOptions(int Count, const QString& TrustFile, TLanguageSetting Language, QWidget* Parent)
+TFrmOptions::TFrmOptions(int Count, bool Rfc3161Timestamps, const QString& TrustFile, TLanguageSetting Language,
+                         QWidget* Parent)
     : QDialog(Parent) {
   setObjectName("FrmOptions");
   setWindowTitle(tr("选项"));
@@ -25,6 +26,12 @@ TFrmOptions::TFrmOptions(int Count, const QString& TrustFile, TLanguageSetting L
   edtSignParallelism->setRange(MinSignParallelism, MaxSignParallelism);
   edtSignParallelism->setValue(Count);
   Fields->addRow(tr("同时签名的文件数(&N)："), edtSignParallelism);
+  cbTimestampProtocol = new QComboBox(this);
+  cbTimestampProtocol->setObjectName("cbTimestampProtocol");
+  cbTimestampProtocol->addItem(tr("旧式（/t）"), false);
+  cbTimestampProtocol->addItem(tr("RFC 3161（/tr，SHA-256）"), true);
+  cbTimestampProtocol->setCurrentIndex(Rfc3161Timestamps ? 1 : 0);
+  Fields->addRow(tr("时间戳协议(&P)："), cbTimestampProtocol);
   Layout->addLayout(Fields);
   auto* Note = new QLabel(tr(
                               "每个文件都要向时间戳服务器单独请求一次。同时签名多个文件会更快，"
@@ -79,6 +86,8 @@ TFrmOptions::TFrmOptions(int Count, const QString& TrustFile, TLanguageSetting L
 }
 
 int TFrmOptions::SignParallelism() const { return edtSignParallelism->value(); }
+
+bool TFrmOptions::Rfc3161Timestamps() const { return cbTimestampProtocol->currentData().toBool(); }
 
 QString TFrmOptions::VerifyTrustFile() const { return edtVerifyTrustFile->text().trimmed(); }
 

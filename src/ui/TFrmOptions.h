@@ -13,14 +13,17 @@ class TFrmOptions : public QDialog {
   Q_OBJECT
 
  public:
-  TFrmOptions(int SignParallelism, const QString& VerifyTrustFile, TLanguageSetting Language, QWidget* Parent);
+  TFrmOptions(int SignParallelism, bool Rfc3161Timestamps, const QString& VerifyTrustFile, TLanguageSetting Language,
+              QWidget* Parent);
 
   QSpinBox* edtSignParallelism;
+  QComboBox* cbTimestampProtocol;
   QLineEdit* edtVerifyTrustFile;
   QPushButton* btnVerifyTrustFile;  // picks the file
   QComboBox* cbLanguage;
 
   int SignParallelism() const;
+  bool Rfc3161Timestamps() const;
   QString VerifyTrustFile() const;
   TLanguageSetting Language() const;
 };

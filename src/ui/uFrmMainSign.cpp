@@ -76,6 +76,7 @@ void TFrmMain::btnAddSignClick() {
   SaveHistory();
 
   FSignBatch->SetParallelism(ReadSignParallelism(FConfigFile));
+  FSignBatch->SetTimestampOptions(ReadRfc3161Timestamps(FConfigFile), ReadTimestampInterval(FConfigFile));
   OpenKeyAndSign();
 }
 
