@@ -10,7 +10,11 @@
 //   OpenSC's pkcs11-spy in front of SoftHSM2;
 // - ParallelSigning: 100 files of 1 MiB against a timestamp server that takes 300 ms per request,
 //   the loop running osslsigncode, the window signing one file at a time and eight at a time, and
-//   eight at a time with a key on a SoftHSM2 token.
+//   eight at a time with a key on a SoftHSM2 token;
+// - ThrottlingServer: 40 files eight at a time against a timestamp server that takes 300 ms per
+//   request and refuses any request beyond four at once (429 with Retry-After: 1): the time
+//   against the bound of 40 x 300 ms / 4 and the requests refused, with the pace learnt from the
+//   server alone and with TimestampInterval=75 (300 ms / 4).
 // Run by hand: build/bin/signing_batch_bench [--benchmark_filter=TokenAgainstPfx]
 #include <benchmark/benchmark.h>
 
@@ -28,12 +32,15 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include <unistd.h>
 
@@ -85,13 +92,15 @@ struct TWindowRun {
   std::string Summary;
 };
 
-// Signs Paths through the window's batch, with SignParallelism in config.ini when given, and
-// watches the window's event loop with a timer meanwhile.
+// Signs Paths through the window's batch, with SignParallelism and the lines MoreOptions in the
+// [Options] of config.ini when given, and watches the window's event loop with a timer meanwhile.
 TWindowRun SignThroughWindow(const std::vector<std::string>& Paths, const TSignSettings& Settings,
-                             const std::string& Secret, const QString& ConfigFile, std::optional<int> Parallelism) {
+                             const std::string& Secret, const QString& ConfigFile, std::optional<int> Parallelism,
+                             const std::string& MoreOptions = {}) {
   PromptRecorder Prompts;
   QFile::remove(ConfigFile);
-  if (Parallelism) std::ofstream(ConfigFile.toStdString()) << "[Options]\nSignParallelism=" << *Parallelism << "\n";
+  if (Parallelism)
+    std::ofstream(ConfigFile.toStdString()) << "[Options]\nSignParallelism=" << *Parallelism << "\n" << MoreOptions;
   TFrmMain Frm;
   Frm.FConfigFile = ConfigFile.toStdString();
   Frm.LoadHistory();
@@ -335,6 +344,54 @@ void ParallelSigning(benchmark::State& State) {
   }
 }
 BENCHMARK(ParallelSigning)->Iterations(1)->Unit(benchmark::kSecond);
+
+void ThrottlingServer(benchmark::State& State) {
+  constexpr int Parallelism = 8, ServerAtOnce = 4;
+  constexpr std::chrono::milliseconds PerRequest(300);
+  const int Count = BenchSize("QUILLORY_BENCH_FILES", 40);
+  std::atomic<int> AtOnce = 0, Refused = 0;
+  TimestampServer Tsa(TTimestampBehaviour::Answer, [&](const THttpRequest&) -> std::optional<THttpResponse> {
+    if (++AtOnce > ServerAtOnce) {
+      --AtOnce;
+      ++Refused;
+      return THttpResponse{429, "text/plain", "too many at once", {{"Retry-After", "1"}}};
+    }
+    std::this_thread::sleep_for(PerRequest);
+    --AtOnce;
+    return std::nullopt;
+  });
+  const TSignSettings Settings{TestPki().PfxPath, Tsa.Url(), "Benchmark build"};
+  const std::vector<std::uint8_t> Image = BuildPe({TPeKind::Exe32, 256 * 1024, true});
+  QTemporaryDir Folder;
+  QDir::setCurrent(QCoreApplication::applicationDirPath());
+  const double Bound = Count * std::chrono::duration<double>(PerRequest).count() / ServerAtOnce;
+
+  for (auto _ : State) {
+    const auto Run = [&](const QString& Name, const std::string& MoreOptions) {
+      Refused = 0;
+      const TWindowRun Window = SignThroughWindow(MakePrograms(Folder.filePath(Name), Image, Count), Settings,
+                                                  TestPki().PfxPassword, Folder.filePath("config.ini"), Parallelism,
+                                                  MoreOptions);
+      std::printf("%s: %.2f s, %.2f x the bound of %.2f s; %d requests refused, %d files not signed and stamped; "
+                  "summary: %s\n",
+                  Name.toStdString().c_str(), Window.Seconds, Window.Seconds / Bound, Bound, Refused.load(),
+                  Window.Failures, Window.Summary.c_str());
+      return std::pair(Window, Refused.load());
+    };
+    const auto [Learnt, LearntRefused] = Run("learnt", "");
+    const auto [Interval, IntervalRefused] = Run("interval", "TimestampInterval=75\n");
+    State.counters["bound_s"] = Bound;
+    State.counters["learnt_s"] = Learnt.Seconds;
+    State.counters["learnt_ratio"] = Learnt.Seconds / Bound;
+    State.counters["learnt_refused"] = LearntRefused;
+    State.counters["learnt_unstamped"] = Learnt.Failures;
+    State.counters["interval_s"] = Interval.Seconds;
+    State.counters["interval_ratio"] = Interval.Seconds / Bound;
+    State.counters["interval_refused"] = IntervalRefused;
+    State.counters["interval_unstamped"] = Interval.Failures;
+  }
+}
+BENCHMARK(ThrottlingServer)->Iterations(1)->Unit(benchmark::kSecond);
 }  // namespace
 
 int main(int Argc, char** Argv) {
