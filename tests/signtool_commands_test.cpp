@@ -136,6 +136,37 @@ TEST_F(SignToolCommandsTest, VerifyMapsEachVerdictOntoTheExitCodeAndRemoveTakesT
   EXPECT_EQ(RunProcess(SignTool(), {"remove", "/s", Unsigned}).ExitCode, 1);
 }
 
+TEST_F(SignToolCommandsTest, ALazyRunLeavesWhatThisCertificateSignedAndSignsTheRest) {
+  TimestampServer Server;
+  const std::string Done = WriteProgram("done.exe");
+  const std::string Unstamped = WriteProgram("unstamped.exe");
+  const std::string Other = WriteProgram("other signer.exe");
+  const std::string Left = WriteProgram("left.exe");
+  const auto Sign = [&](std::vector<std::string> Arguments) {
+    Arguments.insert(Arguments.begin(), "sign");
+    return RunProcess(SignTool(), Arguments);
+  };
+  ASSERT_EQ(Sign({"/q", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, "/t", Server.Url(), Done}).ExitCode, 0);
+  ASSERT_EQ(Sign({"/q", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, Unstamped}).ExitCode, 0);
+  ASSERT_EQ(Sign({"/q", "/f", BackdatedPki().ExpiredPfxPath, "/p", BackdatedPki().ExpiredPfxPassword,
+                  Other}).ExitCode, 0);
+  const std::vector<std::uint8_t> DoneBefore = ReadBytes(Done);
+  const int Requests = Server.RequestCount();
+
+  const TProcessResult Lazy =
+      Sign({"/lazy", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, "/t", Server.Url(), Done, Unstamped, Other, Left});
+  EXPECT_EQ(Lazy.ExitCode, 0) << Lazy.Err;
+  EXPECT_NE(Lazy.Out.find("left as it is: " + Done + "\n"), std::string::npos) << Lazy.Out;
+  EXPECT_EQ(ReadBytes(Done), DoneBefore);
+  // The one without a timestamp, the other signer's and the unsigned one were signed now.
+  EXPECT_EQ(Server.RequestCount(), Requests + 3);
+  for (const std::string& File : {Unstamped, Other, Left}) {
+    const TOsslVerdict Verdict = OsslVerify(File);
+    EXPECT_TRUE(Verdict.SignatureOk && Verdict.TimestampOk) << File << "\n" << Verdict.Output;
+    EXPECT_NE(Verdict.Output.find(TestPki().SignerCommonName), std::string::npos) << File;
+  }
+}
+
 TEST_F(SignToolCommandsTest, AnInterruptedParallelRunLeavesEveryFileWhole) {
   TimestampServer Silent(TTimestampBehaviour::Silent);
   std::vector<std::string> Files;

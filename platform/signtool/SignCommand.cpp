@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 
+#include "AlreadySigned.h"
 #include "CommandOutput.h"
 #include "FileArguments.h"
 #include "FileSigner.h"
@@ -58,6 +59,8 @@ constexpr char SignUsage[] =
     "/q         No output on success and minimal output on failure.\n"
     "/v         Print verbose success and status messages.\n"
     "/mt <n>    Sign up to <n> files at once (1 to 64; 1 unless given), with the one key.\n"
+    "/lazy      Leave files that already carry an intact signature of this certificate (and,\n"
+    "           with /t or /tr, a valid timestamp): a run that failed half-way can be repeated.\n"
     "/report <f> Write a JSON report of every file (SHA-256 before and after, result, message,\n"
     "           signer, thumbprint, timestamp and its server) to <f>.\n"
     "\n"
@@ -170,8 +173,18 @@ int SignFiles(const TSignOptions& Options) {
     }
     std::fflush(stdout);
   };
+  const EVP_MD* Md = EVP_get_digestbyname(Options.Digest.c_str());
   ForEachFile(Files, Options.Parallel, [&](const std::string& File) {
     const std::string Before = Report ? FileSha256(File) : std::string();
+    if (Options.Lazy && AlreadySigned(File, Key.Key->Certificate(), Md, Timestamps.has_value())) {
+      {
+        const std::lock_guard Lock(OutputLock);
+        ++Signed;
+        if (!Options.Quiet) std::printf("Already signed with this certificate, left as it is: %s\n", File.c_str());
+      }
+      if (Report) Report->Add({File, Before, Before, "skipped", "Already signed with this certificate.", 0, {}});
+      return;
+    }
     const TSignResult Result = Signer.Sign(File);
     Tell(File, Result);
     if (!Report) return;

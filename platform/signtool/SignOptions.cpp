@@ -10,7 +10,7 @@
 namespace {
 enum class TOption { Quiet, Verbose, Help, Pfx, Password, Timestamp, Rfc3161, Rfc3161Digest, Digest,
                      Description, DescriptionUrl, KeyContainer, Module, Thumbprint, SubjectName,
-                     AdditionalCertificates, AppendSignature, PasswordVariable, PasswordDescriptor, Parallel, Report };
+                     AdditionalCertificates, AppendSignature, PasswordVariable, PasswordDescriptor, Parallel, Report, Lazy };
 
 std::optional<TOption> Known(const std::string& Name) {
   static const std::map<std::string, TOption> Options{
@@ -21,7 +21,8 @@ std::optional<TOption> Known(const std::string& Name) {
       {"csp", TOption::Module},      {"sha1", TOption::Thumbprint},   {"n", TOption::SubjectName},
       {"ac", TOption::AdditionalCertificates}, {"as", TOption::AppendSignature},
       {"penv", TOption::PasswordVariable},     {"pfd", TOption::PasswordDescriptor},
-      {"mt", TOption::Parallel},               {"report", TOption::Report}};
+      {"mt", TOption::Parallel},               {"report", TOption::Report},
+      {"lazy", TOption::Lazy}};
   const auto Found = Options.find(AsciiLower(Name));
   if (Found == Options.end()) return std::nullopt;
   return Found->second;
@@ -29,7 +30,7 @@ std::optional<TOption> Known(const std::string& Name) {
 
 bool TakesValue(TOption Option) {
   return Option != TOption::Quiet && Option != TOption::Verbose && Option != TOption::Help &&
-         Option != TOption::AppendSignature;
+         Option != TOption::AppendSignature && Option != TOption::Lazy;
 }
 
 bool StartsLikeOption(const std::string& Word) { return Word.size() > 1 && (Word[0] == '/' || Word[0] == '-'); }
@@ -120,6 +121,7 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
         break;
       }
       case TOption::Report: Options.ReportPath = Value; break;
+      case TOption::Lazy: Options.Lazy = true; break;
       case TOption::Timestamp: Options.AuthenticodeUrl = Value; break;
       case TOption::Rfc3161: Options.Rfc3161Url = Value; break;
       case TOption::Description: Options.Description = Value; break;

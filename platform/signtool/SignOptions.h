@@ -26,6 +26,7 @@ struct TSignOptions {
   bool AppendSignature = false;   // /as: nest the signature in the file's own
   int Parallel = 1;               // /mt: files signed at once
   std::string ReportPath;         // /report: the JSON report to write
+  bool Lazy = false;              // /lazy: leave files this key has validly signed already
   std::vector<std::string> Files;
 };
 

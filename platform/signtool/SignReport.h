@@ -12,7 +12,7 @@
 struct TReportEntry {
   std::string Path;
   std::string Sha256Before, Sha256After;  // lower-case hex; empty when the file could not be read
-  std::string Result;                     // "signed", "warning" or "failed"
+  std::string Result;                     // "signed", "warning", "failed" or "skipped" (/lazy)
   std::string Message;
   std::int64_t TimestampTime = 0;  // 0: none
   std::string TimestampServer;
