@@ -13,10 +13,16 @@
 
 #include "Interruption.h"
 #include "authenticode/FileSigning.h"
+#include "authenticode/FileTimestamping.h"
 #include "common/SafeFileWrite.h"
 
 namespace {
 TSignResult Failure(std::string Reason) { return {TSignOutcome::Failed, std::move(Reason), {}, 0, {}}; }
+
+// A file done: Outcome with what the timestamp tries gave.
+TSignResult Done(TSignOutcome Outcome, const TSignFileResult& Result) {
+  return {Outcome, {}, Result.TimestampFailures, Result.TimestampTime, Result.TimestampServer};
+}
 
 TSignResult DiskFull(const std::string& File) {
   return Failure("There is not enough space on the disk to sign: " + File);
@@ -58,14 +64,9 @@ std::int64_t SigningTime() {
   }
   return static_cast<std::int64_t>(std::time(nullptr));
 }
-}  // namespace
 
-TFileSigner::TFileSigner(const TSignOptions& Options, TSigningKey& Key, const std::vector<TX509>& ExtraCertificates,
-                         const TTimestampClient* Timestamps)
-    : Options(Options), Key(Key), ExtraCertificates(ExtraCertificates), Timestamps(Timestamps) {}
-
-TSignResult TFileSigner::Sign(const std::string& File) const {
-  TFileReplacement Replacement;
+// Opens File to be rewritten; a failure when it cannot be.
+std::optional<TSignResult> OpenForRewrite(TFileReplacement& Replacement, const std::string& File) {
   switch (Replacement.Open(File, false)) {
     case TFileReplacement::TOpenResult::Opened: break;
     case TFileReplacement::TOpenResult::Created:
@@ -81,23 +82,16 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
   } catch (const TReplaceError& Error) {
     return ReplaceFailure(File, Error);
   }
+  return std::nullopt;
+}
 
-  TSignatureSettings Settings;
-  Settings.Md = EVP_get_digestbyname(Options.Digest.c_str());
-  Settings.Description = Options.Description;
-  Settings.DescriptionUrl = Options.DescriptionUrl;
-  Settings.SigningTime = SigningTime();
-  for (const TX509& Certificate : ExtraCertificates) Settings.ExtraCertificates.push_back(Certificate.get());
-  Settings.AppendSignature = Options.AppendSignature;
-  Settings.Timestamps = Timestamps;
-  const TSignFileResult Result = SignOpenedFile(Replacement, Settings, Key);
+// The failure a signing or timestamping of File ended with; throws TInterrupted for an interruption.
+TSignResult FailureOf(const TSignFileResult& Result, const std::string& File) {
   switch (Result.Failure) {
-    case TSignFailure::None:
-      if (Timestamps && !Result.Timestamped)
-        return {TSignOutcome::SignedWithoutTimestamp, {}, Result.TimestampFailures, 0, {}};
-      return {TSignOutcome::Signed, {}, Result.TimestampFailures, Result.TimestampTime, Result.TimestampServer};
+    case TSignFailure::None: break;
     case TSignFailure::Interrupted: ThrowIfInterrupted(); break;
     case TSignFailure::NotSignable: return Failure("This file format cannot be signed because it is not recognized.");
+    case TSignFailure::Unsigned: return Failure("No signature found: " + File);
     case TSignFailure::CannotOpen: return OpenFailure(File, Result.Error);
     case TSignFailure::Locked: return LockedFailure(File);
     case TSignFailure::InUse: return InUseFailure(File);
@@ -111,4 +105,36 @@ TSignResult TFileSigner::Sign(const std::string& File) const {
     case TSignFailure::KeyFailed: break;
   }
   return Failure(Result.Message + " " + File);
+}
+}  // namespace
+
+TFileSigner::TFileSigner(const TSignOptions& Options, TSigningKey& Key, const std::vector<TX509>& ExtraCertificates,
+                         const TTimestampClient* Timestamps)
+    : Options(Options), Key(Key), ExtraCertificates(ExtraCertificates), Timestamps(Timestamps) {}
+
+TSignResult TFileSigner::Sign(const std::string& File) const {
+  TFileReplacement Replacement;
+  if (std::optional<TSignResult> Refused = OpenForRewrite(Replacement, File)) return std::move(*Refused);
+
+  TSignatureSettings Settings;
+  Settings.Md = EVP_get_digestbyname(Options.Digest.c_str());
+  Settings.Description = Options.Description;
+  Settings.DescriptionUrl = Options.DescriptionUrl;
+  Settings.SigningTime = SigningTime();
+  for (const TX509& Certificate : ExtraCertificates) Settings.ExtraCertificates.push_back(Certificate.get());
+  Settings.AppendSignature = Options.AppendSignature;
+  Settings.Timestamps = Timestamps;
+  const TSignFileResult Result = SignOpenedFile(Replacement, Settings, Key);
+  if (Result.Failure != TSignFailure::None) return FailureOf(Result, File);
+  if (Timestamps && !Result.Timestamped) return Done(TSignOutcome::SignedWithoutTimestamp, Result);
+  return Done(TSignOutcome::Signed, Result);
+}
+
+TSignResult TimestampFile(const std::string& File, const TTimestampClient& Timestamps) {
+  TFileReplacement Replacement;
+  if (std::optional<TSignResult> Refused = OpenForRewrite(Replacement, File)) return std::move(*Refused);
+  const TSignFileResult Result = TimestampOpenedFile(Replacement, Timestamps);
+  if (Result.Failure != TSignFailure::None) return FailureOf(Result, File);
+  if (Result.HadTimestamp) return Done(TSignOutcome::AlreadyTimestamped, Result);
+  return Done(Result.Timestamped ? TSignOutcome::Signed : TSignOutcome::SignedWithoutTimestamp, Result);
 }

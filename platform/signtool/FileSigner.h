@@ -1,5 +1,6 @@
 #pragma once
-// Signing one file in place with the run's key, in this process.
+// Signing one file in place with the run's key, in this process, and adding a timestamp to a
+// signed file that has none.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,12 +13,13 @@
 enum class TSignOutcome {
   Signed,
   SignedWithoutTimestamp,  // no time-stamp server granted a valid timestamp
+  AlreadyTimestamped,      // adding a timestamp: the file had one and is as it was
   Failed  // the file is as it was
 };
 
 struct TSignResult {
   TSignOutcome Outcome = TSignOutcome::Failed;
-  std::string Reason;  // for Failed, to follow "SignTool Error: "
+  std::string Reason;  // for Failed, to follow "SignTool Error: "; may end with the file's name
   std::vector<TTimestampFailure> TimestampFailures;
   std::int64_t TimestampTime = 0;  // for a timestamped file: the stamped time and its server
   std::string TimestampServer;
@@ -40,3 +42,8 @@ class TFileSigner {
   const std::vector<TX509>& ExtraCertificates;
   const TTimestampClient* Timestamps;
 };
+
+// Adds a timestamp from Timestamps to the file's primary signature, which must have none, and
+// replaces the file as Sign does. Signed when it got one; SignedWithoutTimestamp (the file as it
+// was) when no server granted one. Throws TInterrupted as Sign does.
+TSignResult TimestampFile(const std::string& File, const TTimestampClient& Timestamps);

@@ -21,7 +21,7 @@
 #include "RunLimit.h"
 #include "SignOptions.h"
 #include "SignReport.h"
-#include "authenticode/PaceFile.h"
+#include "TimestampSettings.h"
 #include "authenticode/TimestampServerList.h"
 
 namespace {
@@ -77,45 +77,6 @@ bool PfxIsRegularOrMissing(const std::string& Path) {
   return ::stat(Path.c_str(), &Info) != 0 || S_ISREG(Info.st_mode);
 }
 
-// Milliseconds from an environment variable; Otherwise when it is not set.
-std::chrono::milliseconds MillisecondsFrom(const char* Variable, std::chrono::milliseconds Otherwise) {
-  const char* Value = std::getenv(Variable);
-  return Value && *Value ? std::chrono::milliseconds(std::strtoul(Value, nullptr, 10)) : Otherwise;
-}
-
-// The timestamp settings of a run: the protocol by /t or /tr, and how long to wait between rounds.
-TTimestampSettings TimestampSettingsOf(const TSignOptions& Options) {
-  TTimestampSettings Settings;
-  Settings.Protocol = Options.Rfc3161Url.empty() ? TTimestampProtocol::Authenticode : TTimestampProtocol::Rfc3161;
-  Settings.Digest = EVP_get_digestbyname(Options.TimestampDigest.c_str());
-  Settings.RetryWait = MillisecondsFrom("QUILLORY_TIMESTAMP_RETRY_WAIT", Settings.RetryWait);
-  Settings.Interruption = InterruptionDescriptor();
-  return Settings;
-}
-
-// The pace of the run's timestamp requests: the batch's when the environment names its pace
-// file, else one of this run alone. False, after saying why, when the named file cannot be used.
-bool OpenPace(std::optional<THostPace>& Pace) {
-  const std::chrono::milliseconds Interval = MillisecondsFrom(TimestampIntervalVariable, {});
-  const char* Shared = std::getenv(TimestampPaceVariable);
-  if (!Shared || !*Shared) {
-    Pace.emplace(Interval);
-    return true;
-  }
-  TPaceFileOpening Opened = OpenPaceFile(Shared);
-  if (!Opened.File.IsOpen()) {
-    PrintError("The timestamp pace file cannot be used: " + Opened.Problem);
-    return false;
-  }
-  Pace.emplace(std::move(Opened.File), Interval);
-  return true;
-}
-
-void PrintTimestampFailures(const std::vector<TTimestampFailure>& Failures) {
-  for (const TTimestampFailure& Failure : Failures)
-    std::printf("Timestamp server %s: %s\n", Failure.Server.c_str(), Failure.Problem.c_str());
-}
-
 int SignFiles(const TSignOptions& Options) {
   if (!PfxIsRegularOrMissing(Options.FilePath)) {
     PrintError(std::string(Options.KeyContainer.empty() ? "The specified PFX file" : "The specified certificate file") +
@@ -139,7 +100,7 @@ int SignFiles(const TSignOptions& Options) {
     if (Options.Verbose) std::printf("\nNumber of errors: %zu\n", Files.size());
     return ExitFailure;
   }
-  const std::string Servers = Options.Rfc3161Url.empty() ? Options.AuthenticodeUrl : Options.Rfc3161Url;
+  const std::string Servers = TimestampServersOf(Options);
   TTimestampServerOrder ServerOrder(ParseTimestampServers(Servers));
   std::optional<THostPace> Pace;
   std::optional<TTimestampClient> Timestamps;
@@ -165,6 +126,7 @@ int SignFiles(const TSignOptions& Options) {
           PrintWarning("Signing succeeded, but an error occurred while attempting to timestamp: " + File);
         }
         break;
+      case TSignOutcome::AlreadyTimestamped:  // only when adding a timestamp
       case TSignOutcome::Failed:
         ++Errors;
         PrintError(Result.Reason);

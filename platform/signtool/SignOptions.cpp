@@ -163,3 +163,48 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
   Result.Options = Options;
   return Result;
 }
+
+TParseResult ParseTimestampCommand(const std::vector<std::string>& Arguments) {
+  TParseResult Result;
+  TSignOptions Options;
+  std::size_t I = 0;
+  for (; I < Arguments.size(); ++I) {
+    const std::string& Word = Arguments[I];
+    const std::optional<TOption> Option = StartsLikeOption(Word) ? Known(Word.substr(1)) : std::nullopt;
+    const bool Mistyped = !Option && IsMistypedOption(Word);
+    if (Mistyped || (Option && *Option != TOption::Quiet && *Option != TOption::Verbose && *Option != TOption::Help &&
+                     *Option != TOption::Timestamp && *Option != TOption::Rfc3161 && *Option != TOption::Rfc3161Digest))
+      return Fail(Result, "Invalid option: " + Word);
+    if (!Option) break;
+    if (!TakesValue(*Option)) {
+      if (*Option == TOption::Quiet) Options.Quiet = true;
+      if (*Option == TOption::Verbose) Options.Verbose = true;
+      if (*Option == TOption::Help) Options.ShowHelp = true;
+      continue;
+    }
+    if (I + 1 >= Arguments.size()) return Fail(Result, "Missing parameter after option: " + Word);
+    const std::string& Value = Arguments[++I];
+    if (*Option == TOption::Timestamp) Options.AuthenticodeUrl = Value;
+    if (*Option == TOption::Rfc3161) Options.Rfc3161Url = Value;
+    if (*Option == TOption::Rfc3161Digest) {
+      const std::optional<std::string> Digest = DigestName(Value);
+      if (!Digest) return Fail(Result, "Invalid digest algorithm: " + Value);
+      Options.TimestampDigest = *Digest;
+    }
+  }
+  Options.Files.assign(Arguments.begin() + static_cast<std::ptrdiff_t>(I), Arguments.end());
+  if (Options.ShowHelp) {
+    Result.Options = Options;
+    return Result;
+  }
+  if (!Options.AuthenticodeUrl.empty() && !Options.Rfc3161Url.empty())
+    return Fail(Result, "The /t and /tr options are incompatible.");
+  if (!Options.TimestampDigest.empty() && Options.Rfc3161Url.empty())
+    return Fail(Result, "The /td option requires the /tr option.");
+  if (Options.AuthenticodeUrl.empty() && Options.Rfc3161Url.empty())
+    return Fail(Result, "A timestamp server is required: use the /t or /tr option.");
+  if (Options.TimestampDigest.empty()) Options.TimestampDigest = "sha256";
+  if (Options.Files.empty()) return Fail(Result, "Missing filename.");
+  Result.Options = Options;
+  return Result;
+}

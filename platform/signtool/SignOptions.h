@@ -1,5 +1,5 @@
 #pragma once
-// The command line of signtool's sign command.
+// The command lines of signtool's sign and timestamp commands.
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,3 +40,7 @@ struct TParseResult {
 // the file names follow the options, and the first word that is not a known option is one. FirstIndex is the position of Arguments[0] in the program's
 // own argument vector, so that PasswordIndexes refer to that vector.
 TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::size_t FirstIndex);
+
+// The timestamp command's arguments (those after "timestamp"): /t or /tr (with /td, SHA-256 unless
+// given), /q, /v, /? and the files, parsed as for sign. Fills only those fields.
+TParseResult ParseTimestampCommand(const std::vector<std::string>& Arguments);

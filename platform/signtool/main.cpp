@@ -1,6 +1,7 @@
 // signtool.exe: signs program files with an Authenticode signature, in this process, with one key
 // session for all the files of a run, and reports in the manner of Microsoft's signtool, so that
-// Quillory can run it per file; verifies and removes signatures as the window does.
+// Quillory can run it per file; adds timestamps to signed files later; verifies and removes
+// signatures as the window does.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "CommandOutput.h"
 #include "RemoveCommand.h"
 #include "SignCommand.h"
+#include "TimestampCommand.h"
 #include "VerifyCommand.h"
 #include "common/TextUtil.h"
 
@@ -17,6 +19,7 @@ constexpr char Usage[] =
     "\n"
     "\tValid commands:\n"
     "\t\tsign       --  Sign files using an embedded signature.\n"
+    "\t\ttimestamp  --  Timestamp previously-signed files.\n"
     "\t\tverify     --  Verify embedded signatures.\n"
     "\t\tremove     --  Remove signatures from files.\n"
     "\n"
@@ -39,6 +42,7 @@ int main(int Argc, char** Argv) {
   const std::string Command = AsciiLower(Arguments[0]);
   const std::vector<std::string> Rest(Arguments.begin() + 1, Arguments.end());
   if (Command == "sign") return RunSign(Rest, Argv, 2);
+  if (Command == "timestamp") return RunTimestamp(Rest);
   if (Command == "verify") return RunVerify(Rest);
   if (Command == "remove") return RunRemove(Rest);
   PrintError("Invalid command: " + Arguments[0]);

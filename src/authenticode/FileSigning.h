@@ -36,6 +36,7 @@ enum class TSignFailure {
   DamagedSignature,  // its signature area cannot be taken apart safely
   TooLarge,
   KeyFailed,         // the key could not sign
+  Unsigned,          // adding a timestamp: the file carries no signature
   Changed,           // another process changed the file during the work
   System,            // reading or writing failed
   Interrupted        // the timestamp client's interruption descriptor became readable
@@ -46,6 +47,7 @@ struct TSignFileResult {
   std::string Message;  // English, one sentence, for "SignTool Error: "
   int Error = 0;        // for System: the errno
   bool Timestamped = false;
+  bool HadTimestamp = false;  // adding a timestamp: the signature had one, and the file is left as it was
   std::int64_t TimestampTime = 0;  // when Timestamped: the stamped time, seconds since 1970 UTC
   std::string TimestampServer;     // and the server that granted it
   std::vector<TTimestampFailure> TimestampFailures;  // every failed try, also when one succeeded later
