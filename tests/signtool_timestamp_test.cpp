@@ -104,7 +104,9 @@ TEST_F(SignToolTimestampTest, SignedFilesGainATimestampAndStayValid) {
       // Only the signature area changed, and for a PE image the fields that describe it.
       const TSignedContainer After = Located(File);
       ASSERT_EQ(After.Slot, TSignatureSlot::Present);
-      if (After.Kind == TContainerKind::Pe) EXPECT_EQ(After.Signature.Pos % 8, 0u);
+      if (After.Kind == TContainerKind::Pe) {
+        EXPECT_EQ(After.Signature.Pos % 8, 0u);
+      }
       std::vector<std::uint8_t> Content = ReadBytes(File);
       Content.resize(After.Signature.Pos);
       std::vector<std::uint8_t> Original = Before[I];

@@ -419,6 +419,10 @@ Options:
         <source>令牌PIN：</source>
         <translation>Token PIN:</translation>
     </message>
+    <message>
+        <source>重新加盖时间戳(&amp;T)</source>
+        <translation>Add &amp;timestamp again</translation>
+    </message>
 </context>
 <context>
     <name>TFrmOptions</name>
@@ -586,6 +590,13 @@ Options:
     <message>
         <source>共有%1个操作文件，删除成功%2个；失败%3个</source>
         <translation>Files processed: %1; signatures removed: %2; failed: %3</translation>
+    </message>
+</context>
+<context>
+    <name>TRestampBatch</name>
+    <message>
+        <source>共有%1个操作文件，加盖时间戳成功%2个；失败%3个</source>
+        <translation>Files processed: %1; timestamps added: %2; failed: %3</translation>
     </message>
 </context>
 <context>

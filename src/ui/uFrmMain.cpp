@@ -241,6 +241,8 @@ void TFrmMain::CreatePopupMenu() {
   N8->setObjectName("N8");
   pmiVerify = PopupMenu->addAction(tr("验证签名(&V)"));
   pmiVerify->setObjectName("pmiVerify");
+  pmiRestamp = PopupMenu->addAction(tr("重新加盖时间戳(&T)"));
+  pmiRestamp->setObjectName("pmiRestamp");
   N7 = PopupMenu->addSeparator();
   N7->setObjectName("N7");
   pmiOptions = PopupMenu->addAction(tr("选项(&O)..."));
@@ -292,6 +294,8 @@ void TFrmMain::ConnectHandlers() {
   connect(pmiAddFiles, &QAction::triggered, this, &TFrmMain::pmiAddFilesClick);
   connect(pmiAddFolder, &QAction::triggered, this, &TFrmMain::pmiAddFolderClick);
   connect(pmiVerify, &QAction::triggered, this, &TFrmMain::pmiVerifyClick);
+  connect(PopupMenu, &QMenu::aboutToShow, this, &TFrmMain::ShowRestampEntry);
+  connect(pmiRestamp, &QAction::triggered, this, &TFrmMain::pmiRestampClick);
   ConnectListKeys();
   connect(pmiOptions, &QAction::triggered, this, &TFrmMain::pmiOptionsClick);
 }

@@ -22,6 +22,7 @@ class QDragMoveEvent;
 class QDropEvent;
 class TFileListView;
 class TRemoveBatch;
+class TRestampBatch;
 class TSignBatch;
 struct TKeySessionOpening;
 class TVerifyBatch;
@@ -77,6 +78,7 @@ class TFrmMain : public QWidget {
   QAction* pmiAddFolder;
   QAction* N8;
   QAction* pmiVerify;
+  QAction* pmiRestamp;  // shown while a selected row's file is signed without a timestamp
   QAction* N7;
   QAction* pmiOptions;
   QTimer* Timer;
@@ -114,6 +116,10 @@ class TFrmMain : public QWidget {
   void btnDelSignClick();
   // Verifies the selected rows' signatures, or every row's when none is selected.
   void pmiVerifyClick();
+  // Adds a timestamp, from the servers in the timestamp box, to the selected rows' files that
+  // were signed without one.
+  void pmiRestampClick();
+  void ShowRestampEntry();
   // Disables Start, Remove and Verify, shows the batch's progress in the title and starts it. When it
   // finishes BatchDone shows its summary and brings the buttons back. Rethrows what Start
   // throws, with the buttons back.
@@ -163,6 +169,7 @@ class TFrmMain : public QWidget {
   TSignBatch* FSignBatch = nullptr;
   TRemoveBatch* FRemoveBatch = nullptr;
   TVerifyBatch* FVerifyBatch = nullptr;
+  TRestampBatch* FRestampBatch = nullptr;
   TFileBatch* FRunningBatch = nullptr;
   QString FPlainTitle;  // the title without the running batch's progress
   bool FCloseAfterBatch = false;

@@ -7,6 +7,7 @@
 #include "common/uPubFunc.h"
 #include "ui/TFileListView.h"
 #include "signing/TRemoveBatch.h"
+#include "signing/TRestampBatch.h"
 #include "signing/TSignBatch.h"
 #include "signing/TVerifyBatch.h"
 #include "ui/BatchProgressText.h"
@@ -18,7 +19,8 @@ void TFrmMain::CreateBatches() {
   FSignBatch = new TSignBatch(vstFiles->Files(), [this] { return CurrentSignSettings(); }, this);
   FRemoveBatch = new TRemoveBatch(vstFiles->Files(), this);
   FVerifyBatch = new TVerifyBatch(vstFiles->Files(), this);
-  for (TFileBatch* Batch : std::initializer_list<TFileBatch*>{FSignBatch, FRemoveBatch, FVerifyBatch}) {
+  FRestampBatch = new TRestampBatch(vstFiles->Files(), this);
+  for (TFileBatch* Batch : std::initializer_list<TFileBatch*>{FSignBatch, FRemoveBatch, FVerifyBatch, FRestampBatch}) {
     connect(Batch, &TFileBatch::ProgressChanged, this, &TFrmMain::ShowBatchProgress);
     connect(Batch, &TFileBatch::Finished, this, &TFrmMain::BatchDone);
     connect(Batch, &TFileBatch::RowStarted, FWorkFollower, &TWorkingRowFollower::RowStarted);
