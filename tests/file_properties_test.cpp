@@ -11,10 +11,11 @@
 
 #include <sys/stat.h>
 
-#include "common/AuthenticodeInfo.h"
+#include "authenticode/AuthenticodeInfo.h"
+#include "authenticode/VerifySignature.h"
 #include "common/FileReader.h"
 #include "common/PeHeaders.h"
-#include "common/SignatureCheck.h"
+#include "authenticode/SignatureCheck.h"
 #include "common/uPubFunc.h"
 #include "support/CabFixtures.h"
 #include "support/ManySignatures.h"

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "authenticode/FileSigning.h"
-#include "common/VerifySignature.h"
+#include "authenticode/VerifySignature.h"
 #include "keys/PfxKey.h"
 #include "keys/Pkcs11Key.h"
 #include "support/Osslsigncode.h"

@@ -13,7 +13,7 @@
 
 #include "filelist/DropIntake.h"
 #include "ui/TFileListView.h"
-#include "common/VerifySignature.h"
+#include "authenticode/VerifySignature.h"
 #include "support/CabFixtures.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"

@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "common/VerifySignature.h"
+#include "authenticode/VerifySignature.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"

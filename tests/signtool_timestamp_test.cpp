@@ -8,12 +8,12 @@
 #include <map>
 #include <set>
 
-#include "common/AuthenticodeInfo.h"
+#include "authenticode/AuthenticodeInfo.h"
 #include "common/FileReader.h"
 #include "common/OpenSslPtr.h"
-#include "common/Pkcs7Parts.h"
-#include "common/SignedContainer.h"
-#include "common/VerifySignature.h"
+#include "authenticode/Pkcs7Parts.h"
+#include "authenticode/SignedContainer.h"
+#include "authenticode/VerifySignature.h"
 #include "support/CabFixtures.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"

@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "app/Translations.h"
+#include "authenticode/VerifySignature.h"
 #include "common/PeHeaders.h"
 #include "common/uPubFunc.h"
 #include "ui/TFileListView.h"

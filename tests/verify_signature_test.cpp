@@ -13,6 +13,7 @@
 #include <memory>
 #include <variant>
 
+#include "authenticode/VerifySignature.h"
 #include "common/PeHeaders.h"
 #include "common/uPubFunc.h"
 #include "support/CabFixtures.h"

@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 
 #include "common/Descriptor.h"
-#include "common/Pkcs7Parts.h"
-#include "common/SignedContainer.h"
-#include "common/VerifySignature.h"
+#include "authenticode/Pkcs7Parts.h"
+#include "authenticode/SignedContainer.h"
+#include "authenticode/VerifySignature.h"
 
 namespace {
 bool CarriesTimestamp(PKCS7_SIGNER_INFO* Signer) {

@@ -10,7 +10,7 @@
 #include <ctime>
 
 #include "common/Descriptor.h"
-#include "common/Pkcs7Parts.h"
+#include "authenticode/Pkcs7Parts.h"
 
 namespace {
 std::string Hex(const unsigned char* Bytes, unsigned int Size) {

@@ -5,7 +5,7 @@
 #include "CommandOutput.h"
 #include "FileArguments.h"
 #include "common/TextUtil.h"
-#include "common/VerifySignature.h"
+#include "authenticode/VerifySignature.h"
 
 namespace {
 constexpr char Usage[] =

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "authenticode/PeChecksum.h"
-#include "common/SignedContainer.h"
+#include "authenticode/SignedContainer.h"
 
 struct TCopyDigest {
   std::vector<std::uint8_t> Digest;

@@ -2,7 +2,7 @@
 
 #include "authenticode/FileSigningSteps.h"
 #include "authenticode/SignatureBuilder.h"
-#include "common/Pkcs7Parts.h"
+#include "authenticode/Pkcs7Parts.h"
 #include "common/SafeFileWrite.h"
 
 namespace {

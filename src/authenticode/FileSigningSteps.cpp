@@ -5,7 +5,7 @@
 #include "authenticode/SignatureBuilder.h"
 #include "authenticode/TimestampEmbed.h"
 #include "common/SafeFileWrite.h"
-#include "common/SignedContainer.h"
+#include "authenticode/SignedContainer.h"
 
 namespace {
 TSignFileResult CopyFailure(TCopyFault Fault) {

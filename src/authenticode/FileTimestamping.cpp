@@ -1,9 +1,9 @@
 #include "authenticode/FileTimestamping.h"
 
 #include "authenticode/FileSigningSteps.h"
-#include "common/Pkcs7Parts.h"
+#include "authenticode/Pkcs7Parts.h"
 #include "common/SafeFileWrite.h"
-#include "common/SignedContainer.h"
+#include "authenticode/SignedContainer.h"
 
 namespace {
 bool HasTimestamp(PKCS7_SIGNER_INFO* Signer) {

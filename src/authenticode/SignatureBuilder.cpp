@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/Pkcs7Parts.h"
+#include "authenticode/Pkcs7Parts.h"
 
 namespace {
 using TAttribute = std::unique_ptr<X509_ATTRIBUTE, TOpenSslFree<X509_ATTRIBUTE_free>>;

@@ -12,7 +12,7 @@
 #include "common/FileReader.h"
 #include "common/PeHeaders.h"
 #include "common/SafeFileWrite.h"
-#include "common/SignedContainer.h"
+#include "authenticode/SignedContainer.h"
 
 namespace {
 constexpr std::uint64_t MaxSignedSize = std::numeric_limits<std::uint32_t>::max();

@@ -11,9 +11,9 @@
 #include <span>
 #include <vector>
 
-#include "common/CertificateChain.h"
+#include "authenticode/CertificateChain.h"
 #include "common/OpenSslPtr.h"
-#include "common/Pkcs7Parts.h"
+#include "authenticode/Pkcs7Parts.h"
 
 namespace {
 using TTsResponse = std::unique_ptr<TS_RESP, TOpenSslFree<TS_RESP_free>>;

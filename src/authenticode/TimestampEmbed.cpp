@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/OpenSslPtr.h"
-#include "common/Pkcs7Parts.h"
+#include "authenticode/Pkcs7Parts.h"
 
 namespace {
 using TAttribute = std::unique_ptr<X509_ATTRIBUTE, TOpenSslFree<X509_ATTRIBUTE_free>>;

@@ -5,8 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "common/VerifySignature.h"
-
 enum TPromptKind : std::uint8_t { pkInfo, pkQuestion, pkWarning, pkError };
 
 // Shows a modal message box (no owner window) and returns the pressed button: 1 OK, 6 Yes, 7 No.

@@ -1,7 +1,7 @@
 #pragma once
 // The verification batch: checks the signatures of the rows it is given, one file after another
 // on a worker thread.
-#include "common/VerifySignature.h"
+#include "authenticode/VerifySignature.h"
 #include "signing/TChosenRowsBatch.h"
 
 // The row status a verdict shows: valid → success, a weaker but intact signature → warning,

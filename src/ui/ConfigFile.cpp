@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "common/TrustStore.h"
+#include "authenticode/TrustStore.h"
 #include "history/OptionsStore.h"
 
 namespace {

@@ -25,8 +25,8 @@
 
 #include "common/FileReader.h"
 #include "common/PeHeaders.h"
-#include "common/SignedContainer.h"
-#include "common/VerifySignature.h"
+#include "authenticode/SignedContainer.h"
+#include "authenticode/VerifySignature.h"
 #include "filelist/TranslatedText.h"
 #include "ui/ConfigFile.h"
 

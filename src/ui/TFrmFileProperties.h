@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "common/AuthenticodeInfo.h"
+#include "authenticode/AuthenticodeInfo.h"
 
 class QBoxLayout;
 class QLabel;

@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "common/AuthenticodeInfo.h"
+#include "authenticode/AuthenticodeInfo.h"
 #include "common/FileReader.h"
 #include "support/ManySignatures.h"
 #include "support/Osslsigncode.h"

@@ -22,7 +22,7 @@
 
 #include "BenchSize.h"
 #include "TimedRun.h"
-#include "common/VerifySignature.h"
+#include "authenticode/VerifySignature.h"
 #include "support/PeFixtures.h"
 #include "support/TestPki.h"
 

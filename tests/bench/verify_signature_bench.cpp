@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "authenticode/VerifySignature.h"
 #include "common/uPubFunc.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"

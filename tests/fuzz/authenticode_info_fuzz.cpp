@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "common/AuthenticodeInfo.h"
+#include "authenticode/AuthenticodeInfo.h"
 
 namespace {
 void Require(bool Condition) {

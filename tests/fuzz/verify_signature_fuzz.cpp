@@ -15,12 +15,12 @@
 #include <variant>
 #include <vector>
 
-#include "common/FileDigest.h"
+#include "authenticode/FileDigest.h"
 #include "common/PeHeaders.h"
-#include "common/Pkcs7Parts.h"
-#include "common/SignatureCheck.h"
-#include "common/SignedContainer.h"
-#include "common/TrustStore.h"
+#include "authenticode/Pkcs7Parts.h"
+#include "authenticode/SignatureCheck.h"
+#include "authenticode/SignedContainer.h"
+#include "authenticode/TrustStore.h"
 
 namespace {
 bool Inside(std::uint64_t Pos, std::uint64_t Length, const TByteRange& Range) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/SignedContainer.h"
+#include "authenticode/SignedContainer.h"
 
 struct TSignatureInfo {
   std::string Signer;           // the signing certificate's common name, else its whole subject

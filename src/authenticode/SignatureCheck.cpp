@@ -1,4 +1,4 @@
-#include "common/SignatureCheck.h"
+#include "authenticode/SignatureCheck.h"
 
 #include <openssl/asn1.h>
 #include <openssl/objects.h>
@@ -7,12 +7,12 @@
 #include <initializer_list>
 #include <optional>
 
-#include "common/CertificateChain.h"
+#include "authenticode/CertificateChain.h"
 #include "common/DisplayedText.h"
-#include "common/FileDigest.h"
+#include "authenticode/FileDigest.h"
 #include "common/OpenSslPtr.h"
-#include "common/Pkcs7Parts.h"
-#include "common/TimestampCheck.h"
+#include "authenticode/Pkcs7Parts.h"
+#include "authenticode/TimestampCheck.h"
 
 namespace {
 constexpr const char* IndirectDataOid = "1.3.6.1.4.1.311.2.1.4";

@@ -14,7 +14,7 @@
 #include "common/DisplayedText.h"
 #include "common/FileReader.h"
 #include "common/SafeFileWrite.h"
-#include "common/SignedContainer.h"
+#include "authenticode/SignedContainer.h"
 #include "common/uPubFunc.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "common/TrustStore.h"
+#include "authenticode/TrustStore.h"
 
 #include <openssl/x509.h>
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/SignedContainer.h"
+#include "authenticode/SignedContainer.h"
 
 class TFileDigests {
  public:

@@ -1,4 +1,4 @@
-#include "common/SignatureCount.h"
+#include "authenticode/SignatureCount.h"
 
 #include <openssl/asn1.h>
 

@@ -1,4 +1,4 @@
-#include "common/FileDigest.h"
+#include "authenticode/FileDigest.h"
 
 #include <algorithm>
 #include <memory>

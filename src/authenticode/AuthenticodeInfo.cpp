@@ -1,11 +1,11 @@
-#include "common/AuthenticodeInfo.h"
+#include "authenticode/AuthenticodeInfo.h"
 
 #include <openssl/objects.h>
 
 #include <array>
 
-#include "common/Pkcs7Parts.h"
-#include "common/SignatureCount.h"
+#include "authenticode/Pkcs7Parts.h"
+#include "authenticode/SignatureCount.h"
 
 namespace {
 std::string SerialText(const ASN1_INTEGER* Serial) {

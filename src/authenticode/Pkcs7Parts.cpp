@@ -1,4 +1,4 @@
-#include "common/Pkcs7Parts.h"
+#include "authenticode/Pkcs7Parts.h"
 
 #include <openssl/objects.h>
 

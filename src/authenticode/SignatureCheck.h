@@ -8,7 +8,7 @@
 #include <openssl/pkcs7.h>
 #include <openssl/x509_vfy.h>
 
-#include "common/VerifySignature.h"
+#include "authenticode/VerifySignature.h"
 
 class TFileDigests;
 

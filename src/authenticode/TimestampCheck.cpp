@@ -1,12 +1,12 @@
-#include "common/TimestampCheck.h"
+#include "authenticode/TimestampCheck.h"
 
 #include <openssl/objects.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "common/CertificateChain.h"
-#include "common/Pkcs7Parts.h"
+#include "authenticode/CertificateChain.h"
+#include "authenticode/Pkcs7Parts.h"
 
 namespace {
 // What a timestamp signs: the digest of the signer's signature value.

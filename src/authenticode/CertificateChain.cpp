@@ -1,4 +1,4 @@
-#include "common/CertificateChain.h"
+#include "authenticode/CertificateChain.h"
 
 #include <openssl/x509v3.h>
 

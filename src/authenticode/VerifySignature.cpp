@@ -1,16 +1,16 @@
-#include "common/VerifySignature.h"
+#include "authenticode/VerifySignature.h"
 
 #include <openssl/err.h>
 
 #include <exception>
 
 #include "common/DisplayedText.h"
-#include "common/FileDigest.h"
+#include "authenticode/FileDigest.h"
 #include "common/FileReader.h"
-#include "common/Pkcs7Parts.h"
-#include "common/SignatureCheck.h"
-#include "common/SignedContainer.h"
-#include "common/TrustStore.h"
+#include "authenticode/Pkcs7Parts.h"
+#include "authenticode/SignatureCheck.h"
+#include "authenticode/SignedContainer.h"
+#include "authenticode/TrustStore.h"
 
 namespace {
 // How a nested signature's verdict reads inside the primary's message.

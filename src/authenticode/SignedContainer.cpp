@@ -1,4 +1,4 @@
-#include "common/SignedContainer.h"
+#include "authenticode/SignedContainer.h"
 
 #include <algorithm>
 #include <span>
