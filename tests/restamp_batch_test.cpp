@@ -2,6 +2,9 @@
 // granted a timestamp, their pop-up entry, and the batch that runs signtool.exe's timestamp command.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fstream>
+
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -124,4 +127,27 @@ TEST_F(RestampBatch, WarnedRowsGainTheirTimestampFromTheEntry) {
             "SignTool Error: An error occurred while attempting to timestamp: " + FileOf(Warned[3]) + "\n");
   EXPECT_EQ(VerifySignature(FileOf(Warned[3]), BothRoots()).State, vsValidNoTimestamp);
   EXPECT_TRUE(EntryOffered());
+}
+
+TEST_F(RestampBatch, TheEntryAsksByTheProtocolTheOptionsChose) {
+  const TRowId Warned = Add("warned.exe");
+  Type(Frm.cbFile, TestPki().PfxPath);
+  QTest::keyClicks(Frm.edtPwd, QString::fromStdString(TestPki().PfxPassword));
+  Type(Frm.cbTimeStamp, Rejecting.Url());
+  RunAndWait(Frm.btnAddSign);
+  ASSERT_EQ(StatusOf(Warned), fsWarning) << InfoOf(Warned);
+
+  std::atomic<int> Rfc3161Requests = 0;
+  TimestampServer Tsa(TTimestampBehaviour::Answer, [&](const THttpRequest& Request) -> std::optional<THttpResponse> {
+    const auto Kind = Request.Headers.find("content-type");
+    if (Kind != Request.Headers.end() && Kind->second == "application/timestamp-query") ++Rfc3161Requests;
+    return std::nullopt;
+  });
+  std::ofstream(Path("config.ini"), std::ios::app) << "[Options]\nTimestampProtocol=RFC3161\n";
+  Select({Warned});
+  Type(Frm.cbTimeStamp, Tsa.Url());
+  RunAndWait(Frm.pmiRestamp);
+  EXPECT_EQ(StatusOf(Warned), fsOk) << InfoOf(Warned);
+  EXPECT_EQ(Rfc3161Requests, 1);
+  EXPECT_EQ(VerifySignature(FileOf(Warned), BothRoots()).State, vsValid);
 }

@@ -3,18 +3,19 @@
 #include "common/uPubFunc.h"
 #include "signing/TimestampCommand.h"
 
-void TRestampBatch::Prepare(std::vector<TRowId> Rows, std::string TimeStamp) {
+void TRestampBatch::Prepare(std::vector<TRowId> Rows, std::string TimeStamp, bool Rfc3161) {
   ChooseRows(std::move(Rows));
   FTimeStamp = std::move(TimeStamp);
+  FRfc3161 = Rfc3161;
 }
 
 TChosenRowsBatch::TRowWork TRestampBatch::WorkFor(const std::string& FileName) const {
-  return [FileName, TimeStamp = FTimeStamp]() -> TRowResult {
+  return [FileName, TimeStamp = FTimeStamp, Rfc3161 = FRfc3161]() -> TRowResult {
     const std::string ShortPath = ShortPathOf(FileName);
     TSignOutcome Outcome = MissingFileOutcome(FileName);
     if (!ShortPath.empty()) {
       std::string ErrorText;
-      const bool Clean = RunAndCapture(TimestampCommandLine(TimeStamp, ShortPath), ErrorText);
+      const bool Clean = RunAndCapture(TimestampCommandLine(TimeStamp, Rfc3161, ShortPath), ErrorText);
       Outcome = ClassifyTimestampRun(Clean, ErrorText);
     }
     return {Outcome.Status, std::move(Outcome.Info), Outcome.Succeeded};

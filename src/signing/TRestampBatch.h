@@ -10,8 +10,8 @@ class TRestampBatch : public TChosenRowsBatch {
   using TChosenRowsBatch::TChosenRowsBatch;
 
   // What the next batch stamps: Rows in this order, from the servers TimeStamp names (as the
-  // timestamp box holds them).
-  void Prepare(std::vector<TRowId> Rows, std::string TimeStamp);
+  // timestamp box holds them), by RFC 3161 or the older protocol.
+  void Prepare(std::vector<TRowId> Rows, std::string TimeStamp, bool Rfc3161);
 
  protected:
   TRowWork WorkFor(const std::string& FileName) const override;
@@ -19,4 +19,5 @@ class TRestampBatch : public TChosenRowsBatch {
 
  private:
   std::string FTimeStamp;
+  bool FRfc3161 = false;
 };

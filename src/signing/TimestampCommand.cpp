@@ -14,8 +14,9 @@ bool SignedWithoutTimestamp(TFileStatus Status, std::string_view Info) {
   return Status == fsWarning && (StartsWithAscii(Info, SigningWarning) || StartsWithAscii(Info, TimestampError));
 }
 
-std::string TimestampCommandLine(const std::string& TimeStamp, std::string_view ShortPath) {
-  return "signtool.exe timestamp /q /t \"" + EscapeInsideQuotes(TimeStamp) + "\" " + QuoteArgument(ShortPath);
+std::string TimestampCommandLine(const std::string& TimeStamp, bool Rfc3161, std::string_view ShortPath) {
+  return std::string("signtool.exe timestamp /q ") + (Rfc3161 ? "/tr \"" : "/t \"") + EscapeInsideQuotes(TimeStamp) +
+         (Rfc3161 ? "\" /td sha256 " : "\" ") + QuoteArgument(ShortPath);
 }
 
 TSignOutcome ClassifyTimestampRun(bool Clean, const std::string& ErrorText) {

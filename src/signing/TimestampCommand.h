@@ -10,8 +10,9 @@
 // one: the signing run's warning, or a later timestamp run that failed the same way.
 bool SignedWithoutTimestamp(TFileStatus Status, std::string_view Info);
 
-// signtool.exe timestamp /q /t "<timestamp>" <file>, quoted as SignCommandLine quotes.
-std::string TimestampCommandLine(const std::string& TimeStamp, std::string_view ShortPath);
+// signtool.exe timestamp /q /t "<timestamp>" <file>, quoted as SignCommandLine quotes; with
+// Rfc3161 /tr "<timestamp>" /td sha256 in place of /t, as the signing runs ask.
+std::string TimestampCommandLine(const std::string& TimeStamp, bool Rfc3161, std::string_view ShortPath);
 
 // Clean run: ok. A run that only failed to get a timestamp leaves the file signed without one:
 // warning, not a success. Anything else: failed.

@@ -7,6 +7,7 @@
 
 #include "common/TextUtil.h"
 #include "common/uPubFunc.h"
+#include "history/OptionsStore.h"
 #include "signing/TRestampBatch.h"
 #include "signing/TimestampCommand.h"
 #include "ui/TFileListView.h"
@@ -44,6 +45,6 @@ void TFrmMain::pmiRestampClick() {
     cbTimeStamp->setFocus();
     return;
   }
-  FRestampBatch->Prepare(std::move(Rows), TimeStamp);
+  FRestampBatch->Prepare(std::move(Rows), TimeStamp, ReadRfc3161Timestamps(FConfigFile));
   RunBatch(FRestampBatch);
 }

@@ -17,9 +17,9 @@
 
 #include "common/Pkcs11Uri.h"
 #include "common/TextUtil.h"
-#include "keys/TokenCatalog.h"
 #include "common/uPubFunc.h"
 #include "history/OptionsStore.h"
+#include "keys/TokenCatalog.h"
 #include "signing/KeySession.h"
 #include "signing/TSignBatch.h"
 #include "ui/uFrmMain.h"
