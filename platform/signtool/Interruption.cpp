@@ -45,3 +45,14 @@ void EndBy(int Signal) {
   ::raise(Signal);
   std::_Exit(128 + Signal);
 }
+
+int RunInterruptibly(const std::function<int()>& Work) {
+  // A reader of our output that has gone must not end this program before it has cleaned up.
+  ::signal(SIGPIPE, SIG_IGN);
+  HoldBackInterruptions();
+  try {
+    return Work();
+  } catch (const TInterrupted& Interrupted) {
+    EndBy(Interrupted.Signal);
+  }
+}

@@ -1,6 +1,5 @@
 #include "SignCommand.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -183,12 +182,5 @@ int RunSign(const std::vector<std::string>& Arguments, char** Argv, std::size_t 
     std::fputs(SignUsage, stdout);
     return ExitSuccess;
   }
-  // A reader of our output that has gone must not end this program before it has cleaned up.
-  ::signal(SIGPIPE, SIG_IGN);
-  HoldBackInterruptions();
-  try {
-    return SignFiles(*Parsed.Options);
-  } catch (const TInterrupted& Interrupted) {
-    EndBy(Interrupted.Signal);
-  }
+  return RunInterruptibly([&] { return SignFiles(*Parsed.Options); });
 }

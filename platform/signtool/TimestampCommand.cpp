@@ -1,6 +1,5 @@
 #include "TimestampCommand.h"
 
-#include <signal.h>
 
 #include <cstdio>
 #include <optional>
@@ -86,12 +85,5 @@ int RunTimestamp(const std::vector<std::string>& Arguments) {
     std::fputs(Usage, stdout);
     return ExitSuccess;
   }
-  // A reader of our output that has gone must not end this program before it has cleaned up.
-  ::signal(SIGPIPE, SIG_IGN);
-  HoldBackInterruptions();
-  try {
-    return TimestampFiles(*Parsed.Options);
-  } catch (const TInterrupted& Interrupted) {
-    EndBy(Interrupted.Signal);
-  }
+  return RunInterruptibly([&] { return TimestampFiles(*Parsed.Options); });
 }

@@ -124,6 +124,8 @@ class TFrmMain : public QWidget {
   // finishes BatchDone shows its summary and brings the buttons back. Rethrows what Start
   // throws, with the buttons back.
   void RunBatch(TFileBatch* Batch);
+  // Remove, Start and Verify: off while a batch is begun or a key is opened.
+  void SetBatchCommandsEnabled(bool Enabled);
   // Stop, while a batch runs: no further file is begun; once the files under way are done the
   // batch ends with the summary of what was done.
   void StopBatch();

@@ -28,6 +28,12 @@ void TFrmMain::CreateBatches() {
   }
 }
 
+void TFrmMain::SetBatchCommandsEnabled(bool Enabled) {
+  btnDelSign->setEnabled(Enabled);
+  btnAddSign->setEnabled(Enabled);
+  pmiVerify->setEnabled(Enabled);
+}
+
 void TFrmMain::RunBatch(TFileBatch* Batch) {
   btnDelSign->setEnabled(false);
   // Start becomes Stop for as long as the batch runs (also after it was disabled while the
@@ -71,9 +77,7 @@ void TFrmMain::BatchDone(const TBatchSummary& Summary) {
   btnAddSign->setEnabled(false);
   // A window closed during the batch goes without the summary.
   if (!Summary.Text.empty() && !FCloseAfterBatch) ShowPrompt(Summary.Text, "", Summary.Kind);
-  btnDelSign->setEnabled(true);
-  btnAddSign->setEnabled(true);
-  pmiVerify->setEnabled(true);
+  SetBatchCommandsEnabled(true);
   if (FCloseAfterBatch) {
     FCloseAfterBatch = false;
     close();

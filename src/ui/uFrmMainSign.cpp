@@ -96,9 +96,7 @@ void TFrmMain::OpenKeyAndSign() {
         [this, Opening, Failure] {
           FKeyOpening.join();
           if (Failure) {
-            btnDelSign->setEnabled(true);
-            btnAddSign->setEnabled(true);
-            pmiVerify->setEnabled(true);
+            SetBatchCommandsEnabled(true);
             std::rethrow_exception(Failure);
           }
           KeySessionOpened(*Opening);
@@ -106,9 +104,7 @@ void TFrmMain::OpenKeyAndSign() {
         Qt::QueuedConnection);
   });
   // Only now: a thread that cannot be had leaves the window as it was.
-  btnDelSign->setEnabled(false);
-  btnAddSign->setEnabled(false);
-  pmiVerify->setEnabled(false);
+  SetBatchCommandsEnabled(false);
 }
 
 void TFrmMain::KeySessionOpened(TKeySessionOpening& Opening) {
@@ -118,9 +114,7 @@ void TFrmMain::KeySessionOpened(TKeySessionOpening& Opening) {
     return;
   }
   Opening.Session.reset();
-  btnDelSign->setEnabled(true);
-  btnAddSign->setEnabled(true);
-  pmiVerify->setEnabled(true);
+  SetBatchCommandsEnabled(true);
   // The window was closed meanwhile: it goes now, without starting.
   if (FCloseAfterBatch) {
     FCloseAfterBatch = false;
