@@ -15,6 +15,7 @@
 #include <QTest>
 #include <fstream>
 
+#include "authenticode/VerifySignature.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
@@ -186,4 +187,40 @@ TEST_F(SignToolCommandsTest, AnInterruptedParallelRunLeavesEveryFileWhole) {
   EXPECT_EQ(Signing.exitStatus(), QProcess::CrashExit);
   EXPECT_EQ(Silent.RequestCount(), 4);  // no further file was begun
   for (const std::string& File : Files) EXPECT_EQ(ReadBytes(File), Original) << File;
+}
+
+TEST_F(SignToolCommandsTest, FilesSignedSeveralAtOnceAreToldInTheOrderGiven) {
+  // The first file takes longest, so that the others end before it when they overlap; a missing
+  // file in the middle fails at its place.
+  std::vector<std::string> Files{PathOf("large.exe")};
+  WriteBytes(Files.front(), BuildPe({TPeKind::Exe32, 48 << 20}));
+  for (int I = 0; I < 6; ++I) Files.push_back(I == 3 ? PathOf("missing.exe") : WriteProgram("small" + std::to_string(I) + ".exe"));
+  for (const char* Parallel : {"", "4"}) {
+    std::vector<std::string> Arguments{"sign", "/f", TestPki().PfxPath, "/p", TestPki().PfxPassword, "/report",
+                                       PathOf("report.json")};
+    if (*Parallel) Arguments.insert(Arguments.end(), {"/mt", Parallel});
+    Arguments.insert(Arguments.end(), Files.begin(), Files.end());
+    const TProcessResult Result = RunProcess(SignTool(), Arguments);
+    EXPECT_EQ(Result.ExitCode, 1) << Result.Err;
+
+    std::vector<std::string> Told;  // the file each line of either stream ends with, in order
+    for (const std::string* Stream : {&Result.Out, &Result.Err})
+      for (std::size_t Start = 0, End; (End = Stream->find('\n', Start)) != std::string::npos; Start = End + 1)
+        if (const std::string Line = Stream->substr(Start, End - Start);
+            Line.starts_with("Successfully signed: ") || Line.starts_with("SignTool Error: An error occurred"))
+          Told.push_back(Line.substr(Line.rfind(": ") + 2));
+    std::vector<std::string> Expected = Files;
+    Expected.erase(Expected.begin() + 4);  // the error goes to the other stream
+    Expected.push_back(Files[4]);
+    EXPECT_EQ(Told, Expected) << Result.Out << Result.Err;
+
+    QFile ReportFile(QString::fromStdString(PathOf("report.json")));
+    ASSERT_TRUE(ReportFile.open(QIODevice::ReadOnly));
+    const QJsonArray Entries = QJsonDocument::fromJson(ReportFile.readAll()).object()["files"].toArray();
+    ASSERT_EQ(Entries.size(), static_cast<qsizetype>(Files.size()));
+    for (std::size_t I = 0; I < Files.size(); ++I)
+      EXPECT_EQ(Entries[static_cast<qsizetype>(I)].toObject()["path"].toString().toStdString(), Files[I]);
+    for (const std::string& File : Files)
+      if (File != Files[4]) EXPECT_EQ(VerifySignature(File, TestPki().CaCertPath).State, vsValidNoTimestamp) << File;
+  }
 }

@@ -24,7 +24,7 @@ struct TSignOptions {
   std::string Description;        // /d
   std::string DescriptionUrl;     // /du
   bool AppendSignature = false;   // /as: nest the signature in the file's own
-  int Parallel = 1;               // /mt: files signed at once
+  int Parallel = 0;               // /mt: files signed at once; 0 when not given
   std::string ReportPath;         // /report: the JSON report to write
   bool Lazy = false;              // /lazy: leave files this key has validly signed already
   std::vector<std::string> Files;
