@@ -10,7 +10,7 @@ PACKAGES=(
   cmake g++ clang libclang-rt-14-dev ninja-build ccache pkg-config
   qt6-base-dev qt6-webengine-dev libgl-dev
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
-  libssl-dev openssl osslsigncode libcurl4-openssl-dev tinyproxy
+  libssl-dev openssl osslsigncode libcurl4-openssl-dev nlohmann-json3-dev tinyproxy
   p11-kit p11-kit-modules libp11-dev libp11-kit-dev softhsm2 opensc
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick fonts-wqy-zenhei

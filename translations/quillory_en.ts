@@ -423,6 +423,14 @@ Options:
         <source>重新加盖时间戳(&amp;T)</source>
         <translation>Add &amp;timestamp again</translation>
     </message>
+    <message>
+        <source>访问令牌：</source>
+        <translation>Access token:</translation>
+    </message>
+    <message>
+        <source>密钥地址的格式不对：%1</source>
+        <translation>The key address is not in the right form: %1</translation>
+    </message>
 </context>
 <context>
     <name>TFrmOptions</name>
@@ -578,11 +586,63 @@ Options:
     </message>
     <message>
         <source>令牌PIN已被锁定，请用令牌的管理工具解锁</source>
-        <translation>The token PIN is locked; unlock it with the token's management tool</translation>
+        <translation>The token PIN is locked; unlock it with the token&apos;s management tool</translation>
     </message>
     <message>
         <source>无法开始签名会话：%1</source>
         <translation>The signing session cannot be started: %1</translation>
+    </message>
+    <message>
+        <source>%1不接受访问令牌或凭据（401），令牌可能有误或已过期</source>
+        <translation>%1 did not accept the access token or credentials (401); the token may be wrong or expired</translation>
+    </message>
+    <message>
+        <source>%1拒绝访问该密钥（403），该账户缺少签名所需的角色</source>
+        <translation>%1 refused access to the key (403); the account lacks the role that allows signing</translation>
+    </message>
+    <message>
+        <source>%1中找不到该密钥或证书（404），请检查地址</source>
+        <translation>%1 does not know this key or certificate (404); check the address</translation>
+    </message>
+    <message>
+        <source>%1要求放慢请求（429），等待超出了剩余时间</source>
+        <translation>%1 asked to slow down (429) for longer than the time left</translation>
+    </message>
+    <message>
+        <source>%1的配额已用尽（429）</source>
+        <translation>The quota of %1 is used up (429)</translation>
+    </message>
+    <message>
+        <source>%1拒绝了请求</source>
+        <translation>%1 refused the request</translation>
+    </message>
+    <message>
+        <source>无法连接%1</source>
+        <translation>%1 could not be reached</translation>
+    </message>
+    <message>
+        <source>%1的回答无法读取</source>
+        <translation>The answer of %1 cannot be read</translation>
+    </message>
+    <message>
+        <source>%1未能及时回答</source>
+        <translation>%1 did not answer in time</translation>
+    </message>
+    <message>
+        <source>等待%1时被中断</source>
+        <translation>Interrupted while waiting for %1</translation>
+    </message>
+    <message>
+        <source>找不到%1的凭据：请在密码框中填写访问令牌，或设置环境变量，或登录其命令行工具</source>
+        <translation>No credentials for %1 were found: enter an access token in the password box, set the environment variable, or sign in with its command-line tool</translation>
+    </message>
+    <message>
+        <source>%1的密钥与证书不符或证书无法读取</source>
+        <translation>The key in %1 does not go with the certificate, or the certificate cannot be read</translation>
+    </message>
+    <message>
+        <source>%1的密钥不能用于Authenticode签名</source>
+        <translation>The key in %1 cannot make Authenticode signatures</translation>
     </message>
 </context>
 <context>

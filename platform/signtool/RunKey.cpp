@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <optional>
 
+#include "Interruption.h"
 #include "TokenKey.h"
+#include "cloud/CloudKeyAddress.h"
+#include "cloud/OpenCloudKey.h"
 #include "keys/AgentKey.h"
 #include "keys/CertificateFile.h"
 #include "keys/PfxKey.h"
@@ -35,6 +38,26 @@ TRunKey FromSession(const std::string& Socket) {
   return {std::move(Connected.Key), {}, {}};
 }
 
+// /kc with a key service's address, or /csp naming the service and /kc the address without its
+// scheme.
+TRunKey FromCloud(const TSignOptions& Options, const std::optional<std::string>& Secret,
+                  std::chrono::steady_clock::time_point Deadline) {
+  const std::optional<TCloudService> Named = CloudServiceNamed(Options.Module);
+  if (Options.KeyContainer.empty()) return Unusable("The /csp option naming a key service requires the key's address in /kc.");
+  const std::string Text = Named && !IsCloudKeyAddress(Options.KeyContainer)
+                               ? CloudServicePrefix(*Named) + Options.KeyContainer
+                               : Options.KeyContainer;
+  const TCloudKeyAddressParse Parsed = ParseCloudKeyAddress(Text);
+  if (!Parsed.Address) return Unusable(Parsed.Problem);
+  if (Named && Parsed.Address->Service != *Named)
+    return Unusable("The /kc address is not one of " + std::string(CloudServiceName(*Named)) + ".");
+  TCloudKeyOpening Opened = OpenCloudKey(*Parsed.Address, Secret.value_or(std::string()), Options.FilePath, Deadline,
+                                         InterruptionDescriptor());
+  if (Opened.Failure.Kind == TCloudFailure::TKind::Interrupted) ThrowIfInterrupted();
+  if (!Opened.Key) return Unusable(Opened.Message);
+  return {std::move(Opened.Key), {}, {}};
+}
+
 TRunKey FromToken(const TSignOptions& Options, const std::optional<std::string>& Pin,
                   std::chrono::steady_clock::time_point Deadline) {
   TTokenKeyOpening Opened = OpenTokenKey(Options, Pin.value_or(std::string()), Deadline);
@@ -46,8 +69,10 @@ TRunKey FromToken(const TSignOptions& Options, const std::optional<std::string>&
 TRunKey OpenRunKey(const TSignOptions& Options, const std::optional<std::string>& Password,
                    std::chrono::steady_clock::time_point Deadline) {
   const char* Session = std::getenv(KeyAgentVariable);
+  const bool InService = CloudServiceNamed(Options.Module) || IsCloudKeyAddress(Options.KeyContainer);
   const bool OnToken = !Options.KeyContainer.empty() || !Options.Thumbprint.empty() || !Options.SubjectName.empty();
   TRunKey Key = Session && *Session ? FromSession(Session)
+                : InService         ? FromCloud(Options, Password, Deadline)
                 : OnToken           ? FromToken(Options, Password, Deadline)
                                     : FromPfx(Options, Password);
   if (!Key.Key || Options.AdditionalCertificates.empty()) return Key;

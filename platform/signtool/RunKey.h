@@ -1,7 +1,7 @@
 #pragma once
 // The key one run signs every file with, opened once: the window's key session when the
-// environment names one (KeyAgentVariable), else a key on a token (/kc, /sha1, /n), else the PFX
-// (/f).
+// environment names one (KeyAgentVariable), else a key in a key service (/kc with its address, or
+// /csp naming the service), else a key on a token (/kc, /sha1, /n), else the PFX (/f).
 #include <chrono>
 #include <memory>
 #include <string>
@@ -17,6 +17,7 @@ struct TRunKey {
   std::string Error;                     // then the text after "SignTool Error: "
 };
 
-// Password is the PFX's password or the token's PIN, from wherever the options took it.
+// Password is the PFX's password, the token's PIN or the key service's access token, from wherever
+// the options took it.
 TRunKey OpenRunKey(const TSignOptions& Options, const std::optional<std::string>& Password,
                    std::chrono::steady_clock::time_point Deadline);

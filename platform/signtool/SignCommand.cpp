@@ -30,13 +30,15 @@ constexpr char SignUsage[] =
     "\n"
     "Certificate selection options:\n"
     "/f <file>   Specify the signing certificate in a file (PFX; with /kc DER or PEM).\n"
-    "/p <pass.>  Specify a password to use when opening a PFX file, or the token's PIN. Other\n"
-    "            users may read a command line: prefer /penv or /pfd.\n"
+    "/p <pass.>  Specify a password to use when opening a PFX file, the token's PIN, or a key\n"
+    "            service's access token. Other users may read a command line: prefer /penv or /pfd.\n"
     "/penv <var> Read the password or PIN from the environment variable <var>.\n"
     "/pfd <n>    Read the password or PIN from file descriptor <n> (0: standard input), up to\n"
     "            the first line break.\n"
-    "/kc <key>   Specify the private key on a PKCS#11 token: a pkcs11: URI or the key's label.\n"
-    "/csp <so>   Specify the PKCS#11 module (default: every module registered with p11-kit).\n"
+    "/kc <key>   Specify the private key on a PKCS#11 token: a pkcs11: URI or the key's label;\n"
+    "            or a key in a key service by its address (gcpkms://projects/.../cryptoKeyVersions/1).\n"
+    "/csp <so>   Specify the PKCS#11 module (default: every module registered with p11-kit), or the\n"
+    "            key service (\"Google Cloud KMS\"); /kc then needs no scheme.\n"
     "/sha1 <h>   Specify the SHA1 thumbprint of the signing certificate on a token.\n"
     "/n <name>   Specify the Subject Name of the signing certificate on a token.\n"
     "/ac <file>  Add an additional certificate from <file> to the signature block.\n"
@@ -68,7 +70,9 @@ constexpr char SignUsage[] =
     "QUILLORY_TIMESTAMP_RETRY_WAIT  Milliseconds between rounds of timestamp tries (10000).\n"
     "QUILLORY_TIMESTAMP_INTERVAL    Least milliseconds between two requests to one server (0).\n"
     "QUILLORY_TIMESTAMP_PACE        A pace file shared with other runs (the window's batch).\n"
-    "http_proxy, https_proxy, no_proxy  The proxy for the timestamp servers.\n";
+    "http_proxy, https_proxy, no_proxy  The proxy for the timestamp servers and key services.\n"
+    "GOOGLE_OAUTH_ACCESS_TOKEN    Google Cloud KMS's access token when no /p, /penv or /pfd gives\n"
+    "                             one; else gcloud auth print-access-token is asked.\n";
 
 // A PFX that is no regular file (a named pipe, a device) could keep its reader waiting for ever.
 bool PfxIsRegularOrMissing(const std::string& Path) {

@@ -9,12 +9,12 @@ struct TSignOptions {
   bool Verbose = false;
   bool ShowHelp = false;
   std::string FilePath;      // /f: the PFX, or with /kc the certificate (DER or PEM)
-  std::string KeyContainer;  // /kc: a pkcs11: URI or the label of a key on a token
-  std::string Module;        // /csp: the PKCS#11 module
+  std::string KeyContainer;  // /kc: a pkcs11: URI, the label of a key on a token, or a key service's address
+  std::string Module;        // /csp: the PKCS#11 module, or the name of a key service
   std::string Thumbprint;    // /sha1, upper-case hex without blanks
   std::string SubjectName;   // /n: part of the certificate's common name
   std::string AdditionalCertificates;  // /ac
-  std::optional<std::string> Password;  // /p: the PFX's password or the token's PIN
+  std::optional<std::string> Password;  // /p: the PFX's password, the token's PIN or an access token
   std::string PasswordVariable;         // /penv: the environment variable that holds it
   int PasswordDescriptor = -1;          // /pfd: the descriptor to read it from (0: standard input)
   std::string AuthenticodeUrl;    // /t: one or more servers, separated by blanks or ';'

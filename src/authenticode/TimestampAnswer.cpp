@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "authenticode/CertificateChain.h"
+#include "common/Base64.h"
 #include "common/OpenSslPtr.h"
 #include "authenticode/Pkcs7Parts.h"
 
@@ -47,20 +48,6 @@ std::string SignatureProblem(PKCS7* Signed, BIO* Out) {
   if (!Signers || sk_X509_num(Signers.get()) < 1 || !IsForTimeStamping(sk_X509_value(Signers.get(), 0)))
     return "the timestamp is not signed with a time-stamping certificate";
   return {};
-}
-
-TBytes DecodeBase64(std::string_view Text) {
-  std::unique_ptr<EVP_ENCODE_CTX, TOpenSslFree<EVP_ENCODE_CTX_free>> Context(EVP_ENCODE_CTX_new());
-  if (!Context || Text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return {};
-  TBytes Bytes(Text.size() / 4 * 3 + 3);
-  int Written = 0, Final = 0;
-  EVP_DecodeInit(Context.get());
-  if (EVP_DecodeUpdate(Context.get(), Bytes.data(), &Written, reinterpret_cast<const unsigned char*>(Text.data()),
-                       static_cast<int>(Text.size())) < 0 ||
-      EVP_DecodeFinal(Context.get(), Bytes.data() + Written, &Final) != 1)
-    return {};
-  Bytes.resize(static_cast<std::size_t>(Written + Final));
-  return Bytes;
 }
 
 TTimestampAnswer ReadRfc3161Answer(const TTimestampRequest& Request, std::string_view Body) {

@@ -1,35 +1,13 @@
 #include "authenticode/TimestampClient.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
-#include <memory>
 #include <set>
 
-#include "authenticode/HttpPost.h"
+#include "authenticode/HttpCall.h"
 #include "authenticode/TimestampAnswer.h"
 #include "authenticode/TimestampRequest.h"
-#include "common/TextUtil.h"
 
 namespace {
-using TUrl = std::unique_ptr<CURLU, decltype([](CURLU* Url) { curl_url_cleanup(Url); })>;
-
-// The host an http:// or https:// address names, in lower case; empty for any other address.
-std::string HostOf(const std::string& Server) {
-  const TUrl Url(curl_url());
-  if (!Url || curl_url_set(Url.get(), CURLUPART_URL, Server.c_str(), 0) != CURLUE_OK) return {};
-  char* Scheme = nullptr;
-  char* Host = nullptr;
-  std::string Found;
-  if (curl_url_get(Url.get(), CURLUPART_SCHEME, &Scheme, 0) == CURLUE_OK &&
-      curl_url_get(Url.get(), CURLUPART_HOST, &Host, 0) == CURLUE_OK &&
-      (SameTextAscii(Scheme, "http") || SameTextAscii(Scheme, "https")))
-    Found = AsciiLower(Host);
-  curl_free(Scheme);
-  curl_free(Host);
-  return Found;
-}
-
 bool IsWorthRetrying(long Status) { return Status == 408 || Status == 429 || (Status >= 500 && Status <= 599); }
 }  // namespace
 
@@ -78,21 +56,25 @@ TTimestampClient::TTry TTimestampClient::Ask(const std::string& Server, TRequest
     Outcome.Failures.push_back({Server, std::move(Problem)});
     return Kind;
   };
-  const std::string Host = HostOf(Server);
+  const std::string Host = UrlHost(Server);
   if (Host.empty()) return Fail(TTry::Refused, "not an http:// or https:// address");
   switch (Pace.TakeTurn(Host, State.Deadline, Settings.Interruption)) {
     case THostPace::TTurn::Taken: break;
     case THostPace::TTurn::Interrupted: return TTry::Interrupted;
     case THostPace::TTurn::PastDeadline: return Fail(TTry::OutOfTime, "its next turn comes after the time left for this file");
   }
-  const THttpPost Post{Server, State.Request.ContentType, State.Request.Body, Settings.CaFile};
-  const THttpPostResult Result =
-      PostHttp(Post, std::min(State.Deadline, TSteadyClock::now() + Settings.TryTimeout), Settings.Interruption);
+  // Asked for as Windows' own clients ask.
+  const std::string& Type = State.Request.ContentType;
+  const THttpCall Post{"POST", Server,
+                       {"Content-Type: " + Type, "Accept: " + Type, "User-Agent: Transport", "Cache-Control: no-cache"},
+                       State.Request.Body, Settings.CaFile};
+  const THttpAnswer Result =
+      CallHttp(Post, std::min(State.Deadline, TSteadyClock::now() + Settings.TryTimeout), Settings.Interruption);
   switch (Result.End) {
-    case THttpPostResult::TEnd::Interrupted: return TTry::Interrupted;
-    case THttpPostResult::TEnd::TimedOut:
-    case THttpPostResult::TEnd::Failed: return Fail(TTry::Failed, Result.Error);
-    case THttpPostResult::TEnd::Answered: break;
+    case THttpAnswer::TEnd::Interrupted: return TTry::Interrupted;
+    case THttpAnswer::TEnd::TimedOut:
+    case THttpAnswer::TEnd::Failed: return Fail(TTry::Failed, Result.Error);
+    case THttpAnswer::TEnd::Answered: break;
   }
   const std::string Status = "HTTP " + std::to_string(Result.Status);
   if ((Result.Status == 429 || Result.Status == 503) && Result.RetryAfter) {

@@ -29,7 +29,7 @@ struct TTimestampSettings {
   std::chrono::milliseconds RetryWait{10'000};
   std::chrono::milliseconds TryTimeout{20'000};  // one request
   std::chrono::milliseconds Budget{60'000};      // every try and wait for one signature
-  std::string CaFile;                            // see THttpPost
+  std::string CaFile;                            // see THttpCall
   int Interruption = -1;                         // see InterruptibleWait.h
 };
 

@@ -14,7 +14,7 @@
 #include "keys/KeyAgent.h"
 
 struct TKeySession {
-  std::string Certificate;           // as opened: a PFX path or a pkcs11: URI, trimmed
+  std::string Certificate;           // as opened: a PFX path, a pkcs11: URI or a key's address, trimmed
   std::unique_ptr<TKeyAgent> Agent;  // destroying it ends the session and wipes the secret
 
   // What a run's environment gets to reach the session.
@@ -30,7 +30,8 @@ struct TKeySessionOpening {
   QString Message;  // translated, for the user
 };
 
-// Certificate: a PFX path or a pkcs11: URI (its module-path, else the system's modules). Secret:
-// the PFX's password or the token's PIN; read, not kept. May take a while (a token's login): not
-// for the window's thread.
+// Certificate: a PFX path, a pkcs11: URI (its module-path, else the system's modules), or a key
+// service's address (CloudKeyAddress.h). Secret: the PFX's password, the token's PIN or the
+// service's access token (may be empty: then the service's usual places); read, not kept. May
+// take a while (a token's login, a service's answer): not for the window's thread.
 TKeySessionOpening OpenKeySession(const std::string& Certificate, std::string_view Secret);

@@ -4,13 +4,15 @@
 
 #include <filesystem>
 
+#include "cloud/CloudKeyAddress.h"
 #include "common/Pkcs11Uri.h"
 #include "common/TextUtil.h"
 #include "common/WindowsCommandLine.h"
 
 std::string SignCommandLine(const TSignSettings& Settings, std::string_view ShortPath) {
   const std::string Certificate = Trim(Settings.CertFile);
-  std::string Line = IsPkcs11Uri(Certificate) ? "signtool.exe sign /q /kc " : "signtool.exe sign /q /f ";
+  const bool ByKey = IsPkcs11Uri(Certificate) || IsCloudKeyAddress(Certificate);
+  std::string Line = ByKey ? "signtool.exe sign /q /kc " : "signtool.exe sign /q /f ";
   Line += QuoteArgument(Certificate);
   Line += Settings.Rfc3161 ? " /tr \"" : " /t \"";
   Line += EscapeInsideQuotes(Settings.TimeStamp);

@@ -162,8 +162,10 @@ void TFrmMain::CreateInfoGroup() {
   // room for the wider of the two, right-aligned where the password's caption ends.
   QRect SecretCaption = Label2->geometry();
   const QString PasswordCaption = Label2->text();
-  Label2->setText(tr("令牌PIN："));
-  SecretCaption.setLeft(std::min(SecretCaption.left(), SecretCaption.right() + 1 - Label2->sizeHint().width()));
+  for (const QString& Caption : {tr("令牌PIN："), tr("访问令牌：")}) {
+    Label2->setText(Caption);
+    SecretCaption.setLeft(std::min(SecretCaption.left(), SecretCaption.right() + 1 - Label2->sizeHint().width()));
+  }
   Label2->setText(PasswordCaption);
   Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   Anchors->Place(Label2, SecretCaption, akTop | akRight);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string_view>
 
+#include "cloud/CloudKeyAddress.h"
 #include "common/Pkcs11Uri.h"
 #include "common/TextUtil.h"
 #include "common/uPubFunc.h"
@@ -56,7 +57,14 @@ void TFrmMain::btnAddSignClick() {
     Refuse(tr("证书文件不能为空"), cbFile);
     return;
   }
-  if (IsPkcs11Uri(CertFile)) {
+  const bool InService = IsCloudKeyAddress(CertFile);
+  if (InService) {
+    const TCloudKeyAddressParse Parsed = ParseCloudKeyAddress(CertFile);
+    if (!Parsed.Address) {
+      Refuse(tr("密钥地址的格式不对：%1").arg(QString::fromStdString(Parsed.Problem)), cbFile);
+      return;
+    }
+  } else if (IsPkcs11Uri(CertFile)) {
     if (!IsOnPresentToken(CertFile)) {
       Refuse(tr("在已连接的令牌或智能卡上找不到该证书"), cbFile);
       return;
@@ -65,7 +73,8 @@ void TFrmMain::btnAddSignClick() {
     Refuse(tr("证书文件不存在"), cbFile);
     return;
   }
-  if (edtPwd->text().isEmpty()) {
+  // A key service's token may come from the environment or the service's own tool instead.
+  if (!InService && edtPwd->text().isEmpty()) {
     Refuse(tr("签名密码不能为空"), edtPwd);
     return;
   }
@@ -125,7 +134,10 @@ void TFrmMain::KeySessionOpened(TKeySessionOpening& Opening) {
 }
 
 void TFrmMain::ShowSecretCaption() {
-  Label2->setText(IsPkcs11Uri(Trim(Text(cbFile))) ? tr("令牌PIN：") : tr("签名密码："));
+  const std::string Certificate = Trim(Text(cbFile));
+  Label2->setText(IsCloudKeyAddress(Certificate) ? tr("访问令牌：")
+                  : IsPkcs11Uri(Certificate)     ? tr("令牌PIN：")
+                                                 : tr("签名密码："));
 }
 
 TSignSettings TFrmMain::CurrentSignSettings() const {

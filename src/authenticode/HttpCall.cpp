@@ -1,4 +1,4 @@
-#include "authenticode/HttpPost.h"
+#include "authenticode/HttpCall.h"
 
 #include <curl/curl.h>
 
@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "common/RetryAfter.h"
+#include "common/TextUtil.h"
 
 namespace {
 template <auto Free>
@@ -18,6 +19,7 @@ struct TCurlFree {
 using TEasy = std::unique_ptr<CURL, TCurlFree<curl_easy_cleanup>>;
 using TMulti = std::unique_ptr<CURLM, TCurlFree<curl_multi_cleanup>>;
 using THeaders = std::unique_ptr<curl_slist, TCurlFree<curl_slist_free_all>>;
+using TUrl = std::unique_ptr<CURLU, TCurlFree<curl_url_cleanup>>;
 
 struct TReceived {
   std::string Body;
@@ -41,8 +43,8 @@ void InitCurl() {
   std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-THttpPostResult Failure(THttpPostResult::TEnd End, std::string Error) {
-  THttpPostResult Result;
+THttpAnswer Failure(THttpAnswer::TEnd End, std::string Error) {
+  THttpAnswer Result;
   Result.End = End;
   Result.Error = std::move(Error);
   return Result;
@@ -50,19 +52,24 @@ THttpPostResult Failure(THttpPostResult::TEnd End, std::string Error) {
 
 // Everything but the proxy: libcurl takes that from the environment as long as no proxy option
 // is set here.
-bool Configure(CURL* Easy, const THttpPost& Request, curl_slist* Headers, TReceived& Received,
+bool Configure(CURL* Easy, const THttpCall& Request, curl_slist* Headers, TReceived& Received,
                std::chrono::milliseconds Time) {
   bool Ok = curl_easy_setopt(Easy, CURLOPT_URL, Request.Url.c_str()) == CURLE_OK &&
             curl_easy_setopt(Easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
             curl_easy_setopt(Easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
             curl_easy_setopt(Easy, CURLOPT_TIMEOUT_MS, static_cast<long>(Time.count())) == CURLE_OK &&
             curl_easy_setopt(Easy, CURLOPT_HTTPHEADER, Headers) == CURLE_OK &&
-            curl_easy_setopt(Easy, CURLOPT_POST, 1L) == CURLE_OK &&
-            curl_easy_setopt(Easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Request.Body.size())) ==
-                CURLE_OK &&
-            curl_easy_setopt(Easy, CURLOPT_POSTFIELDS, Request.Body.data()) == CURLE_OK &&
             curl_easy_setopt(Easy, CURLOPT_WRITEFUNCTION, Receive) == CURLE_OK &&
             curl_easy_setopt(Easy, CURLOPT_WRITEDATA, &Received) == CURLE_OK;
+  if (Ok && Request.Method == "GET") {
+    Ok = curl_easy_setopt(Easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+  } else if (Ok) {
+    Ok = curl_easy_setopt(Easy, CURLOPT_POST, 1L) == CURLE_OK &&
+         curl_easy_setopt(Easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Request.Body.size())) == CURLE_OK &&
+         curl_easy_setopt(Easy, CURLOPT_POSTFIELDS, Request.Body.data()) == CURLE_OK;
+    if (Ok && Request.Method != "POST")
+      Ok = curl_easy_setopt(Easy, CURLOPT_CUSTOMREQUEST, Request.Method.c_str()) == CURLE_OK;
+  }
   if (Ok && !Request.CaFile.empty()) Ok = curl_easy_setopt(Easy, CURLOPT_CAINFO, Request.CaFile.c_str()) == CURLE_OK;
   return Ok;
 }
@@ -75,9 +82,9 @@ std::optional<std::chrono::seconds> RetryAfterOf(CURL* Easy) {
 
 
 // Runs the transfer Easy, already added to Multi, to its end.
-THttpPostResult Transfer(CURLM* Multi, CURL* Easy, TSteadyClock::time_point Deadline, int Interruption) {
+THttpAnswer Transfer(CURLM* Multi, CURL* Easy, TSteadyClock::time_point Deadline, int Interruption) {
   using namespace std::chrono;
-  using TEnd = THttpPostResult::TEnd;
+  using TEnd = THttpAnswer::TEnd;
   for (;;) {
     int Running = 0;
     if (curl_multi_perform(Multi, &Running) != CURLM_OK) return Failure(TEnd::Failed, "libcurl failed");
@@ -96,7 +103,7 @@ THttpPostResult Transfer(CURLM* Multi, CURL* Easy, TSteadyClock::time_point Dead
   const CURLcode Code = Message != nullptr && Message->msg == CURLMSG_DONE ? Message->data.result : CURLE_FAILED_INIT;
   if (Code == CURLE_OPERATION_TIMEDOUT) return Failure(TEnd::TimedOut, "the server did not answer in time");
   if (Code != CURLE_OK) return Failure(TEnd::Failed, curl_easy_strerror(Code));
-  THttpPostResult Result;
+  THttpAnswer Result;
   Result.End = TEnd::Answered;
   curl_easy_getinfo(Easy, CURLINFO_RESPONSE_CODE, &Result.Status);
   Result.RetryAfter = RetryAfterOf(Easy);
@@ -104,17 +111,17 @@ THttpPostResult Transfer(CURLM* Multi, CURL* Easy, TSteadyClock::time_point Dead
 }
 }  // namespace
 
-THttpPostResult PostHttp(const THttpPost& Request, TSteadyClock::time_point Deadline, int Interruption) {
-  using TEnd = THttpPostResult::TEnd;
+THttpAnswer CallHttp(const THttpCall& Request, TSteadyClock::time_point Deadline, int Interruption) {
+  using TEnd = THttpAnswer::TEnd;
   InitCurl();
   const auto Time = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TSteadyClock::now());
   if (Time <= std::chrono::milliseconds(0)) return Failure(TEnd::TimedOut, "no time was left");
 
-  // Asked for as Windows' own clients ask; "Expect:" keeps libcurl from waiting for a 100.
+  // "Expect:" keeps libcurl from waiting for a 100.
+  std::vector<std::string> AllFields = Request.Headers;
+  AllFields.emplace_back("Expect:");
   curl_slist* Fields = nullptr;
-  for (const std::string& Field : {"Content-Type: " + Request.ContentType, "Accept: " + Request.ContentType,
-                                   std::string("User-Agent: Transport"), std::string("Cache-Control: no-cache"),
-                                   std::string("Expect:")}) {
+  for (const std::string& Field : AllFields) {
     curl_slist* Longer = curl_slist_append(Fields, Field.c_str());
     if (Longer == nullptr) {
       curl_slist_free_all(Fields);
@@ -131,10 +138,25 @@ THttpPostResult PostHttp(const THttpPost& Request, TSteadyClock::time_point Dead
       curl_easy_setopt(Easy.get(), CURLOPT_ERRORBUFFER, Error) != CURLE_OK ||
       curl_multi_add_handle(Multi.get(), Easy.get()) != CURLM_OK)
     return Failure(TEnd::Failed, "cannot set up the HTTP request");
-  THttpPostResult Result = Transfer(Multi.get(), Easy.get(), Deadline, Interruption);
+  THttpAnswer Result = Transfer(Multi.get(), Easy.get(), Deadline, Interruption);
   curl_multi_remove_handle(Multi.get(), Easy.get());
   if (Received.TooLong) return Failure(TEnd::Failed, "the answer is longer than 1 MiB");
   if (Result.End == TEnd::Failed && Error[0] != '\0') Result.Error = Error;
   Result.Body = std::move(Received.Body);
   return Result;
+}
+
+std::string UrlHost(const std::string& Url) {
+  const TUrl Parsed(curl_url());
+  if (!Parsed || curl_url_set(Parsed.get(), CURLUPART_URL, Url.c_str(), 0) != CURLUE_OK) return {};
+  char* Scheme = nullptr;
+  char* Host = nullptr;
+  std::string Found;
+  if (curl_url_get(Parsed.get(), CURLUPART_SCHEME, &Scheme, 0) == CURLUE_OK &&
+      curl_url_get(Parsed.get(), CURLUPART_HOST, &Host, 0) == CURLUE_OK &&
+      (SameTextAscii(Scheme, "http") || SameTextAscii(Scheme, "https")))
+    Found = AsciiLower(Host);
+  curl_free(Scheme);
+  curl_free(Host);
+  return Found;
 }

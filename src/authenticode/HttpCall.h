@@ -1,22 +1,26 @@
 #pragma once
-// One HTTP POST over libcurl, as timestamp servers are asked: http:// or https:// only, no
-// redirects followed, through the proxy the environment names (http_proxy, https_proxy,
+// One HTTP request over libcurl, as timestamp servers and key services are asked: http:// or
+// https:// only, no redirects followed, through the proxy the environment names (http_proxy, https_proxy,
 // no_proxy, all_proxy, as libcurl reads them). Ends at a deadline, or at once when the run is
 // interrupted (see InterruptibleWait.h). Safe to call from several threads at once.
 #include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "authenticode/InterruptibleWait.h"
 
-struct THttpPost {
-  std::string Url, ContentType, Body;
+struct THttpCall {
+  std::string Method = "POST";  // GET sends no body
+  std::string Url;
+  std::vector<std::string> Headers;  // "Name: value"
+  std::string Body;
   // A PEM file of further certificates trusted for https servers, besides the system's.
   std::string CaFile;
 };
 
-struct THttpPostResult {
+struct THttpAnswer {
   enum class TEnd {
     Answered,    // Status, RetryAfter and Body hold the answer
     Failed,      // no answer: Error says why
@@ -33,4 +37,7 @@ struct THttpPostResult {
 // An answer body beyond this ends the request as failed.
 inline constexpr std::size_t MaxHttpAnswerBytes = 1024 * 1024;
 
-THttpPostResult PostHttp(const THttpPost& Request, TSteadyClock::time_point Deadline, int Interruption);
+THttpAnswer CallHttp(const THttpCall& Request, TSteadyClock::time_point Deadline, int Interruption);
+
+// The host an http:// or https:// address names, in lower case; empty for any other address.
+std::string UrlHost(const std::string& Url);

@@ -1,0 +1,122 @@
+#include "cloud/CloudKeyAddress.h"
+
+#include <array>
+#include <cctype>
+#include <vector>
+
+#include "common/TextUtil.h"
+
+namespace {
+std::vector<std::string_view> Segments(std::string_view Path) {
+  std::vector<std::string_view> Found;
+  for (;;) {
+    const std::size_t Slash = Path.find('/');
+    Found.push_back(Path.substr(0, Slash));
+    if (Slash == std::string_view::npos) return Found;
+    Path.remove_prefix(Slash + 1);
+  }
+}
+
+bool NoneEmpty(const std::vector<std::string_view>& Parts) {
+  for (std::string_view Part : Parts)
+    if (Part.empty()) return false;
+  return true;
+}
+
+// Google: the key version's resource name, as the service names it.
+bool ParseGoogle(std::string_view Rest, TCloudKeyAddress& Address) {
+  const std::vector<std::string_view> Parts = Segments(Rest);
+  static constexpr std::array<std::string_view, 5> Kinds{"projects", "locations", "keyRings", "cryptoKeys",
+                                                         "cryptoKeyVersions"};
+  if (Parts.size() != 2 * Kinds.size() || !NoneEmpty(Parts)) return false;
+  for (std::size_t Index = 0; Index < Kinds.size(); ++Index)
+    if (Parts[2 * Index] != Kinds[Index]) return false;
+  Address.Path = Rest;
+  return true;
+}
+
+struct TServiceForm {
+  TCloudService Service;
+  std::string_view Scheme;
+  std::string_view Name;
+  std::string_view Form;
+  bool (*Parse)(std::string_view Rest, TCloudKeyAddress& Address);
+};
+
+constexpr std::array<TServiceForm, 1> Forms{{
+    {TCloudService::GoogleKms, "gcpkms", "Google Cloud KMS",
+     "gcpkms://projects/<project>/locations/<location>/keyRings/<ring>/cryptoKeys/<key>/cryptoKeyVersions/<version>",
+     ParseGoogle},
+}};
+
+const TServiceForm* FormOf(std::string_view Text) {
+  for (const TServiceForm& Form : Forms) {
+    if (StartsWithAscii(Text, Form.Scheme) && Text.substr(Form.Scheme.size()).starts_with("://")) return &Form;
+  }
+  return nullptr;
+}
+
+const TServiceForm& FormOf(TCloudService Service) {
+  for (const TServiceForm& Form : Forms)
+    if (Form.Service == Service) return Form;
+  return Forms.front();
+}
+
+int HexValue(char Digit) {
+  if (Digit >= '0' && Digit <= '9') return Digit - '0';
+  const char Lower = static_cast<char>(std::tolower(static_cast<unsigned char>(Digit)));
+  return Lower >= 'a' && Lower <= 'f' ? Lower - 'a' + 10 : -1;
+}
+
+std::optional<std::string> PercentDecoded(std::string_view Text) {
+  std::string Decoded;
+  for (std::size_t Index = 0; Index < Text.size(); ++Index) {
+    if (Text[Index] != '%') {
+      Decoded += Text[Index];
+      continue;
+    }
+    if (Index + 2 >= Text.size()) return std::nullopt;
+    const int High = HexValue(Text[Index + 1]), Low = HexValue(Text[Index + 2]);
+    if (High < 0 || Low < 0) return std::nullopt;
+    Decoded += static_cast<char>(High * 16 + Low);
+    Index += 2;
+  }
+  return Decoded;
+}
+}  // namespace
+
+bool IsCloudKeyAddress(std::string_view Text) { return FormOf(Trim(Text)) != nullptr; }
+
+TCloudKeyAddressParse ParseCloudKeyAddress(std::string_view Text) {
+  const std::string Trimmed = Trim(Text);
+  const TServiceForm* Form = FormOf(Trimmed);
+  if (Form == nullptr) return {std::nullopt, "Not the address of a key in a key service: " + Trimmed};
+  const std::string Wrong = "An address of " + std::string(Form->Name) + " has the form " + std::string(Form->Form);
+  std::string_view Rest(Trimmed);
+  Rest.remove_prefix(Form->Scheme.size() + 3);
+  TCloudKeyAddress Address;
+  Address.Service = Form->Service;
+  if (const std::size_t Query = Rest.find('?'); Query != std::string_view::npos) {
+    std::string_view Parameter = Rest.substr(Query + 1);
+    Rest = Rest.substr(0, Query);
+    constexpr std::string_view Certificate = "certificate=";
+    std::optional<std::string> File;
+    if (Parameter.starts_with(Certificate)) File = PercentDecoded(Parameter.substr(Certificate.size()));
+    if (!File || File->empty() || File->find('\0') != std::string::npos)
+      return {std::nullopt, Wrong + ", optionally followed by ?certificate=<percent-encoded path>."};
+    Address.CertificateFile = std::move(*File);
+  }
+  const std::optional<std::string> Decoded = PercentDecoded(Rest);
+  if (!Decoded || !Form->Parse(*Decoded, Address)) return {std::nullopt, Wrong + "."};
+  return {std::move(Address), {}};
+}
+
+std::string_view CloudServiceName(TCloudService Service) { return FormOf(Service).Name; }
+
+std::optional<TCloudService> CloudServiceNamed(std::string_view Name) {
+  for (const TServiceForm& Form : Forms)
+    if (SameTextAscii(Trim(Name), Form.Name)) return Form.Service;
+  return std::nullopt;
+}
+
+std::string CloudServicePrefix(TCloudService Service) { return std::string(FormOf(Service).Scheme) + "://"; }

@@ -1,0 +1,20 @@
+#include "cloud/OpenCloudKey.h"
+
+#include "cloud/CloudPace.h"
+#include "cloud/GoogleKmsKey.h"
+
+TCloudKeyOpening OpenCloudKey(const TCloudKeyAddress& Address, std::string_view Secret, const std::string& CertificateFile,
+                              TSteadyClock::time_point Deadline, int Interruption) {
+  TCloudKeyRequest Request{Address, Secret, CertificateFile.empty() ? Address.CertificateFile : CertificateFile,
+                           OpenCloudPace(), {}};
+  Request.Link.Pace = Request.Pace.get();
+  Request.Link.Deadline = Deadline;
+  Request.Link.Interruption = Interruption;
+  TCloudKeyOpening Opening;
+  switch (Address.Service) {
+    case TCloudService::GoogleKms: Opening = OpenGoogleKmsKey(Request); break;
+  }
+  if (!Opening.Key && Opening.Message.empty())
+    Opening.Message = DescribeCloudFailure(Opening.Failure, CloudServiceName(Address.Service));
+  return Opening;
+}
