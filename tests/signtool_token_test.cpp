@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include <fcntl.h>
@@ -23,6 +24,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "keys/AgentKey.h"
+#include "signing/KeySession.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
@@ -381,4 +384,46 @@ TEST_F(SignToolTokenTest, TwoTokensWithOneLabelAskForTheSerialNumber) {
   Result = Sign("serial.exe", {"/kc", Token.RsaKeyUri + ";serial=" + Token.Serial, "/p", Token.Pin}, File);
   EXPECT_EQ(Result.ExitCode, 0) << Result.Err;
   EXPECT_TRUE(OsslVerify(File).SignatureOk);
+}
+
+TEST_F(SignToolTokenTest, TheWindowsKeySessionTakesTurnsWithRunsOnTheSameToken) {
+  QTemporaryDir Runtime;
+  const auto PrivateFolder = ScopedEnvironment("XDG_RUNTIME_DIR", Runtime.path());
+  const TSoftToken& Token = SoftToken();
+  std::string File;
+  // A first run leaves the token's lock files behind.
+  const TProcessResult First = Sign("first.exe", {"/kc", Token.EcKeyUri, "/p", Token.Pin}, File);
+  ASSERT_EQ(First.ExitCode, 0) << First.Err;
+  // While this test holds every lock, as a run on the token would, the session waits its turn.
+  std::vector<int> Held;
+  const auto Hold = [&] {
+    for (const QFileInfo& Lock : QDir(Runtime.path()).entryInfoList({"*.lock"}, QDir::Files)) {
+      Held.push_back(::open(QFile::encodeName(Lock.filePath()).constData(), O_RDONLY | O_CLOEXEC));
+      ASSERT_EQ(::flock(Held.back(), LOCK_EX), 0);
+    }
+    ASSERT_FALSE(Held.empty());
+  };
+  const auto Release = [&] {
+    for (const int Fd : Held) ::close(Fd);
+    Held.clear();
+  };
+  const auto ReleaseAtEnd = qScopeGuard(Release);
+
+  Hold();
+  auto Opening = std::async(std::launch::async, [&] { return OpenKeySession(Token.EcKeyUri, Token.Pin); });
+  EXPECT_EQ(Opening.wait_for(std::chrono::milliseconds(1500)), std::future_status::timeout)
+      << "logged in while another process held the token";
+  Release();
+  const TKeySessionOpening Opened = Opening.get();
+  ASSERT_TRUE(Opened.Session) << Opened.Message.toStdString();
+
+  TAgentKey::TConnectResult Client = TAgentKey::Connect(Opened.Session->Agent->SocketPath());
+  ASSERT_TRUE(Client.Key) << Client.Error;
+  const std::vector<std::uint8_t> Digest(32, 0x5a);
+  Hold();
+  auto Signing = std::async(std::launch::async, [&] { return Client.Key->SignDigest(Digest, EVP_sha256()); });
+  EXPECT_EQ(Signing.wait_for(std::chrono::milliseconds(1500)), std::future_status::timeout)
+      << "signed while another process held the token";
+  Release();
+  EXPECT_FALSE(Signing.get().Value.empty());
 }

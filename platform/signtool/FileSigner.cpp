@@ -100,9 +100,11 @@ TSignResult FailureOf(const TSignFileResult& Result, const std::string& File) {
     case TSignFailure::System:
       if (Result.Error == ENOSPC || Result.Error == EDQUOT) return DiskFull(File);
       break;
+    case TSignFailure::KeyFailed:
+      ThrowIfInterrupted();  // the key gave up waiting for its token
+      break;
     case TSignFailure::DamagedSignature:
-    case TSignFailure::TooLarge:
-    case TSignFailure::KeyFailed: break;
+    case TSignFailure::TooLarge: break;
   }
   return Failure(Result.Message + " " + File);
 }

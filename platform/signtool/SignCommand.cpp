@@ -16,7 +16,7 @@
 #include "Interruption.h"
 #include "PasswordSource.h"
 #include "RunKey.h"
-#include "RunLimit.h"
+#include "keys/RunLimit.h"
 #include "SignOptions.h"
 #include "SignReport.h"
 #include "TimestampSettings.h"

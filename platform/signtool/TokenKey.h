@@ -13,8 +13,7 @@ struct TTokenKeyOpening {
   std::string Error;                 // then the text after "SignTool Error: "
 };
 
-// The login, and every signature after it, waits for the token's lock (TokenLock.h), so that the
-// user's other runs never use the token at the same moment. A PIN the token refuses is noted for
-// the runs already waiting for it. Throws TInterrupted when the run is interrupted while waiting.
+// The login, and every signature after it, take their turns at the token (keys/LockedTokenKey.h).
+// Throws TInterrupted when the run is interrupted while waiting.
 TTokenKeyOpening OpenTokenKey(const TSignOptions& Options, const std::string& Pin,
                               std::chrono::steady_clock::time_point Deadline);

@@ -13,7 +13,8 @@
 #include "common/TextUtil.h"
 #include "keys/AgentKey.h"
 #include "keys/PfxKey.h"
-#include "keys/Pkcs11Key.h"
+#include "keys/LockedTokenKey.h"
+#include "keys/TokenLock.h"
 
 namespace {
 TKeySessionOpening Refused(TKeySessionFailure Failure, const QString& Message) { return {nullptr, Failure, Message}; }
@@ -50,10 +51,22 @@ TOpenedKey OpenPfxKey(const std::string& Path, std::string_view Password) {
 TOpenedKey OpenTokenKey(const std::string& UriText, std::string_view Pin) {
   const std::optional<TPkcs11Uri> Uri = ParsePkcs11Uri(UriText);
   if (!Uri) return {nullptr, Refused(TKeySessionFailure::Certificate, QCoreApplication::translate("TKeySession", "在已连接的令牌或智能卡上找不到该证书"))};
+  // The user's signtool.exe runs on the same token take turns with this session: the lookup, the
+  // login and each signature wait for the token. Another process holds it for one login or one
+  // signature at a time, so a wait much longer than those is one that would not end.
+  static constexpr std::chrono::seconds LongestWait{60};
+  TTokenTurns Turns;
+  Turns.Deadline = [] { return std::chrono::steady_clock::now() + LongestWait; };
+  Turns.HeedRefusalsNotedMeanwhile = false;
+  const TTokenLock Looking(TokenLookupLock, Turns.Deadline(), -1);
+  if (Looking.State() != TTokenLock::TState::Held)
+    return {nullptr, Refused(TKeySessionFailure::Certificate, CannotOpen(Looking.State() == TTokenLock::TState::Refused
+                                                                             ? Looking.Problem()
+                                                                             : TokenInUseUntilTheLimit))};
   TPkcs11KeyRequest Request;
   Request.Uri = *Uri;
   Request.Pin = Pin;
-  TPkcs11OpenResult Opened = OpenPkcs11Key(Request);
+  TLockedTokenOpening Opened = OpenLockedTokenKey(std::move(Request), std::move(Turns));
   switch (Opened.Failure) {
     case TPkcs11Failure::None:
       return {std::move(Opened.Key), {}};

@@ -1,4 +1,4 @@
-#include "TokenLock.h"
+#include "keys/TokenLock.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,8 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Interruption.h"
-#include "LockFolder.h"
+#include "keys/LockFolder.h"
 
 namespace {
 // The lock file's name: a hash of the token's identity.
@@ -25,7 +24,7 @@ std::string LockName(const std::string& Token) {
 }
 }  // namespace
 
-TTokenLock::TTokenLock(const std::string& Token, std::chrono::steady_clock::time_point Deadline) {
+TTokenLock::TTokenLock(const std::string& Token, std::chrono::steady_clock::time_point Deadline, int Interruption) {
   const TLockFolder Folder = OpenLockFolder();
   if (Folder.Descriptor < 0) {
     Refuse(Folder.Problem);
@@ -54,15 +53,18 @@ TTokenLock::TTokenLock(const std::string& Token, std::chrono::steady_clock::time
       Refuse("Unable to lock the token's lock file " + Path + ": " + std::strerror(errno));
       return;
     }
-    ThrowIfInterrupted();
+    pollfd Interrupted{Interruption, POLLIN, 0};
+    if (Interruption >= 0 && ::poll(&Interrupted, 1, 0) > 0) {
+      FState = TState::Interrupted;
+      return;
+    }
     const auto Left =
         std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now()).count();
     if (Left <= 0) {
       FState = TState::Expired;
       return;
     }
-    pollfd Interruption{InterruptionDescriptor(), POLLIN, 0};
-    ::poll(&Interruption, 1, static_cast<int>(std::min<long long>(Left, 10)));
+    ::poll(&Interrupted, 1, static_cast<int>(std::min<long long>(Left, 10)));
   }
 }
 

@@ -1,4 +1,4 @@
-#include "LockFolder.h"
+#include "keys/LockFolder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "PinRefusalNote.h"
+#include "keys/PinRefusalNote.h"
 
 #include <openssl/evp.h>
 #include <sys/random.h>
@@ -14,7 +14,7 @@
 #include <optional>
 #include <string_view>
 
-#include "RunLimit.h"
+#include "keys/RunLimit.h"
 
 namespace {
 using TSalt = std::array<unsigned char, 16>;
@@ -22,7 +22,7 @@ using TDigest = std::array<unsigned char, 32>;
 // Makes trying PINs against a note slow; the note is taken only after a refusal.
 constexpr int DigestRounds = 100000;
 
-std::optional<TDigest> DigestOf(const std::string& Pin, const TSalt& Salt) {
+std::optional<TDigest> DigestOf(std::string_view Pin, const TSalt& Salt) {
   TDigest Digest{};
   if (PKCS5_PBKDF2_HMAC(Pin.data(), static_cast<int>(Pin.size()), Salt.data(), static_cast<int>(Salt.size()),
                         DigestRounds, EVP_sha256(), static_cast<int>(Digest.size()), Digest.data()) != 1)
@@ -83,7 +83,7 @@ void Write(int LockFile, const std::string& Line) {
 }
 }  // namespace
 
-TPinRefusal RefusalNotedMeanwhile(int LockFile, const std::string& Pin) {
+TPinRefusal RefusalNotedMeanwhile(int LockFile, std::string_view Pin) {
   char Line[160] = {};
   if (LockFile < 0 || ::pread(LockFile, Line, sizeof(Line) - 1, 0) <= 0) return TPinRefusal::None;
   char Kind[8] = {}, SaltText[2 * sizeof(TSalt) + 1] = {}, DigestText[2 * sizeof(TDigest) + 1] = {};
@@ -103,7 +103,7 @@ TPinRefusal RefusalNotedMeanwhile(int LockFile, const std::string& Pin) {
   return DigestOf(Pin, Salt) == Noted ? TPinRefusal::Wrong : TPinRefusal::None;
 }
 
-void NoteRefusal(int LockFile, TPinRefusal Refusal, const std::string& Pin) {
+void NoteRefusal(int LockFile, TPinRefusal Refusal, std::string_view Pin) {
   if (LockFile < 0) return;
   const std::string At = std::to_string(SinceBoot());
   if (Refusal == TPinRefusal::Locked) {
