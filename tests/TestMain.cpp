@@ -9,6 +9,9 @@ int main(int Argc, char** Argv) {
   // signtool.exe's rounds of timestamp tries, 10 seconds apart, would keep the tests of failing
   // servers waiting for minutes.
   qputenv("QUILLORY_TIMESTAMP_RETRY_WAIT", "300");
+  // The tests read signtool.exe's messages in English unless they choose a language themselves
+  // (a window's TTranslations, or the variable in a run's environment).
+  qputenv("QUILLORY_LANGUAGE", "en");
   ::testing::InitGoogleTest(&Argc, Argv);
   PrepareWebEngine();
   TApplication Application(Argc, Argv);

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "app/Translations.h"
 #include "authenticode/VerifySignature.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
@@ -150,4 +151,26 @@ TEST_F(RestampBatch, TheEntryAsksByTheProtocolTheOptionsChose) {
   EXPECT_EQ(StatusOf(Warned), fsOk) << InfoOf(Warned);
   EXPECT_EQ(Rfc3161Requests, 1);
   EXPECT_EQ(VerifySignature(FileOf(Warned), BothRoots()).State, vsValid);
+}
+
+// signtool.exe speaks the window's language, and the window still knows its warnings for what
+// they are: counted as warnings, and offered a timestamp later.
+TEST_F(RestampBatch, AChineseWindowReadsChineseWarningsAsWarnings) {
+  const TTranslations Chinese(TLanguage::Chinese);
+  const TRowId Row = Add("app.exe");
+  Type(Frm.cbFile, TestPki().PfxPath);
+  QTest::keyClicks(Frm.edtPwd, QString::fromStdString(TestPki().PfxPassword));
+  Type(Frm.cbTimeStamp, Rejecting.Url());
+  RunAndWait(Frm.btnAddSign);
+  EXPECT_EQ(StatusOf(Row), fsWarning);
+  EXPECT_EQ(InfoOf(Row), "SignTool Warning: 签名成功，但加盖时间戳时出错：" + FileOf(Row) + "\n");
+  EXPECT_EQ(Prompts.Last().Text, "共有1个操作文件，签名成功1个；失败0个\n"
+                                 "其中1个文件签名时出现警告（没有时间戳），请查看列表中的提示。");
+
+  Select({Row});
+  EXPECT_TRUE(EntryOffered());
+  RunAndWait(Frm.pmiRestamp);
+  EXPECT_EQ(StatusOf(Row), fsWarning);
+  EXPECT_EQ(InfoOf(Row), "SignTool Error: 加盖时间戳时出错：" + FileOf(Row) + "\n");
+  EXPECT_TRUE(EntryOffered());
 }

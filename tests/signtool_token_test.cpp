@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #include <sstream>
 
 #include <fcntl.h>
@@ -26,6 +27,7 @@
 
 #include "keys/AgentKey.h"
 #include "signing/KeySession.h"
+#include "signing/SignCommand.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
@@ -178,6 +180,22 @@ TEST_F(SignToolTokenTest, EachKindOfTokenProblemHasItsOwnErrorAndLeavesTheFileAl
   }
   // The failures were told without asking the time-stamp server.
   EXPECT_EQ(Server.RequestCount(), 0);
+}
+
+// The window stops presenting a PIN the token refused, whichever language the run spoke.
+TEST_F(SignToolTokenTest, AWrongPinIsRecognisedInEitherLanguage) {
+  const std::map<QString, std::string> Refusals{
+      {"zh_CN", "SignTool Error: 无法访问智能卡，因为提供的PIN码不正确。\n"},
+      {"en", "SignTool Error: The card cannot be accessed because the wrong PIN was presented.\n"}};
+  for (const auto& [Language, Refusal] : Refusals) {
+    const auto Chosen = ScopedEnvironment("QUILLORY_LANGUAGE", Language);
+    std::string File;
+    const TProcessResult Result = Sign("wrong-pin.exe", {"/kc", SoftToken().RsaKeyUri, "/p", "1111 2222"}, File);
+    EXPECT_EQ(Result.Err, Refusal);
+    const TSignOutcome Outcome = ClassifySignRun(false, Result.Err);
+    EXPECT_EQ(Outcome.Status, fsFailed);
+    EXPECT_EQ(Outcome.PinRefusal, TPinRefusal::Wrong) << Result.Err;
+  }
 }
 
 TEST_F(SignToolTokenTest, EightProcessesOnOneTokenAllSucceed) {

@@ -5,6 +5,8 @@
 
 #include <fstream>
 
+#include "CommandOutput.h"
+
 namespace {
 bool Exists(const std::string& Path) {
   struct stat Info {};
@@ -29,7 +31,7 @@ bool AddWord(const std::string& Word, std::vector<std::string>& Files, std::stri
     return true;
   }
   if (AddMatches(Word, Files)) return true;
-  Error = "No file matches the pattern: " + Word;
+  Error = Say(TMessage::NoFileMatches, {Word});
   return false;
 }
 }  // namespace
@@ -40,7 +42,7 @@ TFileArguments ExpandFileArguments(const std::vector<std::string>& Words) {
     if (Word.size() > 1 && Word[0] == '@' && !Exists(Word)) {
       const std::string ListPath = Word.substr(1);
       std::ifstream List(ListPath);
-      if (!List) return {{}, "The file list cannot be read: " + ListPath};
+      if (!List) return {{}, Say(TMessage::FileListUnreadable, {ListPath})};
       std::string Line;
       while (std::getline(List, Line)) {
         if (!Line.empty() && Line.back() == '\r') Line.pop_back();
@@ -51,6 +53,6 @@ TFileArguments ExpandFileArguments(const std::vector<std::string>& Words) {
     }
     if (!AddWord(Word, Result.Files, Result.Error)) return {{}, Result.Error};
   }
-  if (Result.Files.empty()) return {{}, "Missing filename."};
+  if (Result.Files.empty()) return {{}, Say(TMessage::MissingFilename)};
   return Result;
 }

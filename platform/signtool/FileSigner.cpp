@@ -11,6 +11,7 @@
 #include <ctime>
 #include <optional>
 
+#include "CommandOutput.h"
 #include "Interruption.h"
 #include "authenticode/FileSigning.h"
 #include "authenticode/FileTimestamping.h"
@@ -25,33 +26,32 @@ TSignResult Done(TSignOutcome Outcome, const TSignFileResult& Result) {
 }
 
 TSignResult DiskFull(const std::string& File) {
-  return Failure("There is not enough space on the disk to sign: " + File);
+  return Failure(Say(TMessage::DiskFull, {File}));
 }
 
 TSignResult OpenFailure(const std::string& File, int Error) {
-  if (Error == ENOENT || Error == ENOTDIR) return Failure("File not found: " + File);
-  if (Error == EACCES || Error == EPERM) return Failure("Access is denied: the file cannot be read: " + File);
-  return Failure("Unable to open " + File + ": " + std::strerror(Error));
+  if (Error == ENOENT || Error == ENOTDIR) return Failure(Say(TMessage::FileNotFound, {File}));
+  if (Error == EACCES || Error == EPERM) return Failure(Say(TMessage::ReadDenied, {File}));
+  return Failure(Say(TMessage::CannotOpen, {File, std::strerror(Error)}));
 }
 
-TSignResult LockedFailure(const std::string& File) { return Failure("The file is locked by another process: " + File); }
+TSignResult LockedFailure(const std::string& File) { return Failure(Say(TMessage::Locked, {File})); }
 
 TSignResult InUseFailure(const std::string& File) {
-  return Failure("The file is being written by another process: " + File);
+  return Failure(Say(TMessage::InUse, {File}));
 }
 
 TSignResult ReplaceFailure(const std::string& File, const TReplaceError& Error) {
   switch (Error.Kind) {
     case TReplaceError::TKind::Locked: return LockedFailure(File);
     case TReplaceError::TKind::InUse: return InUseFailure(File);
-    case TReplaceError::TKind::NotWritable: return Failure("Access is denied: the file cannot be written: " + File);
+    case TReplaceError::TKind::NotWritable: return Failure(Say(TMessage::WriteDenied, {File}));
     case TReplaceError::TKind::Changed:
-      return Failure("The file was changed by another process while it was being signed, and is left as that "
-                     "process wrote it: " + File);
+      return Failure(Say(TMessage::ChangedMeanwhile, {File}));
     case TReplaceError::TKind::System: break;
   }
   if (Error.Error == ENOSPC || Error.Error == EDQUOT) return DiskFull(File);
-  return Failure("Unable to replace " + File + ": " + Error.what());
+  return Failure(Say(TMessage::CannotReplace, {File, Error.what()}));
 }
 
 // The signing time: SOURCE_DATE_EPOCH when it is set (reproducible builds), else now.
@@ -72,8 +72,8 @@ std::optional<TSignResult> OpenForRewrite(TFileReplacement& Replacement, const s
     case TFileReplacement::TOpenResult::Created:
     case TFileReplacement::TOpenResult::Failed: return OpenFailure(File, errno);
     case TFileReplacement::TOpenResult::NotRegular:
-      if (S_ISDIR(Replacement.OriginalInfo().st_mode)) return Failure("The specified file is a folder: " + File);
-      return Failure("The specified file is not a regular file: " + File);
+      if (S_ISDIR(Replacement.OriginalInfo().st_mode)) return Failure(Say(TMessage::IsFolder, {File}));
+      return Failure(Say(TMessage::NotRegularFile, {File}));
     case TFileReplacement::TOpenResult::Locked: return LockedFailure(File);
     case TFileReplacement::TOpenResult::InUse: return InUseFailure(File);
   }
@@ -90,8 +90,8 @@ TSignResult FailureOf(const TSignFileResult& Result, const std::string& File) {
   switch (Result.Failure) {
     case TSignFailure::None: break;
     case TSignFailure::Interrupted: ThrowIfInterrupted(); break;
-    case TSignFailure::NotSignable: return Failure("This file format cannot be signed because it is not recognized.");
-    case TSignFailure::Unsigned: return Failure("No signature found: " + File);
+    case TSignFailure::NotSignable: return Failure(Say(TMessage::NotSignable));
+    case TSignFailure::Unsigned: return Failure(Say(TMessage::NoSignatureIn, {File}));
     case TSignFailure::CannotOpen: return OpenFailure(File, Result.Error);
     case TSignFailure::Locked: return LockedFailure(File);
     case TSignFailure::InUse: return InUseFailure(File);

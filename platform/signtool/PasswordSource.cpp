@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "CommandOutput.h"
+
 namespace {
 constexpr std::size_t MaximumLength = 64 * 1024;
 
@@ -16,10 +18,9 @@ TPassword FromDescriptor(int Descriptor) {
     const ssize_t Got = ::read(Descriptor, &Byte, 1);
     if (Got < 0 && errno == EINTR) continue;
     if (Got < 0)
-      return {std::nullopt, "The password could not be read from descriptor " + std::to_string(Descriptor) + ": " +
-                                std::strerror(errno)};
+      return {std::nullopt, Say(TMessage::PasswordDescriptorUnreadable, {std::to_string(Descriptor), std::strerror(errno)})};
     if (Got == 0 || Byte == '\n') break;
-    if (Read.size() == MaximumLength) return {std::nullopt, "The password read from the descriptor is too long."};
+    if (Read.size() == MaximumLength) return {std::nullopt, Say(TMessage::PasswordTooLong)};
     Read += Byte;
   }
   if (Read.ends_with('\r')) Read.pop_back();
@@ -31,7 +32,7 @@ TPassword ReadPassword(const TSignOptions& Options) {
   if (Options.PasswordDescriptor >= 0) return FromDescriptor(Options.PasswordDescriptor);
   if (!Options.PasswordVariable.empty()) {
     const char* Value = std::getenv(Options.PasswordVariable.c_str());
-    if (!Value) return {std::nullopt, "The environment variable " + Options.PasswordVariable + " is not set."};
+    if (!Value) return {std::nullopt, Say(TMessage::PasswordVariableUnset, {Options.PasswordVariable})};
     return {std::string(Value), {}};
   }
   return {Options.Password, {}};

@@ -32,7 +32,7 @@ int RunRemove(const std::vector<std::string>& Arguments) {
     else break;
   }
   if (!Signature) {
-    PrintError("The remove command needs /s: only signatures can be removed.");
+    PrintError(Say(TMessage::RemoveNeedsSignature));
     return ExitFailure;
   }
   const TFileArguments Files =
@@ -52,12 +52,12 @@ int RunRemove(const std::vector<std::string>& Arguments) {
     }
     if (!Done) {
       ++Errors;
-      PrintError(Why + ": " + File);
+      PrintError(Say(TMessage::RemoveFailed, {MarkedTextIn(OutputLanguage(), Why), File}));
       continue;
     }
     ++Removed;
-    if (!Quiet) std::printf("Successfully removed the signature: %s\n", File.c_str());
+    if (!Quiet) PrintLine(TMessage::Removed, {File});
   }
-  if (Verbose) std::printf("\nNumber of files successfully changed: %d\nNumber of errors: %d\n", Removed, Errors);
+  if (Verbose) PrintCounts({{TMessage::RemovedCount, Removed}, {TMessage::ErrorCount, Errors}});
   return ExitCodeOf(Errors, 0);
 }

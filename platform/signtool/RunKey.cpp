@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "CommandOutput.h"
 #include "Interruption.h"
 #include "TokenKey.h"
 #include "cloud/CloudKeyAddress.h"
@@ -23,10 +24,10 @@ TRunKey FromPfx(const TSignOptions& Options, const std::optional<std::string>& P
   switch (Pfx.Failure) {
     case TPfxFailure::None: return {std::move(Pfx.Key), {}, {}};
     case TPfxFailure::CannotOpen:
-      if (::stat(Options.FilePath.c_str(), &Info) != 0) return Unusable("File not found: " + Options.FilePath);
-      return Unusable("The specified PFX file could not be opened: " + Options.FilePath);
-    case TPfxFailure::NotPfx: return Unusable("The specified file is not a valid PFX file: " + Options.FilePath);
-    case TPfxFailure::WrongPassword: return Unusable("The specified PFX password is not correct.");
+      if (::stat(Options.FilePath.c_str(), &Info) != 0) return Unusable(Say(TMessage::FileNotFound, {Options.FilePath}));
+      return Unusable(Say(TMessage::PfxUnopenable, {Options.FilePath}));
+    case TPfxFailure::NotPfx: return Unusable(Say(TMessage::NotPfx, {Options.FilePath}));
+    case TPfxFailure::WrongPassword: return Unusable(Say(TMessage::WrongPfxPassword));
     case TPfxFailure::Undecodable: break;
   }
   return Unusable(Pfx.Message);
@@ -77,7 +78,7 @@ TRunKey OpenRunKey(const TSignOptions& Options, const std::optional<std::string>
                                     : FromPfx(Options, Password);
   if (!Key.Key || Options.AdditionalCertificates.empty()) return Key;
   std::optional<std::vector<TX509>> Extra = ReadCertificateFile(Options.AdditionalCertificates);
-  if (!Extra) return Unusable("The additional certificates could not be read: " + Options.AdditionalCertificates);
+  if (!Extra) return Unusable(Say(TMessage::ExtraCertificatesUnreadable, {Options.AdditionalCertificates}));
   Key.ExtraCertificates = std::move(*Extra);
   return Key;
 }

@@ -92,8 +92,8 @@ int FilesAtOnce(const TSignOptions& Options, bool Timestamping) {
 
 int SignFiles(const TSignOptions& Options) {
   if (!PfxIsRegularOrMissing(Options.FilePath)) {
-    PrintError(std::string(Options.KeyContainer.empty() ? "The specified PFX file" : "The specified certificate file") +
-          " is not a regular file: " + Options.FilePath);
+    PrintError(Say(Options.KeyContainer.empty() ? TMessage::PfxNotRegular : TMessage::CertificateFileNotRegular,
+                   {Options.FilePath}));
     return ExitFailure;
   }
   const TFileArguments Expanded = ExpandFileArguments(Options.Files);
@@ -110,7 +110,7 @@ int SignFiles(const TSignOptions& Options) {
   const TRunKey Key = OpenRunKey(Options, Password.Value, std::chrono::steady_clock::now() + WholeRunTimeLimit);
   if (!Key.Key) {
     PrintError(Key.Error);
-    if (Options.Verbose) std::printf("\nNumber of errors: %zu\n", Files.size());
+    if (Options.Verbose) std::printf("\n%s\n", Say(TMessage::ErrorCount, {std::to_string(Files.size())}).c_str());
     return ExitFailure;
   }
   const std::string Servers = TimestampServersOf(Options);
@@ -132,17 +132,17 @@ int SignFiles(const TSignOptions& Options) {
       case TSignOutcome::SignedWithoutTimestamp:
         ++Signed;
         if (Options.Verbose) PrintTimestampFailures(Result.TimestampFailures);
-        if (!Options.Quiet) std::printf("Successfully signed: %s\n", File.c_str());
+        if (!Options.Quiet) PrintLine(TMessage::Signed, {File});
         if (Result.Outcome == TSignOutcome::SignedWithoutTimestamp) {
           ++Warnings;
-          PrintWarning("Signing succeeded, but an error occurred while attempting to timestamp: " + File);
+          PrintWarning(Say(TMessage::SignedWithoutTimestamp, {File}));
         }
         break;
       case TSignOutcome::AlreadyTimestamped:  // only when adding a timestamp
       case TSignOutcome::Failed:
         ++Errors;
         PrintError(Result.Reason);
-        PrintError("An error occurred while attempting to sign: " + File);
+        PrintError(Say(TMessage::SignFailed, {File}));
         break;
     }
     std::fflush(stdout);
@@ -153,7 +153,7 @@ int SignFiles(const TSignOptions& Options) {
     if (Options.Lazy && AlreadySigned(File, Key.Key->Certificate(), Md, Timestamps.has_value())) {
       return [&, File, Before = std::move(Before)] {
         ++Signed;
-        if (!Options.Quiet) std::printf("Already signed with this certificate, left as it is: %s\n", File.c_str());
+        if (!Options.Quiet) PrintLine(TMessage::AlreadySigned, {File});
         if (Report) Report->Add({File, Before, Before, "skipped", "Already signed with this certificate.", 0, {}});
       };
     }
@@ -178,8 +178,7 @@ int SignFiles(const TSignOptions& Options) {
       ++Errors;
     }
   if (Options.Verbose)
-    std::printf("\nNumber of files successfully Signed: %d\nNumber of warnings: %d\nNumber of errors: %d\n",
-                Signed, Warnings, Errors);
+    PrintCounts({{TMessage::SignedCount, Signed}, {TMessage::WarningCount, Warnings}, {TMessage::ErrorCount, Errors}});
   return ExitCodeOf(Errors, Warnings);
 }
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "CommandOutput.h"
 #include "common/TextUtil.h"
 
 namespace {
@@ -82,11 +83,11 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
   for (; I < Arguments.size(); ++I) {
     const std::string& Word = Arguments[I];
     const std::optional<TOption> Option = StartsLikeOption(Word) ? Known(Word.substr(1)) : std::nullopt;
-    if (!Option && IsMistypedOption(Word)) return Fail(Result, "Invalid option: " + Word);
+    if (!Option && IsMistypedOption(Word)) return Fail(Result, Say(TMessage::InvalidOption, {Word}));
     if (!Option) break;
     std::string Value;
     if (TakesValue(*Option)) {
-      if (I + 1 >= Arguments.size()) return Fail(Result, "Missing parameter after option: " + Word);
+      if (I + 1 >= Arguments.size()) return Fail(Result, Say(TMessage::MissingOptionValue, {Word}));
       Value = Arguments[++I];
     }
     switch (*Option) {
@@ -101,7 +102,7 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
       case TOption::AdditionalCertificates: Options.AdditionalCertificates = Value; break;
       case TOption::Thumbprint:
         Options.Thumbprint = ThumbprintOf(Value).value_or(std::string());
-        if (Options.Thumbprint.empty()) return Fail(Result, "Invalid SHA1 hash format: " + Value);
+        if (Options.Thumbprint.empty()) return Fail(Result, Say(TMessage::InvalidThumbprint, {Value}));
         break;
       case TOption::Password:
         Options.Password = Value;
@@ -110,13 +111,13 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
       case TOption::PasswordVariable: Options.PasswordVariable = Value; break;
       case TOption::PasswordDescriptor: {
         const std::optional<int> Descriptor = SmallNumber(Value);
-        if (!Descriptor) return Fail(Result, "Invalid file descriptor: " + Value);
+        if (!Descriptor) return Fail(Result, Say(TMessage::InvalidDescriptor, {Value}));
         Options.PasswordDescriptor = *Descriptor;
         break;
       }
       case TOption::Parallel: {
         const std::optional<int> Count = SmallNumber(Value);
-        if (!Count || *Count < 1 || *Count > 64) return Fail(Result, "Invalid number of files at once: " + Value);
+        if (!Count || *Count < 1 || *Count > 64) return Fail(Result, Say(TMessage::InvalidParallel, {Value}));
         Options.Parallel = *Count;
         break;
       }
@@ -129,7 +130,7 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
       case TOption::Digest:
       case TOption::Rfc3161Digest: {
         const std::optional<std::string> Digest = DigestName(Value);
-        if (!Digest) return Fail(Result, "Invalid digest algorithm: " + Value);
+        if (!Digest) return Fail(Result, Say(TMessage::InvalidDigest, {Value}));
         if (*Option == TOption::Digest)
           Options.Digest = *Digest;
         else
@@ -144,22 +145,22 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
     return Result;
   }
   if (!Options.AuthenticodeUrl.empty() && !Options.Rfc3161Url.empty())
-    return Fail(Result, "The /t and /tr options are incompatible.");
+    return Fail(Result, Say(TMessage::TimestampOptionsClash));
   if (TimestampDigest && Options.Rfc3161Url.empty())
-    return Fail(Result, "The /td option requires the /tr option.");
+    return Fail(Result, Say(TMessage::DigestNeedsRfc3161));
   Options.TimestampDigest = TimestampDigest.value_or(Options.Digest);
   if ((Options.Password ? 1 : 0) + (Options.PasswordVariable.empty() ? 0 : 1) + (Options.PasswordDescriptor >= 0 ? 1 : 0) > 1)
-    return Fail(Result, "The /p, /penv and /pfd options are incompatible.");
+    return Fail(Result, Say(TMessage::PasswordOptionsClash));
   const bool ChosenOnToken = !Options.Thumbprint.empty() || !Options.SubjectName.empty();
   if (!Options.KeyContainer.empty() && ChosenOnToken)
-    return Fail(Result, "The /kc option cannot be combined with /sha1 or /n.");
+    return Fail(Result, Say(TMessage::KeyContainerClash));
   if (!Options.Module.empty() && Options.KeyContainer.empty() && !ChosenOnToken)
-    return Fail(Result, "The /csp option requires the /kc, /sha1 or /n option.");
+    return Fail(Result, Say(TMessage::ModuleNeedsKey));
   if (!Options.FilePath.empty() && ChosenOnToken)
-    return Fail(Result, "The /f option cannot be combined with /sha1 or /n.");
+    return Fail(Result, Say(TMessage::FileWithSelection));
   if (Options.FilePath.empty() && Options.KeyContainer.empty() && !ChosenOnToken)
-    return Fail(Result, "No certificates were found that met all the given criteria.");
-  if (Options.Files.empty()) return Fail(Result, "Missing filename.");
+    return Fail(Result, Say(TMessage::NoCertificateFound));
+  if (Options.Files.empty()) return Fail(Result, Say(TMessage::MissingFilename));
   Result.Options = Options;
   return Result;
 }
@@ -174,7 +175,7 @@ TParseResult ParseTimestampCommand(const std::vector<std::string>& Arguments) {
     const bool Mistyped = !Option && IsMistypedOption(Word);
     if (Mistyped || (Option && *Option != TOption::Quiet && *Option != TOption::Verbose && *Option != TOption::Help &&
                      *Option != TOption::Timestamp && *Option != TOption::Rfc3161 && *Option != TOption::Rfc3161Digest))
-      return Fail(Result, "Invalid option: " + Word);
+      return Fail(Result, Say(TMessage::InvalidOption, {Word}));
     if (!Option) break;
     if (!TakesValue(*Option)) {
       if (*Option == TOption::Quiet) Options.Quiet = true;
@@ -182,13 +183,13 @@ TParseResult ParseTimestampCommand(const std::vector<std::string>& Arguments) {
       if (*Option == TOption::Help) Options.ShowHelp = true;
       continue;
     }
-    if (I + 1 >= Arguments.size()) return Fail(Result, "Missing parameter after option: " + Word);
+    if (I + 1 >= Arguments.size()) return Fail(Result, Say(TMessage::MissingOptionValue, {Word}));
     const std::string& Value = Arguments[++I];
     if (*Option == TOption::Timestamp) Options.AuthenticodeUrl = Value;
     if (*Option == TOption::Rfc3161) Options.Rfc3161Url = Value;
     if (*Option == TOption::Rfc3161Digest) {
       const std::optional<std::string> Digest = DigestName(Value);
-      if (!Digest) return Fail(Result, "Invalid digest algorithm: " + Value);
+      if (!Digest) return Fail(Result, Say(TMessage::InvalidDigest, {Value}));
       Options.TimestampDigest = *Digest;
     }
   }
@@ -198,13 +199,13 @@ TParseResult ParseTimestampCommand(const std::vector<std::string>& Arguments) {
     return Result;
   }
   if (!Options.AuthenticodeUrl.empty() && !Options.Rfc3161Url.empty())
-    return Fail(Result, "The /t and /tr options are incompatible.");
+    return Fail(Result, Say(TMessage::TimestampOptionsClash));
   if (!Options.TimestampDigest.empty() && Options.Rfc3161Url.empty())
-    return Fail(Result, "The /td option requires the /tr option.");
+    return Fail(Result, Say(TMessage::DigestNeedsRfc3161));
   if (Options.AuthenticodeUrl.empty() && Options.Rfc3161Url.empty())
-    return Fail(Result, "A timestamp server is required: use the /t or /tr option.");
+    return Fail(Result, Say(TMessage::TimestampServerRequired));
   if (Options.TimestampDigest.empty()) Options.TimestampDigest = "sha256";
-  if (Options.Files.empty()) return Fail(Result, "Missing filename.");
+  if (Options.Files.empty()) return Fail(Result, Say(TMessage::MissingFilename));
   Result.Options = Options;
   return Result;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "CommandOutput.h"
 #include "common/Descriptor.h"
 #include "authenticode/Pkcs7Parts.h"
 
@@ -114,7 +115,7 @@ std::string TSignReport::Write(const std::string& Path) const {
       ::rename(Temporary.c_str(), Path.c_str()) != 0) {
     const std::string Why = std::strerror(errno);
     ::unlink(Temporary.c_str());
-    return "The report could not be written to " + Path + ": " + Why;
+    return Say(TMessage::ReportUnwritable, {Path, Why});
   }
   return {};
 }

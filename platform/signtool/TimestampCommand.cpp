@@ -51,26 +51,26 @@ int TimestampFiles(const TSignOptions& Options) {
     switch (Result.Outcome) {
       case TSignOutcome::Signed:
         ++Stamped;
-        if (!Options.Quiet) std::printf("Successfully timestamped: %s\n", File.c_str());
+        if (!Options.Quiet) PrintLine(TMessage::Timestamped, {File});
         break;
       case TSignOutcome::AlreadyTimestamped:
         ++Stamped;
-        if (!Options.Quiet) std::printf("The file is already timestamped and was left as it is: %s\n", File.c_str());
+        if (!Options.Quiet) PrintLine(TMessage::AlreadyTimestamped, {File});
         break;
       case TSignOutcome::SignedWithoutTimestamp:
         ++Errors;
-        PrintError("An error occurred while attempting to timestamp: " + File);
+        PrintError(Say(TMessage::TimestampFailed, {File}));
         break;
       case TSignOutcome::Failed:
         ++Errors;
         PrintError(Result.Reason);
-        PrintError("An error occurred while attempting to timestamp: " + File);
+        PrintError(Say(TMessage::TimestampFailed, {File}));
         break;
     }
     std::fflush(stdout);
   }
   if (Options.Verbose)
-    std::printf("\nNumber of files successfully timestamped: %d\nNumber of errors: %d\n", Stamped, Errors);
+    PrintCounts({{TMessage::TimestampedCount, Stamped}, {TMessage::ErrorCount, Errors}});
   return ExitCodeOf(Errors, 0);
 }
 }  // namespace

@@ -38,7 +38,7 @@ bool OpenPace(std::optional<THostPace>& Pace) {
   }
   TPaceFileOpening Opened = OpenPaceFile(Shared);
   if (!Opened.File.IsOpen()) {
-    PrintError("The timestamp pace file cannot be used: " + Opened.Problem);
+    PrintError(Say(TMessage::PaceFileUnusable, {Opened.Problem}));
     return false;
   }
   Pace.emplace(std::move(Opened.File), Interval);
@@ -47,5 +47,5 @@ bool OpenPace(std::optional<THostPace>& Pace) {
 
 void PrintTimestampFailures(const std::vector<TTimestampFailure>& Failures) {
   for (const TTimestampFailure& Failure : Failures)
-    std::printf("Timestamp server %s: %s\n", Failure.Server.c_str(), Failure.Problem.c_str());
+    PrintLine(TMessage::TimestampServerFailed, {Failure.Server, Failure.Problem});
 }

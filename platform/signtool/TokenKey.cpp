@@ -3,7 +3,9 @@
 #include <optional>
 #include <vector>
 
+#include "CommandOutput.h"
 #include "Interruption.h"
+#include "common/PinRefusal.h"
 #include "common/Pkcs11Uri.h"
 #include "common/TextUtil.h"
 #include "keys/TokenCatalog.h"
@@ -12,7 +14,18 @@
 #include "keys/TokenLock.h"
 
 namespace {
-const std::string NotFound = "No certificates were found that met all the given criteria.";
+
+// The token's refusal of the PIN in the user's language; a refusal another run noted meanwhile
+// comes as its English text. Other failures are told as the key layer words them.
+std::string InOutputLanguage(const TLockedTokenOpening& Opened) {
+  for (const TPinRefusal Refusal : {TPinRefusal::Wrong, TPinRefusal::Locked}) {
+    const TPkcs11Failure Failure = Refusal == TPinRefusal::Wrong ? TPkcs11Failure::WrongPin : TPkcs11Failure::PinLocked;
+    const bool Refused =
+        Opened.Failure == Failure || Opened.Message == PinRefusalText(Refusal, TMessageLanguage::English);
+    if (Refused) return PinRefusalText(Refusal, OutputLanguage());
+  }
+  return Opened.Message;
+}
 
 bool Chosen(const TSignOptions& Options, const TTokenCertificate& Certificate) {
   if (Certificate.PrivateKey == TKeyPresence::Absent) return false;
@@ -30,15 +43,15 @@ struct TKeyAddress {
 // token's serial number and its id.
 TKeyAddress FromListing(const TSignOptions& Options, const std::string& Module) {
   const TTokenListing Listing = ListTokenCertificates(Module);
-  if (!Listing.ModuleLoaded) return {std::nullopt, "The PKCS#11 module could not be loaded: " + Module};
+  if (!Listing.ModuleLoaded) return {std::nullopt, Say(TMessage::ModuleNotLoaded, {Module})};
   const TTokenCertificate* Found = nullptr;
   for (const TTokenCertificate& Certificate : Listing.Certificates) {
     if (!Chosen(Options, Certificate)) continue;
     if (Found)
-      return {std::nullopt, "Several certificates were found that met all the given criteria; choose one with /sha1."};
+      return {std::nullopt, Say(TMessage::SeveralCertificates)};
     Found = &Certificate;
   }
-  if (!Found) return {std::nullopt, NotFound};
+  if (!Found) return {std::nullopt, Say(TMessage::NoCertificateFound)};
   TPkcs11Uri Uri = UriOf(*Found);
   Uri.Set("serial", Found->TokenSerial);
   return {std::move(Uri), {}};
@@ -51,7 +64,7 @@ TKeyAddress FromKeyContainer(const std::string& KeyContainer) {
     return {std::move(Uri), {}};
   }
   std::optional<TPkcs11Uri> Parsed = ParsePkcs11Uri(KeyContainer);
-  if (!Parsed) return {std::nullopt, "Invalid PKCS#11 URI: " + KeyContainer};
+  if (!Parsed) return {std::nullopt, Say(TMessage::InvalidPkcs11Uri, {KeyContainer})};
   return {std::move(Parsed), {}};
 }
 }  // namespace
@@ -64,7 +77,7 @@ TTokenKeyOpening OpenTokenKey(const TSignOptions& Options, const std::string& Pi
   switch (Looking.State()) {
     case TTokenLock::TState::Held: break;
     case TTokenLock::TState::Refused: return {nullptr, Looking.Problem()};
-    case TTokenLock::TState::Expired: return {nullptr, TokenInUseUntilTheLimit};
+    case TTokenLock::TState::Expired: return {nullptr, Say(TMessage::TokenBusy)};
     case TTokenLock::TState::Interrupted: ThrowIfInterrupted(); break;
   }
   const bool ByCertificate = !Options.Thumbprint.empty() || !Options.SubjectName.empty();
@@ -79,7 +92,7 @@ TTokenKeyOpening OpenTokenKey(const TSignOptions& Options, const std::string& Pi
   std::vector<TX509> FileCertificates;
   if (!Options.FilePath.empty()) {
     std::optional<std::vector<TX509>> Read = ReadCertificateFile(Options.FilePath);
-    if (!Read) return {nullptr, "The certificate file could not be read: " + Options.FilePath};
+    if (!Read) return {nullptr, Say(TMessage::CertificateFileUnreadable, {Options.FilePath})};
     FileCertificates = std::move(*Read);
     for (const TX509& Certificate : FileCertificates) Request.Certificates.push_back(Certificate.get());
   }
@@ -88,6 +101,6 @@ TTokenKeyOpening OpenTokenKey(const TSignOptions& Options, const std::string& Pi
   Turns.Interruption = InterruptionDescriptor();
   TLockedTokenOpening Opened = OpenLockedTokenKey(std::move(Request), std::move(Turns));
   if (Opened.Interrupted) ThrowIfInterrupted();
-  if (!Opened.Key) return {nullptr, Opened.Message};
+  if (!Opened.Key) return {nullptr, InOutputLanguage(Opened)};
   return {std::move(Opened.Key), {}};
 }

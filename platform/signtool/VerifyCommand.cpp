@@ -31,18 +31,14 @@ std::string ProblemOf(TVerifyState State) {
   switch (State) {
     case vsValid:
     case vsValidNoTimestamp: return {};
-    case vsUnsigned: return "No signature found.";
-    case vsTampered: return "The digital signature of the object did not verify.";
-    case vsUntrusted:
-      return "A certificate chain processed, but terminated in a root certificate which is not trusted by the "
-             "trust provider.";
-    case vsExpired:
-      return "A required certificate is not within its validity period when verifying against the current system "
-             "clock or the timestamp in the signed file.";
-    case vsUnsupported: return "This file format cannot be verified because it is not recognized.";
-    case vsUnreadable: return "The file cannot be read, or its signature data is malformed.";
+    case vsUnsigned: return Say(TMessage::Unsigned);
+    case vsTampered: return Say(TMessage::DidNotVerify);
+    case vsUntrusted: return Say(TMessage::Untrusted);
+    case vsExpired: return Say(TMessage::Expired);
+    case vsUnsupported: return Say(TMessage::NotVerifiable);
+    case vsUnreadable: return Say(TMessage::Malformed);
   }
-  return "The signature could not be verified.";
+  return Say(TMessage::NotVerified);
 }
 
 bool Parse(const std::vector<std::string>& Arguments, TVerifyOptions& Options, std::string& Error) {
@@ -57,10 +53,10 @@ bool Parse(const std::vector<std::string>& Arguments, TVerifyOptions& Options, s
     else if (Name == "?") Options.Help = true;
     else if (Name == "trust" && I + 1 < Arguments.size()) Options.Trust = Arguments[++I];
     else if (Name == "trust") {
-      Error = "Missing parameter after option: " + Arguments[I];
+      Error = Say(TMessage::MissingOptionValue, {Arguments[I]});
       return false;
     } else if (Arguments[I].find_first_of("/.", 1) == std::string::npos) {
-      Error = "Invalid option: " + Arguments[I];
+      Error = Say(TMessage::InvalidOption, {Arguments[I]});
       return false;
     } else {
       break;  // an absolute path
@@ -89,12 +85,14 @@ int RunVerify(const std::vector<std::string>& Arguments) {
   }
   int Verified = 0, Warnings = 0, Errors = 0;
   for (const std::string& File : Files.Files) {
-    const TVerifyResult Result = VerifySignature(File, Options.Trust);
+    const TVerifyResult Result = VerifySignature(File, Options.Trust, [](const char*, const char* Text) {
+      return MarkedTextIn(OutputLanguage(), Text);
+    });
     if (Options.Verbose) {
-      std::printf("Verifying: %s\n", File.c_str());
-      if (!Result.Signer.empty()) std::printf("Signer: %s\n", Result.Signer.c_str());
-      std::printf("Timestamp: %s\n", Result.TimeStamp.empty() ? "none" : Result.TimeStamp.c_str());
-      if (!Result.Message.empty()) std::printf("Verdict: %s\n", Result.Message.c_str());
+      PrintLine(TMessage::Verifying, {File});
+      if (!Result.Signer.empty()) PrintLine(TMessage::Signer, {Result.Signer});
+      PrintLine(TMessage::Timestamp, {Result.TimeStamp.empty() ? Say(TMessage::NoTimestamp) : Result.TimeStamp});
+      if (!Result.Message.empty()) PrintLine(TMessage::Verdict, {Result.Message});
     }
     const std::string Problem = ProblemOf(Result.State);
     if (!Problem.empty()) {
@@ -103,14 +101,13 @@ int RunVerify(const std::vector<std::string>& Arguments) {
       continue;
     }
     ++Verified;
-    if (!Options.Quiet) std::printf("Successfully verified: %s\n", File.c_str());
+    if (!Options.Quiet) PrintLine(TMessage::Verified, {File});
     if (Result.State == vsValidNoTimestamp) {
       ++Warnings;
-      PrintWarning("The signature is valid, but it carries no timestamp and ends with the certificate: " + File);
+      PrintWarning(Say(TMessage::ValidWithoutTimestamp, {File}));
     }
   }
   if (Options.Verbose)
-    std::printf("\nNumber of files successfully Verified: %d\nNumber of warnings: %d\nNumber of errors: %d\n",
-                Verified, Warnings, Errors);
+    PrintCounts({{TMessage::VerifiedCount, Verified}, {TMessage::WarningCount, Warnings}, {TMessage::ErrorCount, Errors}});
   return ExitCodeOf(Errors, Warnings);
 }

@@ -31,7 +31,7 @@ bool IsHelp(const std::string& Word) { return Word == "/?" || Word == "-?" || Wo
 int main(int Argc, char** Argv) {
   const std::vector<std::string> Arguments(Argv + 1, Argv + Argc);
   if (Arguments.empty()) {
-    PrintError("A required parameter is missing.");
+    PrintError(Say(TMessage::MissingParameter));
     std::fputs(Usage, stderr);
     return ExitFailure;
   }
@@ -45,6 +45,6 @@ int main(int Argc, char** Argv) {
   if (Command == "timestamp") return RunTimestamp(Rest);
   if (Command == "verify") return RunVerify(Rest);
   if (Command == "remove") return RunRemove(Rest);
-  PrintError("Invalid command: " + Arguments[0]);
+  PrintError(Say(TMessage::InvalidCommand, {Arguments[0]}));
   return ExitFailure;
 }

@@ -4,7 +4,13 @@
 #include <QLibraryInfo>
 #include <QLocale>
 
+#include "common/MessageCatalogue.h"
+
 TTranslations::TTranslations(TLanguage Language) {
+  if (qEnvironmentVariableIsSet(LanguageVariable)) FChildrenLanguageBefore = qgetenv(LanguageVariable);
+  const std::string_view ChildrenLanguage =
+      LanguageVariableValue(Language == TLanguage::Chinese ? TMessageLanguage::Chinese : TMessageLanguage::English);
+  qputenv(LanguageVariable, QByteArray(ChildrenLanguage.data(), static_cast<qsizetype>(ChildrenLanguage.size())));
   const QLocale Locale = Language == TLanguage::Chinese ? QLocale(QLocale::Chinese, QLocale::China)
                                                         : QLocale(QLocale::English, QLocale::UnitedStates);
   // Qt's own translations are optional: without them its texts stay English.
@@ -13,4 +19,11 @@ TTranslations::TTranslations(TLanguage Language) {
   // The sources hold the Chinese texts, so only other languages need a translation of our own.
   if (Language != TLanguage::Chinese && FOwn.load(Locale, "quillory", "_", ":/i18n"))
     QCoreApplication::installTranslator(&FOwn);
+}
+
+TTranslations::~TTranslations() {
+  if (FChildrenLanguageBefore)
+    qputenv(LanguageVariable, *FChildrenLanguageBefore);
+  else
+    qunsetenv(LanguageVariable);
 }

@@ -4,11 +4,10 @@ namespace {
 constexpr std::string_view ErrorPrefix = "SignTool Error: ";
 }  // namespace
 
-std::string_view PinRefusalText(TPinRefusal Refusal) {
+std::string PinRefusalText(TPinRefusal Refusal, TMessageLanguage Language) {
   switch (Refusal) {
-    case TPinRefusal::Wrong: return "The card cannot be accessed because the wrong PIN was presented.";
-    case TPinRefusal::Locked:
-      return "The card cannot be accessed because the maximum number of PIN entry attempts has been reached.";
+    case TPinRefusal::Wrong: return MessageText(TMessage::WrongPin, Language);
+    case TPinRefusal::Locked: return MessageText(TMessage::PinLocked, Language);
     case TPinRefusal::None: break;
   }
   return {};
@@ -22,7 +21,8 @@ TPinRefusal PinRefusalReported(std::string_view ErrorOutput) {
     if (Line.starts_with(ErrorPrefix)) {
       Line.remove_prefix(ErrorPrefix.size());
       for (const TPinRefusal Refusal : {TPinRefusal::Wrong, TPinRefusal::Locked})
-        if (Line == PinRefusalText(Refusal)) return Refusal;
+        for (const TMessageLanguage Language : {TMessageLanguage::English, TMessageLanguage::Chinese})
+          if (Line == PinRefusalText(Refusal, Language)) return Refusal;
     }
     if (End == std::string_view::npos) break;
     ErrorOutput.remove_prefix(End + 1);

@@ -53,7 +53,7 @@ TLockedTokenOpening OpenLockedTokenKey(TPkcs11KeyRequest Request, TTokenTurns Tu
     if (Lock->State() != TTokenLock::TState::Held) return LockProblem(*Lock);
     if (!Turns.HeedRefusalsNotedMeanwhile) return {};
     const TPinRefusal Refused = RefusalNotedMeanwhile(Lock->Descriptor(), Pin);
-    return Refused == TPinRefusal::None ? std::string() : std::string(PinRefusalText(Refused));
+    return Refused == TPinRefusal::None ? std::string() : PinRefusalText(Refused, TMessageLanguage::English);
   };
   TPkcs11OpenResult Opened = OpenPkcs11Key(Request);
   if (Lock && Lock->State() == TTokenLock::TState::Held) {

@@ -36,8 +36,9 @@ struct TPkcs11Key::TModule {
 namespace {
 using TKeyContext = std::unique_ptr<EVP_PKEY_CTX, TOpenSslFree<EVP_PKEY_CTX_free>>;
 
-const std::string WrongPinText(PinRefusalText(TPinRefusal::Wrong));
-const std::string PinLockedText(PinRefusalText(TPinRefusal::Locked));
+// The window words the refusals itself; signtool.exe says them in its user's language.
+const std::string WrongPinText(PinRefusalText(TPinRefusal::Wrong, TMessageLanguage::English));
+const std::string PinLockedText(PinRefusalText(TPinRefusal::Locked, TMessageLanguage::English));
 
 TPkcs11OpenResult Failed(TPkcs11Failure Failure, std::string Message) { return {nullptr, Failure, std::move(Message)}; }
 

@@ -1,17 +1,27 @@
 #include "signing/TimestampCommand.h"
 
+#include "common/MessageCatalogue.h"
 #include "common/TextUtil.h"
 #include "common/WindowsCommandLine.h"
 
 namespace {
+// Whether Text begins with Prefix followed by Message (whose one argument is the file) in either
+// language signtool.exe speaks.
+bool BeginsWith(std::string_view Text, std::string_view Prefix, TMessage Message) {
+  for (const TMessageLanguage Language : {TMessageLanguage::English, TMessageLanguage::Chinese})
+    if (StartsWithAscii(Text, std::string(Prefix) + MessageText(Message, Language, {""}))) return true;
+  return false;
+}
+
 // How signtool begins the texts of a file signed without a timestamp.
-constexpr std::string_view SigningWarning =
-    "SignTool Warning: Signing succeeded, but an error occurred while attempting to timestamp";
-constexpr std::string_view TimestampError = "SignTool Error: An error occurred while attempting to timestamp";
+bool SigningWarning(std::string_view Text) {
+  return BeginsWith(Text, "SignTool Warning: ", TMessage::SignedWithoutTimestamp);
+}
+bool TimestampError(std::string_view Text) { return BeginsWith(Text, "SignTool Error: ", TMessage::TimestampFailed); }
 }  // namespace
 
 bool SignedWithoutTimestamp(TFileStatus Status, std::string_view Info) {
-  return Status == fsWarning && (StartsWithAscii(Info, SigningWarning) || StartsWithAscii(Info, TimestampError));
+  return Status == fsWarning && (SigningWarning(Info) || TimestampError(Info));
 }
 
 std::string TimestampCommandLine(const std::string& TimeStamp, bool Rfc3161, std::string_view ShortPath) {
@@ -21,6 +31,6 @@ std::string TimestampCommandLine(const std::string& TimeStamp, bool Rfc3161, std
 
 TSignOutcome ClassifyTimestampRun(bool Clean, const std::string& ErrorText) {
   if (Clean) return {fsOk, {}, true};
-  if (StartsWithAscii(ErrorText, TimestampError)) return {fsWarning, ErrorText, false};
+  if (TimestampError(ErrorText)) return {fsWarning, ErrorText, false};
   return {fsFailed, ErrorText, false};
 }
