@@ -270,6 +270,8 @@ TEST(Translations, EveryChineseTextInTheSourcesGoesThroughTranslation) {
                     QDirIterator::Subdirectories);
     while (It.hasNext()) {
       QFile File(It.next());
+      // signtool.exe's catalogue holds each of its texts in both languages itself.
+      if (File.fileName().endsWith("/common/MessageCatalogue.cpp")) continue;
       ASSERT_TRUE(File.open(QIODevice::ReadOnly)) << File.fileName().toStdString();
       const QString Code = QString::fromUtf8(File.readAll());
       ++Files;

@@ -2,12 +2,14 @@
 // certificate made on the spot, the tests' loopback timestamp server, the settings typed, the
 // files dropped on the list and Start pressed.
 //
-// Usage: quillory_demo FOLDER [--screenshot FILE]
+// Usage: quillory_demo FOLDER [--screenshot FILE] [--timestamp URL] [--password TEXT]
 // FOLDER (new, empty or an earlier demo's) is emptied and receives the samples (signed in place
 // under samples/), the demo certificate and the CA files that verify the signatures and time
 // stamps. The window keeps its histories in FOLDER/config.ini, never in the user's own.
 // With --screenshot the screen is saved once the summary shows, the summary is closed and the
 // demo ends; without, everything stays on screen until the user closes the window.
+// --timestamp and --password type those in place of the loopback server's address and the
+// certificate's password, to show what a server that is down or a mistyped password look like.
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -15,6 +17,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QLineEdit>
+#include <QMap>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -107,7 +110,7 @@ QMessageBox* ShownMessageBox() {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: quillory_demo FOLDER [--screenshot FILE]\n");
+  std::fprintf(stderr, "usage: quillory_demo FOLDER [--screenshot FILE] [--timestamp URL] [--password TEXT]\n");
   return 2;
 }
 }  // namespace
@@ -116,8 +119,13 @@ int main(int Argc, char** Argv) {
   PrepareWebEngine();
   TApplication Application(Argc, Argv);
   const QStringList Args = Application.arguments();
-  if (Args.size() != 2 && !(Args.size() == 4 && Args[2] == "--screenshot")) return Usage();
-  const QString Screenshot = Args.size() == 4 ? QFileInfo(Args[3]).absoluteFilePath() : QString();
+  if (Args.size() < 2 || Args.size() % 2 != 0) return Usage();
+  QMap<QString, QString> Options;
+  for (qsizetype I = 2; I < Args.size(); I += 2) Options.insert(Args[I], Args[I + 1]);
+  for (const QString& Name : Options.keys())
+    if (Name != "--screenshot" && Name != "--timestamp" && Name != "--password") return Usage();
+  const QString Screenshot =
+      Options.contains("--screenshot") ? QFileInfo(Options["--screenshot"]).absoluteFilePath() : QString();
   const bool Unattended = !Screenshot.isEmpty();
 
   QDir Folder(QFileInfo(Args[1]).absoluteFilePath());
@@ -150,8 +158,9 @@ int main(int Argc, char** Argv) {
 
   const int TypingDelayMs = Unattended ? 0 : 40;
   Type(Form.cbFile->lineEdit(), QDir::toNativeSeparators(Certificate.PfxPath), TypingDelayMs);
-  Type(Form.edtPwd, DemoPassword, TypingDelayMs);
-  Type(Form.cbTimeStamp->lineEdit(), QString::fromStdString(Timestamps.Url()), TypingDelayMs);
+  Type(Form.edtPwd, Options.value("--password", DemoPassword), TypingDelayMs);
+  Type(Form.cbTimeStamp->lineEdit(), Options.value("--timestamp", QString::fromStdString(Timestamps.Url())),
+       TypingDelayMs);
   Type(Form.cbDescription->lineEdit(), QString::fromUtf8("Quillory 演示"), TypingDelayMs);
   DropOnList(Form, Samples);
   QTest::mouseClick(Form.btnAddSign, Qt::LeftButton);
