@@ -44,6 +44,27 @@ TEST(CloudKeyAddress, GoogleKeyVersionWithItsCertificateFile) {
   EXPECT_FALSE(CloudServiceNamed("/usr/lib/softhsm/libsofthsm2.so"));
 }
 
+TEST(CloudKeyAddress, KeyVaultCertificateAndEveryAddressReadBackAsWritten) {
+  const TCloudKeyAddressParse Vault = ParseCloudKeyAddress("keyvault://Contoso.Vault.Azure.NET/release/0a1b");
+  ASSERT_TRUE(Vault.Address) << Vault.Problem;
+  EXPECT_EQ(Vault.Address->Service, TCloudService::KeyVault);
+  EXPECT_EQ(Vault.Address->Host, "contoso.vault.azure.net");
+  EXPECT_EQ(Vault.Address->Path, "release/0a1b");
+  for (const char* Wrong : {"keyvault://contoso.vault.azure.net", "keyvault://contoso.vault.azure.net/", "keyvault:///release",
+                            "keyvault://contoso.vault.azure.net/a/b/c", "keyvault://contoso.vault.azure.net/a//b"})
+    EXPECT_FALSE(ParseCloudKeyAddress(Wrong).Address) << Wrong;
+
+  for (const std::string& Written :
+       {std::string("keyvault://127.0.0.1:8443/release"),
+        std::string("gcpkms://projects/p/locations/l/keyRings/r/cryptoKeys/k/cryptoKeyVersions/1?certificate=%2Fa%20b%3F%25%2Fc.pem")}) {
+    const TCloudKeyAddressParse Parsed = ParseCloudKeyAddress(Written);
+    ASSERT_TRUE(Parsed.Address) << Parsed.Problem;
+    EXPECT_EQ(FormatCloudKeyAddress(*Parsed.Address), Written);
+  }
+  EXPECT_EQ(ServiceUrl("127.0.0.1:8443"), "http://127.0.0.1:8443");
+  EXPECT_EQ(ServiceUrl("contoso.vault.azure.net"), "https://contoso.vault.azure.net");
+}
+
 class CloudCallTest : public ::testing::Test {
  protected:
   TCloudAnswer Call(const std::string& Url) {

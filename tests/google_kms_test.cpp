@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
+#include "support/ScopedVariable.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
 
@@ -24,14 +24,6 @@ constexpr const char* Token = "ya29.loopback-token";
 constexpr const char* RsaAlgorithm = "RSA_SIGN_PKCS1_2048_SHA256";
 
 std::string SignTool() { return QCoreApplication::applicationDirPath().toStdString() + "/signtool.exe"; }
-
-// Sets a variable for the scope's duration.
-auto Setting(const char* Name, const std::string& Value) {
-  const char* Before = std::getenv(Name);
-  std::optional<std::string> Previous = Before ? std::optional<std::string>(Before) : std::nullopt;
-  ::setenv(Name, Value.c_str(), 1);
-  return qScopeGuard([Name, Previous] { Previous ? ::setenv(Name, Previous->c_str(), 1) : ::unsetenv(Name); });
-}
 
 class GoogleKmsTest : public ::testing::Test {
  protected:
@@ -53,12 +45,12 @@ class GoogleKmsTest : public ::testing::Test {
   }
 
   QTemporaryDir Folder;
-  decltype(Setting("", "")) TokenVariable = Setting("GCP_TEST_TOKEN", Token);
+  TScopedVariable TokenVariable{"GCP_TEST_TOKEN", Token};
 };
 
 TEST_F(GoogleKmsTest, SignsProgramsAndCabinetsReadingTheKeyOncePerRun) {
   GoogleKmsService Service(TestPki().SignerKeyPath, RsaAlgorithm, Token);
-  const auto Endpoint = Setting(GoogleKmsEndpointVariable, Service.Endpoint());
+  const TScopedVariable Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
   const std::vector<std::string> Files{Program("one.exe"), Cabinet("two.cab"), Program("three.dll")};
 
   const TProcessResult Run = Sign({"/kc", Service.Address(), "/f", TestPki().SignerCertPath}, Files);
@@ -77,7 +69,7 @@ TEST_F(GoogleKmsTest, SignsProgramsAndCabinetsReadingTheKeyOncePerRun) {
 TEST_F(GoogleKmsTest, ServiceNamedByCspWithAnEcKeyAndATimestamp) {
   GoogleKmsService Service(TestPki().EcSignerKeyPath, "EC_SIGN_P256_SHA256", Token);
   TimestampServer Timestamps;
-  const auto Endpoint = Setting(GoogleKmsEndpointVariable, Service.Endpoint());
+  const TScopedVariable Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
   const std::string Address = Service.Address(TestPki().EcSignerCertPath).substr(std::string("gcpkms://").size());
   const std::string File = Cabinet("stamped.cab");
 
@@ -119,8 +111,8 @@ TEST_F(GoogleKmsTest, RefusalsAreSaidInWordsAndLeaveTheFileAsItWas) {
     GoogleKmsService Service(TestPki().SignerKeyPath, RsaAlgorithm, Token, [&Case](const THttpRequest& Request) {
       return Request.Method == "POST" ? Case.Answer : std::nullopt;
     });
-    const auto Endpoint = Setting(GoogleKmsEndpointVariable, Service.Endpoint());
-    const auto Given = Setting("GCP_TEST_TOKEN", Case.Token);
+    const TScopedVariable Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
+    const TScopedVariable Given("GCP_TEST_TOKEN", Case.Token);
     const std::string File = Program(std::string(Case.Name) + ".exe");
     const std::vector<std::uint8_t> Before = ReadBytes(File);
     const TProcessResult Run = Sign({"/kc", Service.Address(TestPki().SignerCertPath)}, {File});
@@ -139,7 +131,7 @@ TEST_F(GoogleKmsTest, ThrottledSignatureWaitsAsAskedAndSucceeds) {
     Busy.Headers["Retry-After"] = "1";
     return std::optional<THttpResponse>(Busy);
   });
-  const auto Endpoint = Setting(GoogleKmsEndpointVariable, Service.Endpoint());
+  const TScopedVariable Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
   const std::string File = Program("throttled.exe");
   const TProcessResult Run = Sign({"/kc", Service.Address(), "/f", TestPki().SignerCertPath}, {File});
   ASSERT_EQ(Run.ExitCode, 0) << Run.Err;
@@ -152,7 +144,7 @@ TEST_F(GoogleKmsTest, ThrottledSignatureWaitsAsAskedAndSucceeds) {
 // says where it looked.
 TEST_F(GoogleKmsTest, TokenFromTheEnvironmentOrGcloud) {
   GoogleKmsService Service(TestPki().SignerKeyPath, RsaAlgorithm, Token);
-  const auto Endpoint = Setting(GoogleKmsEndpointVariable, Service.Endpoint());
+  const TScopedVariable Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
   const std::vector<std::string> Options{"sign", "/q", "/kc", Service.Address(), "/f", TestPki().SignerCertPath};
   const auto Run = [&](const std::string& File) {
     std::vector<std::string> Arguments = Options;
@@ -160,13 +152,13 @@ TEST_F(GoogleKmsTest, TokenFromTheEnvironmentOrGcloud) {
     return RunProcess(SignTool(), Arguments);
   };
   {
-    const auto Variable = Setting("GOOGLE_OAUTH_ACCESS_TOKEN", Token);
+    const TScopedVariable Variable("GOOGLE_OAUTH_ACCESS_TOKEN", Token);
     const TProcessResult FromVariable = Run(Program("variable.exe"));
     EXPECT_EQ(FromVariable.ExitCode, 0) << FromVariable.Err;
   }
   const std::string Tools = PathOf("bin");
   std::filesystem::create_directory(Tools);
-  const auto Path = Setting("PATH", Tools + ":/usr/bin:/bin");
+  const TScopedVariable Path("PATH", Tools + ":/usr/bin:/bin");
   const TProcessResult Nowhere = Run(Program("nowhere.exe"));
   EXPECT_EQ(Nowhere.ExitCode, 1);
   EXPECT_NE(Nowhere.Err.find("no credentials were found"), std::string::npos) << Nowhere.Err;

@@ -1,5 +1,5 @@
-// A key in Google Cloud KMS through the main window: the address typed in the certificate box,
-// Start, and the batch's runs signing through the window's one opening of the key.
+// Keys in key services through the main window: the address typed in the certificate box, Start,
+// and the batch's runs signing through the window's one opening of the key.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,10 +16,13 @@
 
 #include "cloud/GoogleKmsKey.h"
 #include "support/CabFixtures.h"
+#include "support/EntraTokenService.h"
 #include "support/GoogleKmsService.h"
+#include "support/KeyVaultService.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
+#include "support/ScopedVariable.h"
 #include "support/TestPki.h"
 #include "ui/TFileListView.h"
 #include "ui/uFrmMain.h"
@@ -31,19 +33,12 @@ constexpr const char* Token = "ya29.window-token";
 class WindowCloudKey : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv(GoogleKmsEndpointVariable, Service.Endpoint().c_str(), 1);
-    ::setenv("XDG_RUNTIME_DIR", Sessions.path().toLocal8Bit().constData(), 1);
     Frm->FConfigFile = Path("config.ini");
     Frm->LoadHistory();
     Frm->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Frm.get()));
   }
-  void TearDown() override {
-    ::unsetenv(GoogleKmsEndpointVariable);
-    if (PreviousRuntime) ::setenv("XDG_RUNTIME_DIR", PreviousRuntime->c_str(), 1);
-    else ::unsetenv("XDG_RUNTIME_DIR");
-    QDir::setCurrent(PreviousDir);
-  }
+  void TearDown() override { QDir::setCurrent(PreviousDir); }
 
   std::string Path(const std::string& Name) const { return QDir(Folder.path()).filePath(QString::fromStdString(Name)).toStdString(); }
   TRowId Add(const std::string& Name, std::vector<std::uint8_t> Bytes) {
@@ -64,8 +59,7 @@ class WindowCloudKey : public ::testing::Test {
   }
 
   QTemporaryDir Folder, Sessions;  // the key session's socket goes in the second
-  std::optional<std::string> PreviousRuntime =
-      std::getenv("XDG_RUNTIME_DIR") ? std::optional<std::string>(std::getenv("XDG_RUNTIME_DIR")) : std::nullopt;
+  TScopedVariable SessionFolder{"XDG_RUNTIME_DIR", Sessions.path().toStdString()};
   QString PreviousDir = QDir::currentPath();
   // A timestamp server that nobody answers at: files end signed with a warning.
   const std::string Unused = "http://127.0.0.1:9/";
@@ -74,6 +68,7 @@ class WindowCloudKey : public ::testing::Test {
   GoogleKmsService Service{TestPki().SignerKeyPath, "RSA_SIGN_PKCS1_2048_SHA256", Token, [this](const THttpRequest& Request) {
                              return Request.Method == "POST" ? Refusal : std::nullopt;
                            }};
+  TScopedVariable Endpoint{GoogleKmsEndpointVariable, Service.Endpoint()};
   PromptRecorder Prompts;
   std::unique_ptr<TFrmMain> Frm = std::make_unique<TFrmMain>();
 };
@@ -103,8 +98,7 @@ TEST_F(WindowCloudKey, ABatchReadsTheKeyOnceAndSignsEveryFile) {
 TEST_F(WindowCloudKey, StartIsRefusedAtTheBoxConcerned) {
   const TRowId Id = Add("app.exe", BuildPe({TPeKind::Exe32, 0, false}));
   const std::vector<std::uint8_t> Unsigned = ReadBytes(ToString(Row(Id).FileName));
-  const auto PathWithoutTools = qScopeGuard([Previous = std::string(std::getenv("PATH"))] { ::setenv("PATH", Previous.c_str(), 1); });
-  ::setenv("PATH", "/nonexistent", 1);
+  const TScopedVariable PathWithoutTools("PATH", "/nonexistent");
   struct TCase {
     std::string Address, Secret, Message;
     QWidget* Focus;
@@ -138,5 +132,28 @@ TEST_F(WindowCloudKey, ASignatureRefusedFailsTheRowInWordsAndLeavesItsFile) {
   EXPECT_NE(ToString(Row(Id).Info).find("Google Cloud KMS refused access to the key (403)"), std::string::npos)
       << ToString(Row(Id).Info);
   EXPECT_EQ(ReadBytes(ToString(Row(Id).FileName)), Unsigned);
+}
+// The yardstick: a batch of 50 files authenticates once and reads the chain once.
+TEST_F(WindowCloudKey, FiftyFilesFromKeyVaultWithOneTokenAndOneChain) {
+  const std::string VaultToken = "eyJ0eXAiOiJKV1QifQ.batch";
+  KeyVaultService Vault(TestPki().SignerCertPath, TestPki().SignerKeyPath, TestPki().CaCertPath, VaultToken);
+  EntraTokenService Entra("tenant-1", "client-1", "client secret", "https://vault.azure.net/.default", VaultToken);
+  const TScopedVariable Authority("AZURE_AUTHORITY_HOST", Entra.Authority());
+  const TScopedVariable Tenant("AZURE_TENANT_ID", "tenant-1");
+  const TScopedVariable Client("AZURE_CLIENT_ID", "client-1");
+  const TScopedVariable Secret("AZURE_CLIENT_SECRET", "client secret");
+  std::vector<TRowId> Rows;
+  for (int Index = 0; Index < 49; ++Index) Rows.push_back(Add("tool" + std::to_string(Index) + ".exe", BuildPe({TPeKind::Exe64, 0, false})));
+  Rows.push_back(Add("data.cab", BuildCab("data.txt", "fifty")));
+
+  Start(Vault.Address(), "");
+  EXPECT_EQ(Entra.Grants(), 1);
+  EXPECT_EQ(Vault.CertificateReads(), 1);
+  EXPECT_EQ(Vault.SecretReads(), 1);
+  EXPECT_EQ(Vault.Signatures(), 50);
+  for (const TRowId Id : Rows) {
+    EXPECT_EQ(Row(Id).Status, fsWarning) << ToString(Row(Id).Info);
+    EXPECT_TRUE(OsslVerify(ToString(Row(Id).FileName)).SignatureOk) << ToString(Row(Id).FileName);
+  }
 }
 }  // namespace

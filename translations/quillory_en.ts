@@ -119,6 +119,65 @@ Options:
     </message>
 </context>
 <context>
+    <name>TFrmCloudKey</name>
+    <message>
+        <source>密钥服务中的密钥</source>
+        <translation>Key in a key service</translation>
+    </message>
+    <message>
+        <source>项目：</source>
+        <translation>Project:</translation>
+    </message>
+    <message>
+        <source>位置：</source>
+        <translation>Location:</translation>
+    </message>
+    <message>
+        <source>密钥环：</source>
+        <translation>Key ring:</translation>
+    </message>
+    <message>
+        <source>密钥：</source>
+        <translation>Key:</translation>
+    </message>
+    <message>
+        <source>密钥版本：</source>
+        <translation>Key version:</translation>
+    </message>
+    <message>
+        <source>浏览(&amp;B)...</source>
+        <translation>&amp;Browse...</translation>
+    </message>
+    <message>
+        <source>证书文件（PEM或DER）：</source>
+        <translation>Certificate file (PEM or DER):</translation>
+    </message>
+    <message>
+        <source>签名账户需要该密钥上的“Cloud KMS CryptoKey Signer/Verifier”角色。访问令牌可填在密码框中，或由 GOOGLE_OAUTH_ACCESS_TOKEN 或已登录的 gcloud 提供。</source>
+        <translation>The signing account needs the role "Cloud KMS CryptoKey Signer/Verifier" on the key. The access token goes in the password box, or comes from GOOGLE_OAUTH_ACCESS_TOKEN or a signed-in gcloud.</translation>
+    </message>
+    <message>
+        <source>密钥保管库：</source>
+        <translation>Key vault:</translation>
+    </message>
+    <message>
+        <source>证书名称：</source>
+        <translation>Certificate name:</translation>
+    </message>
+    <message>
+        <source>证书版本（可不填）：</source>
+        <translation>Certificate version (optional):</translation>
+    </message>
+    <message>
+        <source>证书及其证书链从保管库读取，签名由保管库中的密钥完成。签名账户需要“Key Vault Crypto User”和“Key Vault Certificate User”角色。访问令牌可填在密码框中，或由 AZURE_ACCESS_TOKEN、AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET 或已登录的 az 提供。</source>
+        <translation>The certificate and its chain are read from the vault, and the vault's key signs. The signing account needs the roles "Key Vault Crypto User" and "Key Vault Certificate User". The access token goes in the password box, or comes from AZURE_ACCESS_TOKEN, AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET or a signed-in az.</translation>
+    </message>
+    <message>
+        <source>证书文件 (*.pem *.crt *.cer *.der);;所有文件 (*)</source>
+        <translation>Certificate files (*.pem *.crt *.cer *.der);;All files (*)</translation>
+    </message>
+</context>
+<context>
     <name>TFrmFileProperties</name>
     <message>
         <source>不可用</source>
@@ -368,10 +427,6 @@ Options:
         <translation>Choose a certificate on a &amp;token or smart card...</translation>
     </message>
     <message>
-        <source>选择证书文件；点击箭头可选择令牌或智能卡中的证书</source>
-        <translation>Choose the certificate file; the arrow offers certificates on tokens and smart cards</translation>
-    </message>
-    <message>
         <source>在已连接的令牌或智能卡上找不到该证书</source>
         <translation>The certificate was not found on any connected token or smart card</translation>
     </message>
@@ -430,6 +485,14 @@ Options:
     <message>
         <source>密钥地址的格式不对：%1</source>
         <translation>The key address is not in the right form: %1</translation>
+    </message>
+    <message>
+        <source>指定密钥服务中的密钥(&amp;K)...</source>
+        <translation>Key in a &amp;key service...</translation>
+    </message>
+    <message>
+        <source>选择证书文件；点击箭头可选择令牌或智能卡中的证书，或密钥服务中的密钥</source>
+        <translation>Choose a certificate file; the arrow offers a certificate on a token or smart card, or a key in a key service</translation>
     </message>
 </context>
 <context>

@@ -36,9 +36,10 @@ constexpr char SignUsage[] =
     "/pfd <n>    Read the password or PIN from file descriptor <n> (0: standard input), up to\n"
     "            the first line break.\n"
     "/kc <key>   Specify the private key on a PKCS#11 token: a pkcs11: URI or the key's label;\n"
-    "            or a key in a key service by its address (gcpkms://projects/.../cryptoKeyVersions/1).\n"
+    "            or a key in a key service by its address (gcpkms://projects/.../cryptoKeyVersions/1,\n"
+    "            keyvault://<vault>.vault.azure.net/<certificate>).\n"
     "/csp <so>   Specify the PKCS#11 module (default: every module registered with p11-kit), or the\n"
-    "            key service (\"Google Cloud KMS\"); /kc then needs no scheme.\n"
+    "            key service (\"Google Cloud KMS\", \"Azure Key Vault\"); /kc then needs no scheme.\n"
     "/sha1 <h>   Specify the SHA1 thumbprint of the signing certificate on a token.\n"
     "/n <name>   Specify the Subject Name of the signing certificate on a token.\n"
     "/ac <file>  Add an additional certificate from <file> to the signature block.\n"
@@ -72,7 +73,10 @@ constexpr char SignUsage[] =
     "QUILLORY_TIMESTAMP_PACE        A pace file shared with other runs (the window's batch).\n"
     "http_proxy, https_proxy, no_proxy  The proxy for the timestamp servers and key services.\n"
     "GOOGLE_OAUTH_ACCESS_TOKEN    Google Cloud KMS's access token when no /p, /penv or /pfd gives\n"
-    "                             one; else gcloud auth print-access-token is asked.\n";
+    "                             one; else gcloud auth print-access-token is asked.\n"
+    "AZURE_ACCESS_TOKEN           Azure Key Vault's access token when none is given; else the client\n"
+    "                             credentials in AZURE_TENANT_ID, AZURE_CLIENT_ID and AZURE_CLIENT_SECRET\n"
+    "                             (at AZURE_AUTHORITY_HOST), else az account get-access-token.\n";
 
 // A PFX that is no regular file (a named pipe, a device) could keep its reader waiting for ever.
 bool PfxIsRegularOrMissing(const std::string& Path) {

@@ -2,6 +2,8 @@
 
 #include <openssl/crypto.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
@@ -23,6 +25,10 @@ TAccessToken Given(std::string_view Value) {
   return Token;
 }
 
+bool IsGiven(std::string_view Secret) {
+  return std::any_of(Secret.begin(), Secret.end(), [](char Character) { return static_cast<unsigned char>(Character) > 32; });
+}
+
 TAccessToken Missing(std::string Detail) {
   TAccessToken Token;
   Token.Failure = {TKind::NoCredentials, std::move(Detail)};
@@ -31,6 +37,40 @@ TAccessToken Missing(std::string Detail) {
 
 // A tool that signs in may ask its user something: it gets a minute, not the whole run.
 constexpr std::chrono::seconds ToolTimeLimit{60};
+std::string Variable(const char* Name) {
+  const char* Value = std::getenv(Name);
+  return Value ? Value : "";
+}
+
+// Microsoft Entra ID's client credentials flow for Resource's default scope.
+TAccessToken ClientCredentialsToken(const std::string& Tenant, const std::string& Client, const std::string& Secret,
+                                    const std::string& Resource, const TCloudLink& Link) {
+  std::string Authority = Variable("AZURE_AUTHORITY_HOST");
+  if (Authority.empty()) Authority = "https://login.microsoftonline.com";
+  while (Authority.ends_with('/')) Authority.pop_back();
+  std::string Body = "grant_type=client_credentials&client_id=" + PercentEncode(Client) +
+                     "&client_secret=" + PercentEncode(Secret) + "&scope=" + PercentEncode(Resource + "/.default");
+  TCloudAnswer Answer = CallCloud({"POST", Authority + "/" + PercentEncode(Tenant) + "/oauth2/v2.0/token",
+                                   {"Content-Type: application/x-www-form-urlencoded"}, Body, {}},
+                                  Link);
+  Wipe(Body);
+  TAccessToken Token;
+  if (Answer.Failure) {
+    Token.Failure = Answer.Failure;
+    Token.Failure.Detail = "Microsoft Entra ID: " + Token.Failure.Detail;
+    return Token;
+  }
+  const nlohmann::json Granted = nlohmann::json::parse(Answer.Body, nullptr, false);
+  Wipe(Answer.Body);
+  const auto Found = Granted.is_object() ? Granted.find("access_token") : Granted.end();
+  if (!Granted.is_object() || Found == Granted.end() || !Found->is_string() || Found->get<std::string>().empty()) {
+    Token.Failure = {TKind::Malformed, "Microsoft Entra ID's answer has no access token"};
+    return Token;
+  }
+  Token.Value = Found->get<std::string>();
+  return Token;
+}
+
 }  // namespace
 
 TAccessToken::~TAccessToken() { Wipe(Value); }
@@ -73,8 +113,18 @@ TAccessToken TokenFromTool(const std::string& Program, const std::vector<std::st
 }
 
 TAccessToken GoogleAccessToken(std::string_view Secret, const TCloudLink& Link) {
-  if (std::any_of(Secret.begin(), Secret.end(), [](char Character) { return static_cast<unsigned char>(Character) > 32; }))
-    return Given(Secret);
+  if (IsGiven(Secret)) return Given(Secret);
   if (const char* Variable = std::getenv("GOOGLE_OAUTH_ACCESS_TOKEN"); Variable && *Variable) return Given(Variable);
   return TokenFromTool("gcloud", {"auth", "print-access-token"}, Link);
+}
+
+TAccessToken AzureAccessToken(std::string_view Secret, const std::string& Resource, const TCloudLink& Link) {
+  if (IsGiven(Secret)) return Given(Secret);
+  if (const std::string Token = Variable("AZURE_ACCESS_TOKEN"); !Token.empty()) return Given(Token);
+  const std::string Tenant = Variable("AZURE_TENANT_ID"), Client = Variable("AZURE_CLIENT_ID");
+  const std::string ClientSecret = Variable("AZURE_CLIENT_SECRET");
+  if (!Tenant.empty() && !Client.empty() && !ClientSecret.empty())
+    return ClientCredentialsToken(Tenant, Client, ClientSecret, Resource, Link);
+  return TokenFromTool("az", {"account", "get-access-token", "--resource", Resource, "--query", "accessToken", "--output", "tsv"},
+                       Link);
 }

@@ -21,6 +21,11 @@ struct TAccessToken {
 
 // GOOGLE_OAUTH_ACCESS_TOKEN, else "gcloud auth print-access-token".
 TAccessToken GoogleAccessToken(std::string_view Secret, const TCloudLink& Link);
+// For Resource ("https://vault.azure.net"): AZURE_ACCESS_TOKEN, else Microsoft Entra ID's client
+// credentials grant when AZURE_TENANT_ID, AZURE_CLIENT_ID and AZURE_CLIENT_SECRET are set (at
+// AZURE_AUTHORITY_HOST, https://login.microsoftonline.com by default), else
+// "az account get-access-token --resource <Resource>".
+TAccessToken AzureAccessToken(std::string_view Secret, const std::string& Resource, const TCloudLink& Link);
 
 // The token's Authorization header.
 std::string BearerHeader(const TAccessToken& Token);

@@ -22,7 +22,7 @@ std::string ServiceMessage(long Status, const std::string& Body) {
   if (!Answer.is_object()) return Fallback;
   const nlohmann::json* Holder = &Answer;
   if (const auto Error = Answer.find("error"); Error != Answer.end() && Error->is_object()) Holder = &*Error;
-  for (const char* Key : {"message", "Message"}) {
+  for (const char* Key : {"message", "Message", "error_description"}) {
     const auto Found = Holder->find(Key);
     if (Found != Holder->end() && Found->is_string() && !Found->get<std::string>().empty())
       return Fallback + ": " + std::string(CutUtf8(Found->get<std::string>(), 500));
@@ -42,6 +42,10 @@ TKind KindOfRefusal(long Status, const std::string& Message) {
 
 bool IsWorthRetrying(long Status) { return Status == 429 || Status == 500 || Status == 502 || Status == 503 || Status == 504; }
 }  // namespace
+
+std::string ServiceUrl(const std::string& Host) {
+  return (IsLoopback(UrlHost("http://" + Host)) ? "http://" : "https://") + Host;
+}
 
 TCloudAnswer CallCloud(THttpCall Request, const TCloudLink& Link) {
   TCloudAnswer Answer;

@@ -35,5 +35,9 @@ struct TCloudAnswer {
 
 // Request's CaFile is taken from Link. A 2xx answer is returned as it is; any other status ends
 // as a failure of its kind, with the service's message (Google's and Azure's {"error": {"message"}},
-// AWS's {"message"}) as its detail.
+// AWS's {"message"}, Microsoft Entra ID's {"error_description"}) as its detail.
 TCloudAnswer CallCloud(THttpCall Request, const TCloudLink& Link);
+
+// The base address of a service whose host (with :port) an address names: https://, or http://
+// for a loopback host (the tests' services).
+std::string ServiceUrl(const std::string& Host);

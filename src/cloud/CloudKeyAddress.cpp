@@ -35,6 +35,17 @@ bool ParseGoogle(std::string_view Rest, TCloudKeyAddress& Address) {
   return true;
 }
 
+// Key Vault: the vault's host, the certificate's name and maybe its version.
+bool ParseKeyVault(std::string_view Rest, TCloudKeyAddress& Address) {
+  const std::size_t Slash = Rest.find('/');
+  if (Slash == std::string_view::npos) return false;
+  const std::vector<std::string_view> Parts = Segments(Rest.substr(Slash + 1));
+  if (Slash == 0 || Parts.size() > 2 || !NoneEmpty(Parts)) return false;
+  Address.Host = AsciiLower(Rest.substr(0, Slash));
+  Address.Path = Rest.substr(Slash + 1);
+  return true;
+}
+
 struct TServiceForm {
   TCloudService Service;
   std::string_view Scheme;
@@ -43,10 +54,12 @@ struct TServiceForm {
   bool (*Parse)(std::string_view Rest, TCloudKeyAddress& Address);
 };
 
-constexpr std::array<TServiceForm, 1> Forms{{
+constexpr std::array<TServiceForm, 2> Forms{{
     {TCloudService::GoogleKms, "gcpkms", "Google Cloud KMS",
      "gcpkms://projects/<project>/locations/<location>/keyRings/<ring>/cryptoKeys/<key>/cryptoKeyVersions/<version>",
      ParseGoogle},
+    {TCloudService::KeyVault, "keyvault", "Azure Key Vault", "keyvault://<vault>.vault.azure.net/<certificate>[/<version>]",
+     ParseKeyVault},
 }};
 
 const TServiceForm* FormOf(std::string_view Text) {
@@ -109,6 +122,14 @@ TCloudKeyAddressParse ParseCloudKeyAddress(std::string_view Text) {
   const std::optional<std::string> Decoded = PercentDecoded(Rest);
   if (!Decoded || !Form->Parse(*Decoded, Address)) return {std::nullopt, Wrong + "."};
   return {std::move(Address), {}};
+}
+
+std::string FormatCloudKeyAddress(const TCloudKeyAddress& Address) {
+  std::string Text = CloudServicePrefix(Address.Service);
+  if (!Address.Host.empty()) Text += Address.Host + "/";
+  Text += Address.Path;
+  if (!Address.CertificateFile.empty()) Text += "?certificate=" + PercentEncode(Address.CertificateFile);
+  return Text;
 }
 
 std::string_view CloudServiceName(TCloudService Service) { return FormOf(Service).Name; }

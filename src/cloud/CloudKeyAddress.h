@@ -2,13 +2,14 @@
 // The readable address of a key in a key service, one scheme per service, as the certificate box
 // and /kc take it:
 //   gcpkms://projects/<p>/locations/<l>/keyRings/<r>/cryptoKeys/<k>/cryptoKeyVersions/<v>
-// A key whose certificate is not kept by the service takes its file in the query part,
+//   keyvault://<vault-host>/<certificate>[/<version>]
+// A key whose certificate is not kept by the service (Google's) takes its file in the query part,
 // percent-encoded: "?certificate=%2Fhome%2Fme%2Frelease.pem" (signtool.exe's /f does the same).
 #include <optional>
 #include <string>
 #include <string_view>
 
-enum class TCloudService { GoogleKms };
+enum class TCloudService { GoogleKms, KeyVault };
 
 struct TCloudKeyAddress {
   TCloudService Service = TCloudService::GoogleKms;
@@ -25,6 +26,8 @@ struct TCloudKeyAddressParse {
 // True when Text, trimmed, begins with one of the services' schemes (ignoring case).
 bool IsCloudKeyAddress(std::string_view Text);
 TCloudKeyAddressParse ParseCloudKeyAddress(std::string_view Text);
+// The address as the certificate box shows it; ParseCloudKeyAddress reads it back.
+std::string FormatCloudKeyAddress(const TCloudKeyAddress& Address);
 
 // The service's own name ("Google Cloud KMS"); signtool.exe's /csp takes it too.
 std::string_view CloudServiceName(TCloudService Service);

@@ -2,6 +2,7 @@
 
 #include "cloud/CloudPace.h"
 #include "cloud/GoogleKmsKey.h"
+#include "cloud/KeyVaultKey.h"
 
 TCloudKeyOpening OpenCloudKey(const TCloudKeyAddress& Address, std::string_view Secret, const std::string& CertificateFile,
                               TSteadyClock::time_point Deadline, int Interruption) {
@@ -13,6 +14,7 @@ TCloudKeyOpening OpenCloudKey(const TCloudKeyAddress& Address, std::string_view 
   TCloudKeyOpening Opening;
   switch (Address.Service) {
     case TCloudService::GoogleKms: Opening = OpenGoogleKmsKey(Request); break;
+    case TCloudService::KeyVault: Opening = OpenKeyVaultKey(Request); break;
   }
   if (!Opening.Key && Opening.Message.empty())
     Opening.Message = DescribeCloudFailure(Opening.Failure, CloudServiceName(Address.Service));

@@ -48,3 +48,21 @@ std::string_view CutUtf8(std::string_view Text, std::size_t MaxBytes) {
   while (End > 0 && IsUtf8Continuation(Text[End])) --End;
   return Text.substr(0, End);
 }
+
+std::string PercentEncode(std::string_view Text) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  std::string Encoded;
+  for (const char Character : Text) {
+    const auto Byte = static_cast<unsigned char>(Character);
+    const bool Unreserved = (Byte >= 'A' && Byte <= 'Z') || (Byte >= 'a' && Byte <= 'z') || (Byte >= '0' && Byte <= '9') ||
+                            Character == '-' || Character == '.' || Character == '_' || Character == '~';
+    if (Unreserved) {
+      Encoded += Character;
+    } else {
+      Encoded += '%';
+      Encoded += Hex[Byte >> 4];
+      Encoded += Hex[Byte & 15];
+    }
+  }
+  return Encoded;
+}

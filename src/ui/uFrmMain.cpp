@@ -202,9 +202,11 @@ void TFrmMain::CreateInfoGroup() {
   pmiCertFile->setObjectName("pmiCertFile");
   pmiTokenCert = CertificateMenu->addAction(tr("选择令牌或智能卡中的证书(&T)..."));
   pmiTokenCert->setObjectName("pmiTokenCert");
+  pmiCloudKey = CertificateMenu->addAction(tr("指定密钥服务中的密钥(&K)..."));
+  pmiCloudKey->setObjectName("pmiCloudKey");
   btnSignFile->setMenu(CertificateMenu);
   btnSignFile->setPopupMode(QToolButton::MenuButtonPopup);
-  btnSignFile->setToolTip(tr("选择证书文件；点击箭头可选择令牌或智能卡中的证书"));
+  btnSignFile->setToolTip(tr("选择证书文件；点击箭头可选择令牌或智能卡中的证书，或密钥服务中的密钥"));
 }
 
 void TFrmMain::CreateFilesGroup() {
@@ -281,6 +283,7 @@ void TFrmMain::ConnectHandlers() {
   connect(cbFile, &QComboBox::editTextChanged, this, &TFrmMain::ShowSecretCaption);
   connect(pmiCertFile, &QAction::triggered, this, &TFrmMain::btnSignFileClick);
   connect(pmiTokenCert, &QAction::triggered, this, &TFrmMain::pmiTokenCertClick);
+  connect(pmiCloudKey, &QAction::triggered, this, &TFrmMain::pmiCloudKeyClick);
   connect(Timer, &QTimer::timeout, this, &TFrmMain::TimerTimer);
   for (QComboBox* Box : {cbDescription, cbFile, cbURL, cbTimeStamp})
     connect(Box, &QComboBox::activated, this, [this, Box] { cbDescriptionCloseUp(Box); });

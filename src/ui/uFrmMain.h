@@ -66,6 +66,7 @@ class TFrmMain : public QWidget {
   QMenu* CertificateMenu;  // on btnSignFile's arrow
   QAction* pmiCertFile;
   QAction* pmiTokenCert;
+  QAction* pmiCloudKey;
   TFileListView* vstFiles;
   QMenu* PopupMenu;
   QAction* pmiDelete;
@@ -89,6 +90,7 @@ class TFrmMain : public QWidget {
   void btnExitClick();
   void btnSignFileClick();
   void pmiTokenCertClick();
+  void pmiCloudKeyClick();
 
   // Input history
   void LoadHistory();

@@ -9,24 +9,11 @@
 
 #include "common/Base64.h"
 #include "common/OpenSslPtr.h"
+#include "common/TextUtil.h"
 
 namespace {
 using TKeyContext = std::unique_ptr<EVP_PKEY_CTX, TOpenSslFree<EVP_PKEY_CTX_free>>;
 
-std::string PercentEncoded(const std::string& Text) {
-  static constexpr char Hex[] = "0123456789ABCDEF";
-  std::string Encoded;
-  for (const unsigned char Character : Text) {
-    if (std::isalnum(Character) || Character == '-' || Character == '_' || Character == '.' || Character == '~') {
-      Encoded += static_cast<char>(Character);
-    } else {
-      Encoded += '%';
-      Encoded += Hex[Character >> 4];
-      Encoded += Hex[Character & 15];
-    }
-  }
-  return Encoded;
-}
 }  // namespace
 
 struct GoogleKmsService::TKey {
@@ -64,7 +51,7 @@ std::string GoogleKmsService::Endpoint() const { return Http->Url(""); }
 
 std::string GoogleKmsService::Address(const std::string& CertificateFile) const {
   std::string Text = std::string("gcpkms://") + KeyName;
-  if (!CertificateFile.empty()) Text += "?certificate=" + PercentEncoded(CertificateFile);
+  if (!CertificateFile.empty()) Text += "?certificate=" + PercentEncode(CertificateFile);
   return Text;
 }
 
