@@ -30,6 +30,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TestPki.h"
 #include "support/Tinyproxy.h"
 #include "support/TimestampServer.h"
@@ -70,25 +71,6 @@ std::string Problems(const TTimestampOutcome& Outcome) {
   for (const TTimestampFailure& Failure : Outcome.Failures) Text += Failure.Server + ": " + Failure.Problem + "\n";
   return Text;
 }
-
-// Sets an environment variable for the scope and puts the old value back.
-class TEnvironment {
- public:
-  TEnvironment(const char* Name, const std::string& Value) : Name(Name) {
-    if (const char* Old = std::getenv(Name)) Previous = Old;
-    ::setenv(Name, Value.c_str(), 1);
-  }
-  ~TEnvironment() {
-    if (Previous) ::setenv(Name, Previous->c_str(), 1);
-    else ::unsetenv(Name);
-  }
-  TEnvironment(const TEnvironment&) = delete;
-  TEnvironment& operator=(const TEnvironment&) = delete;
-
- private:
-  const char* Name;
-  std::optional<std::string> Previous;
-};
 
 // Counts the requests that came through a proxy (which names itself in a Via field).
 struct TViaCounter {
@@ -273,14 +255,14 @@ TEST(TimestampClientProxy, RequestsGoThroughTheProxyTheEnvironmentNames) {
   TTimestampSettings Settings = Quick(TTimestampProtocol::Rfc3161);
   Settings.CaFile = TlsPki().RootCertPath;
   {
-    const TEnvironment HttpProxy("http_proxy", Proxy.Url());
+    const TScopedEnvironment HttpProxy("http_proxy", Proxy.Url());
     const TTimestampOutcome Outcome = StampOnce(Settings, {Server.Url()}, SignatureValue(2));
     EXPECT_TRUE(Outcome.Token) << Problems(Outcome);
     EXPECT_EQ(Via.Proxied, 1);
     EXPECT_NE(Proxy.Log().find("POST " + Server.Url() + " HTTP/1.1"), std::string::npos) << Proxy.Log();
   }
   {
-    const TEnvironment HttpsProxy("https_proxy", Proxy.Url());
+    const TScopedEnvironment HttpsProxy("https_proxy", Proxy.Url());
     const TTimestampOutcome Outcome = StampOnce(Settings, {Https.Url("/")}, SignatureValue(3));
     EXPECT_TRUE(Outcome.Token) << Problems(Outcome);
     const std::string Authority = Https.Url("").substr(std::string("https://").size());
@@ -288,8 +270,8 @@ TEST(TimestampClientProxy, RequestsGoThroughTheProxyTheEnvironmentNames) {
   }
   {
     // no_proxy names the server: the request goes straight to it.
-    const TEnvironment HttpProxy("http_proxy", Proxy.Url());
-    const TEnvironment NoProxy("no_proxy", "127.0.0.1");
+    const TScopedEnvironment HttpProxy("http_proxy", Proxy.Url());
+    const TScopedEnvironment NoProxy("no_proxy", "127.0.0.1");
     const std::string LogBefore = Proxy.Log();
     const TTimestampOutcome Outcome = StampOnce(Settings, {Server.Url()}, SignatureValue(4));
     EXPECT_TRUE(Outcome.Token) << Problems(Outcome);
