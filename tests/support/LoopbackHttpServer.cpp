@@ -19,7 +19,10 @@ constexpr std::size_t MaxHeaderBytes = 64 * 1024;
 const char* ReasonPhrase(int Status) {
   switch (Status) {
     case 200: return "OK";
+    case 202: return "Accepted";
     case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
     case 404: return "Not Found";
     case 429: return "Too Many Requests";
     case 500: return "Internal Server Error";
