@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -207,6 +209,49 @@ TEST(KeyAgent, ServesManyClientsOneSignatureAtATime) {
   }
   EXPECT_EQ(Counts.Signed, (Threads + Processes) * Each);
   EXPECT_EQ(Counts.MostUnderway, 1);
+}
+
+// A key in a service signs many digests at once, each waiting for the service: this one lets no
+// signature finish before Together of them are under way, and fails those that wait in vain.
+class TGatheringKey final : public TSigningKey {
+ public:
+  explicit TGatheringKey(int Together) : Key(TestKey()), Together(Together) {}
+  X509* Certificate() const override { return Key->Certificate(); }
+  std::vector<X509*> Chain() const override { return Key->Chain(); }
+  bool SignsConcurrently() const override { return true; }
+  TKeySignature SignDigest(std::span<const std::uint8_t> Digest, const EVP_MD* Md) override {
+    std::unique_lock Guard(Lock);
+    ++Arrived;
+    Gathered.notify_all();
+    if (!Gathered.wait_for(Guard, std::chrono::seconds(60), [this] { return Arrived >= Together; }))
+      return {{}, "signed alone"};
+    Guard.unlock();
+    return Key->SignDigest(Digest, Md);
+  }
+
+ private:
+  std::unique_ptr<TSigningKey> Key;
+  const int Together;
+  std::mutex Lock;
+  std::condition_variable Gathered;
+  int Arrived = 0;
+};
+
+TEST(KeyAgent, AKeyThatSignsConcurrentlyIsAskedForSeveralSignaturesAtOnce) {
+  constexpr int Clients = 6;
+  const std::unique_ptr<TKeyAgent> Agent = StartAgent(std::make_unique<TGatheringKey>(Clients));
+  const std::string Expected = ExpectedProbeOutput(1);
+  std::vector<std::string> Outputs(Clients);
+  std::vector<std::thread> Workers;
+  for (int Index = 0; Index < Clients; ++Index)
+    Workers.emplace_back([&, Index] {
+      // Connecting reads the certificates, answered also while signatures are under way.
+      const std::unique_ptr<TAgentKey> Lent = ConnectTo(*Agent);
+      const TKeySignature Signature = Lent->SignDigest(ProbeDigest(0), EVP_sha256());
+      Outputs[Index] = (Signature.Value.empty() ? Signature.Error : Hex(Signature.Value)) + "\n";
+    });
+  for (std::thread& Worker : Workers) Worker.join();
+  for (const std::string& Output : Outputs) EXPECT_EQ(Output, Expected);
 }
 
 TEST(KeyAgent, AnotherUserIsRefused) {

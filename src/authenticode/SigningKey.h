@@ -26,4 +26,7 @@ class TSigningKey {
   // The signature over Digest, a hash made with Md, in the form a PKCS#7 signer info holds it:
   // PKCS#1 v1.5 for RSA, a DER ECDSA-Sig-Value for EC keys.
   virtual TKeySignature SignDigest(std::span<const std::uint8_t> Digest, const EVP_MD* Md) = 0;
+  // Whether SignDigest may run on several threads at once, as a key in a remote service may; a
+  // token's key signs one digest at a time.
+  virtual bool SignsConcurrently() const { return false; }
 };

@@ -20,12 +20,16 @@ namespace {
 // Far more than the windows and tools of one user ever open at once; more are closed unanswered,
 // so that no peer can take every descriptor of this process.
 constexpr std::size_t MaxConnections = 256;
+// Signatures made at once for a key that signs concurrently: more than a batch runs at once.
+constexpr int SigningWorkers = 16;
 
 struct TConnection {
   TDescriptor Socket;
+  std::uint64_t Id = 0;
   std::vector<std::uint8_t> In;  // the part of a request read so far
   std::vector<std::uint8_t> Out;  // the part of a reply not written yet
   bool Closed = false;
+  bool Waiting = false;  // for a worker's reply
 };
 
 std::string Failure(const std::string& What) { return What + ": " + ::strerror(errno); }
@@ -75,8 +79,8 @@ std::optional<std::uint32_t> RequestLength(const TConnection& Connection) {
   return AgentFrameLength(std::span(Connection.In).first(AgentFrameHeaderSize), MaxAgentRequestSize);
 }
 
-// Reads no further than the end of the request under way; a complete one is answered at once.
-void ReadRequest(TConnection& Connection, TSigningKey& Key) {
+// Reads no further than the end of the request under way; a complete one is returned.
+std::optional<TAgentRequest> ReadRequest(TConnection& Connection) {
   const std::size_t Had = Connection.In.size();
   const std::size_t Wanted = AgentFrameHeaderSize + RequestLength(Connection).value_or(0);
   Connection.In.resize(Wanted);
@@ -84,24 +88,26 @@ void ReadRequest(TConnection& Connection, TSigningKey& Key) {
   if (Read <= 0) {
     Connection.In.resize(Had);
     if (Read == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) Connection.Closed = true;
-    return;
+    return std::nullopt;
   }
   Connection.In.resize(Had + static_cast<std::size_t>(Read));
-  if (Connection.In.size() < AgentFrameHeaderSize) return;
+  if (Connection.In.size() < AgentFrameHeaderSize) return std::nullopt;
   const std::optional<std::uint32_t> Length = RequestLength(Connection);
   if (!Length) {
     Connection.Closed = true;
-    return;
+    return std::nullopt;
   }
-  if (Connection.In.size() < AgentFrameHeaderSize + *Length) return;
+  if (Connection.In.size() < AgentFrameHeaderSize + *Length) return std::nullopt;
 
-  const std::optional<TAgentRequest> Request = ParseAgentRequest(std::span(Connection.In).subspan(AgentFrameHeaderSize));
+  std::optional<TAgentRequest> Request = ParseAgentRequest(std::span(Connection.In).subspan(AgentFrameHeaderSize));
   Connection.In.clear();
-  if (!Request) {
-    Connection.Closed = true;
-    return;
-  }
-  Connection.Out = AgentFrame(Answer(Key, *Request));
+  if (!Request) Connection.Closed = true;
+  return Request;
+}
+
+void Reply(TConnection& Connection, const std::vector<std::uint8_t>& Answer) {
+  Connection.Out = AgentFrame(Answer);
+  Connection.Waiting = false;
   WritePending(Connection);
 }
 }  // namespace
@@ -127,25 +133,31 @@ TKeyAgent::TStartResult TKeyAgent::Start(std::unique_ptr<TSigningKey> Key) {
     return {nullptr, std::move(Error)};
   }
   TDescriptor Wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (::chmod(Path.c_str(), 0600) != 0 || ::listen(Listener.Get(), SOMAXCONN) != 0 || !Wake.IsOpen()) {
+  TDescriptor Replied(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (::chmod(Path.c_str(), 0600) != 0 || ::listen(Listener.Get(), SOMAXCONN) != 0 || !Wake.IsOpen() ||
+      !Replied.IsOpen()) {
     std::string Error = Failure("The key's socket cannot be opened");
     ::unlink(Path.c_str());
     RemoveFolder();
     return {nullptr, std::move(Error)};
   }
-  std::unique_ptr<TKeyAgent> Agent(
-      new TKeyAgent(std::move(Key), std::move(Folder), Path, std::move(Listener), std::move(Wake)));
+  const bool Concurrent = Key->SignsConcurrently();
+  std::unique_ptr<TKeyAgent> Agent(new TKeyAgent(std::move(Key), std::move(Folder), Path, std::move(Listener),
+                                                 std::move(Wake), std::move(Replied)));
+  if (Concurrent)
+    for (int Index = 0; Index < SigningWorkers; ++Index) Agent->Workers.emplace_back(&TKeyAgent::Work, Agent.get());
   Agent->Server = std::thread(&TKeyAgent::Serve, Agent.get());
   return {std::move(Agent), {}};
 }
 
 TKeyAgent::TKeyAgent(std::unique_ptr<TSigningKey> Key, TPrivateFolder Folder, std::string Path, TDescriptor Listener,
-                     TDescriptor Wake)
+                     TDescriptor Wake, TDescriptor Replied)
     : Key(std::move(Key)),
       Folder(std::move(Folder)),
       Path(std::move(Path)),
       Listener(std::move(Listener)),
-      Wake(std::move(Wake)) {}
+      Wake(std::move(Wake)),
+      Replied(std::move(Replied)) {}
 
 TKeyAgent::~TKeyAgent() { Stop(); }
 
@@ -158,8 +170,15 @@ void TKeyAgent::Stop() {
   while (::write(Wake.Get(), &One, sizeof One) < 0 && errno == EINTR) {
   }
   Server.join();
+  {
+    const std::lock_guard Guard(JobLock);
+    Stopping = true;
+  }
+  JobQueued.notify_all();
+  for (std::thread& Worker : Workers) Worker.join();
   Listener.Close();
   Wake.Close();
+  Replied.Close();
   if (Folder.MadeForUs) ::rmdir(Folder.Path.c_str());
   Key.reset();
 }
@@ -167,34 +186,82 @@ void TKeyAgent::Stop() {
 void TKeyAgent::Serve() {
   std::vector<TConnection> Connections;
   std::vector<pollfd> Watched;
+  std::uint64_t LastId = 0;
+  constexpr std::size_t First = 3;  // Watched's index of the first connection
   while (true) {
     Watched.clear();
     Watched.push_back({Wake.Get(), POLLIN, 0});
     Watched.push_back({Listener.Get(), POLLIN, 0});
-    for (const TConnection& Connection : Connections)
-      Watched.push_back({Connection.Socket.Get(), static_cast<short>(Connection.Out.empty() ? POLLIN : POLLOUT), 0});
+    Watched.push_back({Replied.Get(), POLLIN, 0});
+    for (const TConnection& Connection : Connections) {
+      const short Events = Connection.Waiting ? 0 : Connection.Out.empty() ? POLLIN : POLLOUT;
+      Watched.push_back({Connection.Socket.Get(), Events, 0});
+    }
     if (::poll(Watched.data(), Watched.size(), -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (Watched[0].revents != 0) return;
 
+    if (Watched[2].revents & POLLIN) {
+      std::uint64_t Count = 0;
+      (void)!::read(Replied.Get(), &Count, sizeof Count);
+      std::vector<TSignReply> Made;
+      {
+        const std::lock_guard Guard(JobLock);
+        Made.swap(Replies);
+      }
+      // A connection closed meanwhile has no one to read its reply.
+      for (const TSignReply& Each : Made)
+        for (TConnection& Connection : Connections)
+          if (Connection.Id == Each.Connection) Reply(Connection, Each.Reply);
+    }
     for (std::size_t Index = 0; Index < Connections.size(); ++Index) {
       TConnection& Connection = Connections[Index];
-      const short Events = Watched[Index + 2].revents;
-      if (Events & (POLLERR | POLLNVAL))
+      const short Events = Watched[Index + First].revents;
+      if (Events & (POLLERR | POLLNVAL) || (Connection.Waiting && Events & POLLHUP)) {
         Connection.Closed = true;
-      else if (Events & POLLOUT)
+      } else if (Events & POLLOUT) {
         WritePending(Connection);
-      else if (Events & (POLLIN | POLLHUP))
-        ReadRequest(Connection, *Key);
+      } else if (Events & (POLLIN | POLLHUP)) {
+        std::optional<TAgentRequest> Request = ReadRequest(Connection);
+        if (!Request) continue;
+        if (Request->Kind == TAgentRequestKind::Sign && !Workers.empty()) {
+          Connection.Waiting = true;
+          {
+            const std::lock_guard Guard(JobLock);
+            Jobs.push_back({Connection.Id, std::move(Request->Digest), Request->Md});
+          }
+          JobQueued.notify_one();
+        } else {
+          Reply(Connection, Answer(*Key, *Request));
+        }
+      }
     }
     std::erase_if(Connections, [](const TConnection& Connection) { return Connection.Closed; });
 
     if (Watched[1].revents & POLLIN) {
       TDescriptor Accepted(::accept4(Listener.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
       if (Accepted.IsOpen() && Connections.size() < MaxConnections && FromThisUser(Accepted.Get()))
-        Connections.push_back({std::move(Accepted), {}, {}, false});
+        Connections.push_back({std::move(Accepted), ++LastId, {}, {}, false, false});
+    }
+  }
+}
+
+void TKeyAgent::Work() {
+  for (;;) {
+    std::unique_lock Guard(JobLock);
+    JobQueued.wait(Guard, [this] { return Stopping || !Jobs.empty(); });
+    if (Stopping) return;
+    TSignJob Job = std::move(Jobs.front());
+    Jobs.pop_front();
+    Guard.unlock();
+    std::vector<std::uint8_t> Made = SignReply(Key->SignDigest(Job.Digest, Job.Md));
+    Guard.lock();
+    Replies.push_back({Job.Connection, std::move(Made)});
+    Guard.unlock();
+    const std::uint64_t One = 1;
+    while (::write(Replied.Get(), &One, sizeof One) < 0 && errno == EINTR) {
     }
   }
 }

@@ -4,10 +4,14 @@
 // signatures over digests (TAgentKey is the other end). The key, and whatever unlocked it, stay in
 // this process. Connections from another user are closed unanswered. One thread serves every
 // connection, a request at a time, so a token never signs two digests at once.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "authenticode/SigningKey.h"
 #include "common/Descriptor.h"
@@ -35,14 +39,33 @@ class TKeyAgent {
 
  private:
   TKeyAgent(std::unique_ptr<TSigningKey> Key, TPrivateFolder Folder, std::string Path, TDescriptor Listener,
-            TDescriptor Wake);
+            TDescriptor Wake, TDescriptor Replied);
   void Serve();
+  void Work();  // a worker: makes the queued signatures until the agent stops
+
+  // A signature asked for on a connection, and its reply once made.
+  struct TSignJob {
+    std::uint64_t Connection;
+    std::vector<std::uint8_t> Digest;
+    const EVP_MD* Md;
+  };
+  struct TSignReply {
+    std::uint64_t Connection;
+    std::vector<std::uint8_t> Reply;
+  };
 
   std::unique_ptr<TSigningKey> Key;
   TPrivateFolder Folder;
   std::string Path;
   TDescriptor Listener;
   TDescriptor Wake;  // an eventfd that tells the serving thread to end
+  TDescriptor Replied;  // an eventfd that tells it a worker has made a reply
   std::mutex StopLock;
   std::thread Server;
+  std::mutex JobLock;  // guards the three below
+  std::condition_variable JobQueued;
+  std::deque<TSignJob> Jobs;
+  std::vector<TSignReply> Replies;
+  bool Stopping = false;
+  std::vector<std::thread> Workers;
 };
