@@ -15,7 +15,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
-#include "support/ScopedVariable.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
 
@@ -45,12 +45,12 @@ class GoogleKmsTest : public ::testing::Test {
   }
 
   QTemporaryDir Folder;
-  TScopedVariable TokenVariable{"GCP_TEST_TOKEN", Token};
+  TScopedEnvironment TokenVariable{"GCP_TEST_TOKEN", Token};
 };
 
 TEST_F(GoogleKmsTest, SignsProgramsAndCabinetsReadingTheKeyOncePerRun) {
   GoogleKmsService Service(TestPki().SignerKeyPath, RsaAlgorithm, Token);
-  const TScopedVariable Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
+  const TScopedEnvironment Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
   const std::vector<std::string> Files{Program("one.exe"), Cabinet("two.cab"), Program("three.dll")};
 
   const TProcessResult Run = Sign({"/kc", Service.Address(), "/f", TestPki().SignerCertPath}, Files);
@@ -69,7 +69,7 @@ TEST_F(GoogleKmsTest, SignsProgramsAndCabinetsReadingTheKeyOncePerRun) {
 TEST_F(GoogleKmsTest, ServiceNamedByCspWithAnEcKeyAndATimestamp) {
   GoogleKmsService Service(TestPki().EcSignerKeyPath, "EC_SIGN_P256_SHA256", Token);
   TimestampServer Timestamps;
-  const TScopedVariable Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
+  const TScopedEnvironment Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
   const std::string Address = Service.Address(TestPki().EcSignerCertPath).substr(std::string("gcpkms://").size());
   const std::string File = Cabinet("stamped.cab");
 
@@ -111,8 +111,8 @@ TEST_F(GoogleKmsTest, RefusalsAreSaidInWordsAndLeaveTheFileAsItWas) {
     GoogleKmsService Service(TestPki().SignerKeyPath, RsaAlgorithm, Token, [&Case](const THttpRequest& Request) {
       return Request.Method == "POST" ? Case.Answer : std::nullopt;
     });
-    const TScopedVariable Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
-    const TScopedVariable Given("GCP_TEST_TOKEN", Case.Token);
+    const TScopedEnvironment Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
+    const TScopedEnvironment Given("GCP_TEST_TOKEN", Case.Token);
     const std::string File = Program(std::string(Case.Name) + ".exe");
     const std::vector<std::uint8_t> Before = ReadBytes(File);
     const TProcessResult Run = Sign({"/kc", Service.Address(TestPki().SignerCertPath)}, {File});
@@ -131,7 +131,7 @@ TEST_F(GoogleKmsTest, ThrottledSignatureWaitsAsAskedAndSucceeds) {
     Busy.Headers["Retry-After"] = "1";
     return std::optional<THttpResponse>(Busy);
   });
-  const TScopedVariable Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
+  const TScopedEnvironment Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
   const std::string File = Program("throttled.exe");
   const TProcessResult Run = Sign({"/kc", Service.Address(), "/f", TestPki().SignerCertPath}, {File});
   ASSERT_EQ(Run.ExitCode, 0) << Run.Err;
@@ -144,7 +144,7 @@ TEST_F(GoogleKmsTest, ThrottledSignatureWaitsAsAskedAndSucceeds) {
 // says where it looked.
 TEST_F(GoogleKmsTest, TokenFromTheEnvironmentOrGcloud) {
   GoogleKmsService Service(TestPki().SignerKeyPath, RsaAlgorithm, Token);
-  const TScopedVariable Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
+  const TScopedEnvironment Endpoint(GoogleKmsEndpointVariable, Service.Endpoint());
   const std::vector<std::string> Options{"sign", "/q", "/kc", Service.Address(), "/f", TestPki().SignerCertPath};
   const auto Run = [&](const std::string& File) {
     std::vector<std::string> Arguments = Options;
@@ -152,13 +152,13 @@ TEST_F(GoogleKmsTest, TokenFromTheEnvironmentOrGcloud) {
     return RunProcess(SignTool(), Arguments);
   };
   {
-    const TScopedVariable Variable("GOOGLE_OAUTH_ACCESS_TOKEN", Token);
+    const TScopedEnvironment Variable("GOOGLE_OAUTH_ACCESS_TOKEN", Token);
     const TProcessResult FromVariable = Run(Program("variable.exe"));
     EXPECT_EQ(FromVariable.ExitCode, 0) << FromVariable.Err;
   }
   const std::string Tools = PathOf("bin");
   std::filesystem::create_directory(Tools);
-  const TScopedVariable Path("PATH", Tools + ":/usr/bin:/bin");
+  const TScopedEnvironment Path("PATH", Tools + ":/usr/bin:/bin");
   const TProcessResult Nowhere = Run(Program("nowhere.exe"));
   EXPECT_EQ(Nowhere.ExitCode, 1);
   EXPECT_NE(Nowhere.Err.find("no credentials were found"), std::string::npos) << Nowhere.Err;

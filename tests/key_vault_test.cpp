@@ -16,7 +16,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
-#include "support/ScopedVariable.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TestPki.h"
 
 namespace {
@@ -53,7 +53,7 @@ class KeyVaultTest : public ::testing::Test {
 
 TEST_F(KeyVaultTest, CertificateAndChainFromTheVaultAndEachDigestSignedThere) {
   KeyVaultService Vault(TestPki().SignerCertPath, TestPki().SignerKeyPath, TestPki().CaCertPath, Token);
-  const TScopedVariable Given("AZURE_ACCESS_TOKEN", Token);
+  const TScopedEnvironment Given("AZURE_ACCESS_TOKEN", Token);
   WriteBytes(PathOf("setup.cab"), BuildCab("setup.inf", "[Version]"));
   const std::vector<std::string> Files{Program("app.exe"), PathOf("setup.cab")};
 
@@ -75,10 +75,10 @@ TEST_F(KeyVaultTest, ClientCredentialsGrantOneTokenPerRun) {
   KeyVaultService Vault(TestPki().EcSignerCertPath, TestPki().EcSignerKeyPath, TestPki().CaCertPath, Token,
                         TVaultSecret::Pkcs12);
   EntraTokenService Entra("contoso-tenant", "build-machine", "s3cret&=+", Scope, Token);
-  const TScopedVariable Authority("AZURE_AUTHORITY_HOST", Entra.Authority() + "/");
-  const TScopedVariable Tenant("AZURE_TENANT_ID", "contoso-tenant");
-  const TScopedVariable Client("AZURE_CLIENT_ID", "build-machine");
-  std::optional<TScopedVariable> Secret(std::in_place, "AZURE_CLIENT_SECRET", "s3cret&=+");
+  const TScopedEnvironment Authority("AZURE_AUTHORITY_HOST", Entra.Authority() + "/");
+  const TScopedEnvironment Tenant("AZURE_TENANT_ID", "contoso-tenant");
+  const TScopedEnvironment Client("AZURE_CLIENT_ID", "build-machine");
+  std::optional<TScopedEnvironment> Secret(std::in_place, "AZURE_CLIENT_SECRET", "s3cret&=+");
   const std::vector<std::string> Files{Program("a.exe"), Program("b.exe"), Program("c.exe")};
 
   const TProcessResult Run = Sign(Vault.Address(), Files);
@@ -100,7 +100,7 @@ TEST_F(KeyVaultTest, ClientCredentialsGrantOneTokenPerRun) {
 TEST_F(KeyVaultTest, WithoutTheRightToReadSecretsTheCertificateSignsAlone) {
   KeyVaultService Vault(TestPki().SignerCertPath, TestPki().SignerKeyPath, TestPki().CaCertPath, Token,
                         TVaultSecret::Forbidden);
-  const TScopedVariable Given("AZURE_ACCESS_TOKEN", Token);
+  const TScopedEnvironment Given("AZURE_ACCESS_TOKEN", Token);
   const std::string File = Program("alone.exe");
   const TProcessResult Run = Sign(Vault.Address(), {File});
   ASSERT_EQ(Run.ExitCode, 0) << Run.Err;
@@ -108,8 +108,8 @@ TEST_F(KeyVaultTest, WithoutTheRightToReadSecretsTheCertificateSignsAlone) {
   EXPECT_EQ(CertificatesIn(File), 1);
 
   // A missing token, and an az that is not signed in, are each said.
-  const TScopedVariable NoToken("AZURE_ACCESS_TOKEN", "");
-  const TScopedVariable NoTool("PATH", "/nonexistent");
+  const TScopedEnvironment NoToken("AZURE_ACCESS_TOKEN", "");
+  const TScopedEnvironment NoTool("PATH", "/nonexistent");
   const TProcessResult Nowhere = Sign(Vault.Address(), {Program("nowhere.exe")});
   EXPECT_EQ(Nowhere.ExitCode, 1);
   EXPECT_NE(Nowhere.Err.find("no credentials were found"), std::string::npos) << Nowhere.Err;

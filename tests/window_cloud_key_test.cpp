@@ -22,7 +22,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
-#include "support/ScopedVariable.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TestPki.h"
 #include "ui/TFileListView.h"
 #include "ui/uFrmMain.h"
@@ -59,7 +59,7 @@ class WindowCloudKey : public ::testing::Test {
   }
 
   QTemporaryDir Folder, Sessions;  // the key session's socket goes in the second
-  TScopedVariable SessionFolder{"XDG_RUNTIME_DIR", Sessions.path().toStdString()};
+  TScopedEnvironment SessionFolder{"XDG_RUNTIME_DIR", Sessions.path().toStdString()};
   QString PreviousDir = QDir::currentPath();
   // A timestamp server that nobody answers at: files end signed with a warning.
   const std::string Unused = "http://127.0.0.1:9/";
@@ -68,7 +68,7 @@ class WindowCloudKey : public ::testing::Test {
   GoogleKmsService Service{TestPki().SignerKeyPath, "RSA_SIGN_PKCS1_2048_SHA256", Token, [this](const THttpRequest& Request) {
                              return Request.Method == "POST" ? Refusal : std::nullopt;
                            }};
-  TScopedVariable Endpoint{GoogleKmsEndpointVariable, Service.Endpoint()};
+  TScopedEnvironment Endpoint{GoogleKmsEndpointVariable, Service.Endpoint()};
   PromptRecorder Prompts;
   std::unique_ptr<TFrmMain> Frm = std::make_unique<TFrmMain>();
 };
@@ -98,7 +98,7 @@ TEST_F(WindowCloudKey, ABatchReadsTheKeyOnceAndSignsEveryFile) {
 TEST_F(WindowCloudKey, StartIsRefusedAtTheBoxConcerned) {
   const TRowId Id = Add("app.exe", BuildPe({TPeKind::Exe32, 0, false}));
   const std::vector<std::uint8_t> Unsigned = ReadBytes(ToString(Row(Id).FileName));
-  const TScopedVariable PathWithoutTools("PATH", "/nonexistent");
+  const TScopedEnvironment PathWithoutTools("PATH", "/nonexistent");
   struct TCase {
     std::string Address, Secret, Message;
     QWidget* Focus;
@@ -138,10 +138,10 @@ TEST_F(WindowCloudKey, FiftyFilesFromKeyVaultWithOneTokenAndOneChain) {
   const std::string VaultToken = "eyJ0eXAiOiJKV1QifQ.batch";
   KeyVaultService Vault(TestPki().SignerCertPath, TestPki().SignerKeyPath, TestPki().CaCertPath, VaultToken);
   EntraTokenService Entra("tenant-1", "client-1", "client secret", "https://vault.azure.net/.default", VaultToken);
-  const TScopedVariable Authority("AZURE_AUTHORITY_HOST", Entra.Authority());
-  const TScopedVariable Tenant("AZURE_TENANT_ID", "tenant-1");
-  const TScopedVariable Client("AZURE_CLIENT_ID", "client-1");
-  const TScopedVariable Secret("AZURE_CLIENT_SECRET", "client secret");
+  const TScopedEnvironment Authority("AZURE_AUTHORITY_HOST", Entra.Authority());
+  const TScopedEnvironment Tenant("AZURE_TENANT_ID", "tenant-1");
+  const TScopedEnvironment Client("AZURE_CLIENT_ID", "client-1");
+  const TScopedEnvironment Secret("AZURE_CLIENT_SECRET", "client secret");
   std::vector<TRowId> Rows;
   for (int Index = 0; Index < 49; ++Index) Rows.push_back(Add("tool" + std::to_string(Index) + ".exe", BuildPe({TPeKind::Exe64, 0, false})));
   Rows.push_back(Add("data.cab", BuildCab("data.txt", "fifty")));

@@ -7,19 +7,19 @@
 
 class TScopedEnvironment {
  public:
-  TScopedEnvironment(const char* Name, const std::optional<std::string>& Value) : Name(Name) {
-    if (const char* Old = std::getenv(Name)) Previous = Old;
-    if (Value) ::setenv(Name, Value->c_str(), 1);
-    else ::unsetenv(Name);
+  TScopedEnvironment(std::string Name, const std::optional<std::string>& Value) : Name(std::move(Name)) {
+    if (const char* Old = std::getenv(this->Name.c_str())) Previous = Old;
+    if (Value) ::setenv(this->Name.c_str(), Value->c_str(), 1);
+    else ::unsetenv(this->Name.c_str());
   }
   ~TScopedEnvironment() {
-    if (Previous) ::setenv(Name, Previous->c_str(), 1);
-    else ::unsetenv(Name);
+    if (Previous) ::setenv(Name.c_str(), Previous->c_str(), 1);
+    else ::unsetenv(Name.c_str());
   }
   TScopedEnvironment(const TScopedEnvironment&) = delete;
   TScopedEnvironment& operator=(const TScopedEnvironment&) = delete;
 
  private:
-  const char* Name;
+  std::string Name;
   std::optional<std::string> Previous;
 };
