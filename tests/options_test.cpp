@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QMenu>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -162,6 +163,21 @@ TEST_F(OptionsDialog, TrustFileIsShownPickedAndRemoved) {
   EXPECT_EQ(ReadText(ConfigPath).find("VerifyTrustFile"), std::string::npos) << ReadText(ConfigPath);
   EXPECT_NE(ReadText(ConfigPath).find("[File]\n1=a.pfx\n"), std::string::npos);
   EXPECT_TRUE(Prompts.Shown().empty());
+}
+
+TEST_F(OptionsDialog, TheTrustBoxShowsItsHintWhole) {
+  int HintWidth = 0;
+  int TextWidth = 0;
+  OpenDialog([&](TFrmOptions& Dialog) {
+    QLineEdit* Box = Dialog.edtVerifyTrustFile;
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&Dialog));
+    HintWidth = Box->fontMetrics().horizontalAdvance(Box->placeholderText());
+    // The room for text: the box less its frame and the margins a line edit keeps inside it.
+    TextWidth = Box->contentsRect().width() - 2 * Box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 4;
+    Dialog.reject();
+  });
+  EXPECT_GT(HintWidth, 0);
+  EXPECT_LE(HintWidth, TextWidth);
 }
 
 TEST_F(OptionsDialog, TheTimestampProtocolIsShownAndOnlyAChangeIsWritten) {

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -46,6 +47,11 @@ TFrmOptions::TFrmOptions(int Count, bool Rfc3161Timestamps, const QString& Trust
   edtVerifyTrustFile = new QLineEdit(TrustFile, this);
   edtVerifyTrustFile->setObjectName("edtVerifyTrustFile");
   edtVerifyTrustFile->setPlaceholderText(tr("证书文件或文件夹，多个之间用“;”分隔"));
+  // The hint tells how several certificates are named, so it must show whole: the box is as wide
+  // as the hint plus the room the box's own size hint keeps beside its 17 average characters.
+  const QFontMetrics Metrics = edtVerifyTrustFile->fontMetrics();
+  edtVerifyTrustFile->setMinimumWidth(Metrics.horizontalAdvance(edtVerifyTrustFile->placeholderText()) +
+                                      edtVerifyTrustFile->sizeHint().width() - 17 * Metrics.horizontalAdvance(QLatin1Char('x')));
   btnVerifyTrustFile = new QPushButton(tr("浏览(&B)..."), this);
   btnVerifyTrustFile->setObjectName("btnVerifyTrustFile");
   connect(btnVerifyTrustFile, &QPushButton::clicked, this, [this] {
