@@ -224,3 +224,43 @@ TEST_F(SignToolCommandsTest, FilesSignedSeveralAtOnceAreToldInTheOrderGiven) {
       if (File != Files[4]) EXPECT_EQ(VerifySignature(File, TestPki().CaCertPath).State, vsValidNoTimestamp) << File;
   }
 }
+
+TEST_F(SignToolCommandsTest, VerifyAllJudgesEveryNestedSignatureToo) {
+  TimestampServer Server;
+  const std::string Dual = WriteProgram("dual.exe");
+  const auto Sign = [&](const std::string& Pfx, const std::string& Password, std::vector<std::string> More) {
+    std::vector<std::string> Arguments{"sign", "/q", "/f", Pfx, "/p", Password};
+    Arguments.insert(Arguments.end(), More.begin(), More.end());
+    Arguments.push_back(Dual);
+    return RunProcess(SignTool(), Arguments).ExitCode;
+  };
+  const auto VerifyAll = [&](std::vector<std::string> More) {
+    std::vector<std::string> Arguments{"verify", "/pa", "/all", "/trust", TestPki().CaCertPath + ";" + TestPki().TsaCaCertPath};
+    Arguments.insert(Arguments.end(), More.begin(), More.end());
+    Arguments.push_back(Dual);
+    return RunProcess(SignTool(), Arguments);
+  };
+  ASSERT_EQ(Sign(TestPki().PfxPath, TestPki().PfxPassword, {"/fd", "sha1", "/t", Server.Url()}), 0);
+  ASSERT_EQ(Sign(TestPki().PfxPath, TestPki().PfxPassword, {"/as", "/fd", "sha256", "/tr", Server.Url(), "/td", "sha256"}), 0);
+  const TProcessResult Both = VerifyAll({"/v"});
+  EXPECT_EQ(Both.ExitCode, 0) << Both.Err;
+  EXPECT_NE(Both.Out.find("Signature Index: 0 (Primary Signature)\n"), std::string::npos) << Both.Out;
+  EXPECT_NE(Both.Out.find("Signature Index: 1\nSigner: " + TestPki().SignerCommonName + "\nTimestamp: 20"),
+            std::string::npos) << Both.Out;
+
+  // A third signature without a timestamp is only a warning, and only when every one counts.
+  ASSERT_EQ(Sign(TestPki().PfxPath, TestPki().PfxPassword, {"/as"}), 0);
+  EXPECT_EQ(Verify({Dual}).ExitCode, 0);
+  const TProcessResult Unstamped = VerifyAll({});
+  EXPECT_EQ(Unstamped.ExitCode, 2) << Unstamped.Err;
+
+  // A fourth whose chain nobody trusts fails the file; the primary alone still holds.
+  ASSERT_EQ(Sign(BackdatedPki().ExpiredPfxPath, BackdatedPki().ExpiredPfxPassword, {"/as"}), 0);
+  EXPECT_EQ(Verify({Dual}).ExitCode, 0);
+  const TProcessResult Untrusted = VerifyAll({"/q"});
+  EXPECT_EQ(Untrusted.ExitCode, 1);
+  // Nested signatures are a DER set, kept in the order of their encodings, not of their adding.
+  EXPECT_EQ(Untrusted.Err.rfind("SignTool Error: A certificate chain processed, but terminated in a root certificate", 0), 0u)
+      << Untrusted.Err;
+  EXPECT_NE(Untrusted.Err.find(") " + Dual + "\n"), std::string::npos) << Untrusted.Err;
+}

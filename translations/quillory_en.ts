@@ -494,6 +494,18 @@ Options:
         <source>选择证书文件；点击箭头可选择令牌或智能卡中的证书，或密钥服务中的密钥</source>
         <translation>Choose a certificate file; the arrow offers a certificate on a token or smart card, or a key in a key service</translation>
     </message>
+    <message>
+        <source>导出报告(&amp;E)...</source>
+        <translation>&amp;Export report...</translation>
+    </message>
+    <message>
+        <source>JSON报告 (*.json)</source>
+        <translation>JSON report (*.json)</translation>
+    </message>
+    <message>
+        <source>无法写入报告%1：%2</source>
+        <translation>Cannot write the report %1: %2</translation>
+    </message>
 </context>
 <context>
     <name>TFrmOptions</name>

@@ -158,7 +158,7 @@ int SignFiles(const TSignOptions& Options) {
       return [&, File, Before = std::move(Before)] {
         ++Signed;
         if (!Options.Quiet) PrintLine(TMessage::AlreadySigned, {File});
-        if (Report) Report->Add({File, Before, Before, "skipped", "Already signed with this certificate.", 0, {}});
+        if (Report) Report->Add({File, Before, Before, "skipped", "Already signed with this certificate.", {}, {}, 0, {}});
       };
     }
     TSignResult Result = Signer.Sign(File);
@@ -173,7 +173,7 @@ int SignFiles(const TSignOptions& Options) {
           Result.Outcome == TSignOutcome::SignedWithoutTimestamp
               ? "Signing succeeded, but an error occurred while attempting to timestamp."
               : Result.Reason;
-      Report->Add({File, Before, After, Outcome, Message, Result.TimestampTime, Result.TimestampServer});
+      Report->Add({File, Before, After, Outcome, Message, {}, {}, Result.TimestampTime, Result.TimestampServer});
     };
   });
   if (Report)

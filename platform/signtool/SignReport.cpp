@@ -1,121 +1,32 @@
 #include "SignReport.h"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 
 #include "CommandOutput.h"
-#include "common/Descriptor.h"
 #include "authenticode/Pkcs7Parts.h"
-
-namespace {
-std::string Hex(const unsigned char* Bytes, unsigned int Size) {
-  std::string Text;
-  char Pair[3];
-  for (unsigned int I = 0; I < Size; ++I) {
-    std::snprintf(Pair, sizeof(Pair), "%02x", Bytes[I]);
-    Text += Pair;
-  }
-  return Text;
-}
-
-std::string Quoted(const std::string& Text) {
-  std::string Out = "\"";
-  for (const char C : Text) {
-    const auto Byte = static_cast<unsigned char>(C);
-    if (C == '"' || C == '\\') {
-      Out += '\\';
-      Out += C;
-    } else if (Byte < 0x20) {
-      char Escape[8];
-      std::snprintf(Escape, sizeof(Escape), "\\u%04x", Byte);
-      Out += Escape;
-    } else {
-      Out += C;
-    }
-  }
-  return Out + "\"";
-}
-
-std::string IsoTime(std::int64_t Seconds) {
-  const std::time_t Time = static_cast<std::time_t>(Seconds);
-  std::tm Parts{};
-  char Text[32];
-  if (!::gmtime_r(&Time, &Parts) || std::strftime(Text, sizeof(Text), "%Y-%m-%dT%H:%M:%SZ", &Parts) == 0) return {};
-  return Text;
-}
-
-bool WriteAll(int Fd, const std::string& Text) {
-  for (std::size_t Done = 0; Done < Text.size();) {
-    const ssize_t Wrote = ::write(Fd, Text.data() + Done, Text.size() - Done);
-    if (Wrote < 0 && errno == EINTR) continue;
-    if (Wrote <= 0) return false;
-    Done += static_cast<std::size_t>(Wrote);
-  }
-  return true;
-}
-}  // namespace
-
-std::string FileSha256(const std::string& Path) {
-  const TDescriptor File(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (File.Get() < 0) return {};
-  const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!Context || EVP_DigestInit_ex(Context.get(), EVP_sha256(), nullptr) != 1) return {};
-  std::vector<unsigned char> Buffer(1 << 20);
-  for (;;) {
-    const ssize_t Read = ::read(File.Get(), Buffer.data(), Buffer.size());
-    if (Read < 0 && errno == EINTR) continue;
-    if (Read < 0) return {};
-    if (Read == 0) break;
-    EVP_DigestUpdate(Context.get(), Buffer.data(), static_cast<std::size_t>(Read));
-  }
-  unsigned char Digest[EVP_MAX_MD_SIZE];
-  unsigned int Size = 0;
-  if (EVP_DigestFinal_ex(Context.get(), Digest, &Size) != 1) return {};
-  return Hex(Digest, Size);
-}
+#include "common/SafeFileWrite.h"
 
 TSignReport::TSignReport(X509* Signer) : SignerName(NameText(X509_get_subject_name(Signer))) {
   unsigned char Digest[EVP_MAX_MD_SIZE];
   unsigned int Size = 0;
-  if (X509_digest(Signer, EVP_sha1(), Digest, &Size) == 1) Thumbprint = Hex(Digest, Size);
+  if (X509_digest(Signer, EVP_sha1(), Digest, &Size) == 1) Thumbprint = LowerHex(Digest, Size);
 }
 
 void TSignReport::Add(TReportEntry Entry) {
+  if (Entry.Result != "failed") {
+    Entry.Signer = SignerName;
+    Entry.Thumbprint = Thumbprint;
+  }
   const std::lock_guard Guard(Lock);
   Entries.push_back(std::move(Entry));
 }
 
 std::string TSignReport::Write(const std::string& Path) const {
-  std::string Text = "{\n  \"signer\": " + Quoted(SignerName) + ",\n  \"thumbprint\": " + Quoted(Thumbprint) +
-                     ",\n  \"files\": [";
-  {
-    const std::lock_guard Guard(Lock);
-    for (std::size_t I = 0; I < Entries.size(); ++I) {
-      const TReportEntry& E = Entries[I];
-      Text += std::string(I == 0 ? "\n" : ",\n") + "    {\"path\": " + Quoted(E.Path) +
-              ", \"sha256Before\": " + Quoted(E.Sha256Before) + ", \"sha256After\": " + Quoted(E.Sha256After) +
-              ", \"result\": " + Quoted(E.Result) + ", \"message\": " + Quoted(E.Message) +
-              ", \"signer\": " + Quoted(E.Result == "failed" ? std::string() : SignerName) +
-              ", \"thumbprint\": " + Quoted(E.Result == "failed" ? std::string() : Thumbprint) +
-              ", \"timestamp\": " + (E.TimestampTime ? Quoted(IsoTime(E.TimestampTime)) : std::string("null")) +
-              ", \"timestampServer\": " + (E.TimestampServer.empty() ? std::string("null") : Quoted(E.TimestampServer)) +
-              "}";
-    }
-  }
-  Text += "\n  ]\n}\n";
-  const std::string Temporary = Path + ".new";
-  const TDescriptor File(::open(Temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-  if (File.Get() < 0 || !WriteAll(File.Get(), Text) || ::fsync(File.Get()) != 0 ||
-      ::rename(Temporary.c_str(), Path.c_str()) != 0) {
-    const std::string Why = std::strerror(errno);
-    ::unlink(Temporary.c_str());
-    return Say(TMessage::ReportUnwritable, {Path, Why});
+  const std::lock_guard Guard(Lock);
+  try {
+    WriteBatchReport(Path, SignerName, Thumbprint, Entries);
+  } catch (const TReplaceError& Error) {
+    return Say(TMessage::ReportUnwritable, {Path, Error.what()});
   }
   return {};
 }

@@ -1,31 +1,20 @@
 #pragma once
-// The batch report a release pipeline archives (/report FILE.json): for each file its path, its
-// SHA-256 before and after, the result and message, the signer and its thumbprint, and the
-// timestamp with its server.
-#include <cstdint>
+// The report of one sign command (/report FILE.json), gathered as the files are done.
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include <openssl/x509.h>
 
-struct TReportEntry {
-  std::string Path;
-  std::string Sha256Before, Sha256After;  // lower-case hex; empty when the file could not be read
-  std::string Result;                     // "signed", "warning", "failed" or "skipped" (/lazy)
-  std::string Message;
-  std::int64_t TimestampTime = 0;  // 0: none
-  std::string TimestampServer;
-};
+#include "common/BatchReport.h"
 
 class TSignReport {
  public:
   explicit TSignReport(X509* Signer);
 
-  // Thread-safe.
+  // Thread-safe. A file that was not signed names no signer.
   void Add(TReportEntry Entry);
-  // Writes the report to a new file beside Path that then replaces it; the text after
-  // "SignTool Error: " when that fails, else empty.
+  // Writes the report to Path; the text after "SignTool Error: " when that fails, else empty.
   std::string Write(const std::string& Path) const;
 
  private:
@@ -33,6 +22,3 @@ class TSignReport {
   mutable std::mutex Lock;
   std::vector<TReportEntry> Entries;
 };
-
-// The file's SHA-256 in lower-case hex; empty when it cannot be read.
-std::string FileSha256(const std::string& Path);

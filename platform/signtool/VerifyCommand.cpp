@@ -12,6 +12,7 @@ constexpr char Usage[] =
     "Usage: signtool verify [options] <filename(s)>\n"
     "\n"
     "/pa        Use the Default Authentication Verification Policy (the only one there is here).\n"
+    "/all       Verify every signature of a file, those nested in the primary one too.\n"
     "/q         No output on success and minimal output on failure.\n"
     "/v         Print the signer, the timestamp and the verifier's full verdict.\n"
     "/trust <f> Trust the certificates in <f> (PEM or DER files, or folders, separated by ';')\n"
@@ -21,7 +22,7 @@ constexpr char Usage[] =
     "no timestamp, 1 when any file fails.\n";
 
 struct TVerifyOptions {
-  bool Quiet = false, Verbose = false, Help = false;
+  bool Quiet = false, Verbose = false, Help = false, All = false;
   std::string Trust;
   std::vector<std::string> Words;
 };
@@ -41,6 +42,12 @@ std::string ProblemOf(TVerifyState State) {
   return Say(TMessage::NotVerified);
 }
 
+void PrintVerdict(const std::string& Signer, const std::string& TimeStamp, const std::string& Verdict) {
+  if (!Signer.empty()) PrintLine(TMessage::Signer, {Signer});
+  PrintLine(TMessage::Timestamp, {TimeStamp.empty() ? Say(TMessage::NoTimestamp) : TimeStamp});
+  if (!Verdict.empty()) PrintLine(TMessage::Verdict, {Verdict});
+}
+
 bool Parse(const std::vector<std::string>& Arguments, TVerifyOptions& Options, std::string& Error) {
   std::size_t I = 0;
   for (; I < Arguments.size(); ++I) {
@@ -49,6 +56,7 @@ bool Parse(const std::vector<std::string>& Arguments, TVerifyOptions& Options, s
     const std::string Name = Word.substr(1);
     if (Name == "pa") continue;
     if (Name == "q") Options.Quiet = true;
+    else if (Name == "all") Options.All = true;
     else if (Name == "v") Options.Verbose = true;
     else if (Name == "?") Options.Help = true;
     else if (Name == "trust" && I + 1 < Arguments.size()) Options.Trust = Arguments[++I];
@@ -90,11 +98,26 @@ int RunVerify(const std::vector<std::string>& Arguments) {
     });
     if (Options.Verbose) {
       PrintLine(TMessage::Verifying, {File});
-      if (!Result.Signer.empty()) PrintLine(TMessage::Signer, {Result.Signer});
-      PrintLine(TMessage::Timestamp, {Result.TimeStamp.empty() ? Say(TMessage::NoTimestamp) : Result.TimeStamp});
-      if (!Result.Message.empty()) PrintLine(TMessage::Verdict, {Result.Message});
+      if (Options.All) PrintLine(TMessage::PrimarySignatureIndex);
+      PrintVerdict(Result.Signer, Result.TimeStamp, Result.Message);
     }
-    const std::string Problem = ProblemOf(Result.State);
+    // With /all every signature counts, the first that fails or lacks a timestamp telling why.
+    std::string Problem = ProblemOf(Result.State);
+    bool Unstamped = Result.State == vsValidNoTimestamp;
+    std::size_t Index = 0;
+    const std::vector<TNestedSignatureResult> NoneChecked;
+    for (const TNestedSignatureResult& Nested : Options.All ? Result.Nested : NoneChecked) {
+      ++Index;
+      if (Options.Verbose) {
+        PrintLine(TMessage::SignatureIndex, {std::to_string(Index)});
+        PrintVerdict(Nested.Signer, Nested.TimeStamp, Nested.Reason);
+      }
+      if (Problem.empty() && !ProblemOf(Nested.State).empty())
+        Problem = Say(TMessage::InNestedSignature, {ProblemOf(Nested.State), std::to_string(Index)});
+      Unstamped = Unstamped || Nested.State == vsValidNoTimestamp;
+    }
+    if (Options.All && Problem.empty() && Result.UncheckedNested > 0)
+      Problem = Say(TMessage::NestedBeyondVerifying, {std::to_string(Result.UncheckedNested)});
     if (!Problem.empty()) {
       ++Errors;
       PrintError(Problem + " " + File);
@@ -102,7 +125,7 @@ int RunVerify(const std::vector<std::string>& Arguments) {
     }
     ++Verified;
     if (!Options.Quiet) PrintLine(TMessage::Verified, {File});
-    if (Result.State == vsValidNoTimestamp) {
+    if (Unstamped) {
       ++Warnings;
       PrintWarning(Say(TMessage::ValidWithoutTimestamp, {File}));
     }

@@ -94,8 +94,14 @@ TVerifyResult Verify(const std::string& Path, const std::string& ExtraTrustFile,
     Result.Message += Text(DISPLAYED_TEXT("VerifySignature", "（摘要算法SHA-1已不够安全，Windows仍然接受）"));
   if (Primary.State == vsUntrusted && Trust.ExtraTrustUnreadable)
     Result.Message += Text(DISPLAYED_TEXT("VerifySignature", "（无法读取附加的受信任证书文件）"));
-  if (Primary.State != vsUnreadable)
-    Result.Message += NestedSummary(CheckNestedSignatures(SignedData.get(), Digests, Store), Translate);
+  if (Primary.State != vsUnreadable) {
+    const TNestedVerdicts Nested = CheckNestedSignatures(SignedData.get(), Digests, Store);
+    Result.Message += NestedSummary(Nested, Translate);
+    for (const TSignatureVerdict& Verdict : Nested.Checked)
+      Result.Nested.push_back({Verdict.State, Verdict.Reason.empty() ? std::string() : Text(Verdict.Reason.c_str()),
+                               Verdict.Signer, Verdict.TimeStamp});
+    Result.UncheckedNested = Nested.Unchecked;
+  }
   return Result;
 }
 }  // namespace

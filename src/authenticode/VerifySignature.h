@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 enum TVerifyState : std::uint8_t {
   vsValid,             // digest matches, chain trusted, timestamp present and valid
@@ -16,9 +17,26 @@ enum TVerifyState : std::uint8_t {
   vsUnreadable         // missing, unreadable, or malformed signature data
 };
 
+// One signature nested in the primary one, as VerifySignature judged it on its own.
+struct TNestedSignatureResult {
+  TVerifyState State;
+  std::string Reason;  // what decided the state
+  std::string Signer;
+  std::string TimeStamp;
+};
+
 // Message: the text the file list shows. Signer: the primary signer's common name.
 // TimeStamp: the signing time from a valid timestamp, ISO 8601 UTC, else empty.
-struct TVerifyResult { TVerifyState State; std::string Message; std::string Signer; std::string TimeStamp; };
+// Nested: the signatures nested in the primary one that were checked, in order; UncheckedNested
+// counts those beyond (MaxCheckedNestedSignatures).
+struct TVerifyResult {
+  TVerifyState State;
+  std::string Message;
+  std::string Signer;
+  std::string TimeStamp;
+  std::vector<TNestedSignatureResult> Nested = {};
+  std::size_t UncheckedNested = 0;
+};
 
 // The primary signature decides the state; the message mentions nested ones. Safe to call from
 // several threads at once.

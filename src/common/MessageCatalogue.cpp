@@ -122,6 +122,11 @@ constexpr TCatalogueRow Catalogue[] = {
      "The /f option cannot be combined with /sha1 or /n."},
     {TMessage::TimestampServerRequired, "需要时间戳服务器：请使用 /t 或 /tr 选项。",
      "A timestamp server is required: use the /t or /tr option."},
+    {TMessage::PrimarySignatureIndex, "签名索引：0（主签名）", "Signature Index: 0 (Primary Signature)"},
+    {TMessage::SignatureIndex, "签名索引：%1", "Signature Index: %1"},
+    {TMessage::InNestedSignature, "%1（嵌套签名%2）", "%1 (signature %2)"},
+    {TMessage::NestedBeyondVerifying, "另有%1个嵌套签名超出可验证的数量。",
+     "%1 nested signatures are beyond those that can be verified."},
 
     {Marked, "打开文件失败", "Cannot open the file"},
     {Marked, "创建映射失败", "Cannot map the file"},
@@ -182,7 +187,7 @@ constexpr TCatalogueRow Catalogue[] = {
 };
 
 constexpr bool NamedRowsInOrder() {
-  const auto Count = static_cast<std::size_t>(TMessage::TimestampServerRequired) + 1;
+  const auto Count = static_cast<std::size_t>(TMessage::NestedBeyondVerifying) + 1;
   if (std::size(Catalogue) < Count) return false;
   for (std::size_t Index = 0; Index < std::size(Catalogue); ++Index)
     if ((Index < Count) != (Catalogue[Index].Message != Marked) ||

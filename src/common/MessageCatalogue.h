@@ -102,6 +102,10 @@ enum class TMessage : std::uint16_t {
   ModuleNeedsKey,
   FileWithSelection,
   TimestampServerRequired,
+  PrimarySignatureIndex,
+  SignatureIndex,
+  InNestedSignature,
+  NestedBeyondVerifying,
 };
 
 // Message in Language with %1 to %9 replaced by Arguments in order; the replacements are not

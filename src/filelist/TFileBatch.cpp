@@ -29,16 +29,19 @@ void TFileBatch::Stop() {
   Halt();
 }
 
-void TFileBatch::StopFailingTheRest(const std::string& Reason) {
-  if (!FRunning || FStopRequested) return;
+std::vector<TRowId> TFileBatch::StopFailingTheRest(const std::string& Reason) {
+  std::vector<TRowId> Failed;
+  if (!FRunning || FStopRequested) return Failed;
   FEndReason = Reason;
   while (const std::optional<TRowId> Row = RowAfter(FLastBegun)) {
     FLastBegun = Row;
     FFiles->SetResult(*Row, fsFailed, Reason);
     ++FTally.Processed;
+    Failed.push_back(*Row);
   }
   Stop();
   emit ProgressChanged();
+  return Failed;
 }
 
 TFileBatch::TProgress TFileBatch::Progress() const {

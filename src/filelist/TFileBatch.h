@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/uPubFunc.h"
 #include "filelist/TFileListModel.h"
@@ -44,8 +45,8 @@ class TFileBatch : public QObject {
   // rows that were done.
   void Stop();
   // As Stop, but each row that would have followed fails with Reason at once, and the summary
-  // ends with it.
-  void StopFailingTheRest(const std::string& Reason);
+  // ends with it. Gives those rows.
+  std::vector<TRowId> StopFailingTheRest(const std::string& Reason);
   bool IsRunning() const { return FRunning; }
   bool StopRequested() const { return FStopRequested; }
 

@@ -9,7 +9,7 @@
 #include "common/TextUtil.h"
 #include "common/WindowsCommandLine.h"
 
-std::string SignCommandLine(const TSignSettings& Settings, std::string_view ShortPath) {
+std::string SignCommandLine(const TSignSettings& Settings, std::string_view ShortPath, std::string_view ReportPath) {
   const std::string Certificate = Trim(Settings.CertFile);
   const bool ByKey = IsPkcs11Uri(Certificate) || IsCloudKeyAddress(Certificate);
   std::string Line = ByKey ? "signtool.exe sign /q /kc " : "signtool.exe sign /q /f ";
@@ -23,6 +23,11 @@ std::string SignCommandLine(const TSignSettings& Settings, std::string_view Shor
     Line += EscapeInsideQuotes(Settings.Url);
   }
   Line += "\" ";
+  if (!ReportPath.empty()) {
+    Line += "/report \"";
+    Line += EscapeInsideQuotes(ReportPath);
+    Line += "\" ";
+  }
   if (!ShortPath.empty()) Line += QuoteArgument(ShortPath);
   return Line;
 }
@@ -44,4 +49,9 @@ TSignOutcome ClassifySignRun(bool Clean, const std::string& ErrorText) {
   if (Clean) return {fsOk, {}, true};
   if (StartsWithAscii(ErrorText, "SignTool Warning")) return {fsWarning, ErrorText, true};
   return {fsFailed, ErrorText, false, PinRefusalReported(ErrorText)};
+}
+
+TReportEntry UnreportedEntry(const std::string& FileName, const TSignOutcome& Outcome) {
+  const char* Result = Outcome.Status == fsOk ? "signed" : Outcome.Status == fsWarning ? "warning" : "failed";
+  return {FileName, {}, {}, Result, Outcome.Info, {}, {}, 0, {}};
 }

@@ -1,8 +1,10 @@
 #pragma once
 // What one signtool.exe run is made of, and how its answer is read.
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "common/BatchReport.h"
 #include "common/PinRefusal.h"
 #include "filelist/TFileItem.h"
 
@@ -24,9 +26,10 @@ struct TSignSettings {
 // Ordinary values appear exactly as typed. A value with blanks, tabs or double quotes is quoted
 // and escaped by the Windows command-line rules (the timestamp, description and address only escaped,
 // as they already stand in quotes), so each reaches the tool as one argument. The certificate
-// path is trimmed, as the check before the batch saw it. An empty ShortPath leaves the line
-// ending after the description.
-std::string SignCommandLine(const TSignSettings& Settings, std::string_view ShortPath);
+// path is trimmed, as the check before the batch saw it. A ReportPath adds /report "<path>" before
+// the file. An empty ShortPath leaves the line ending after the description (or the report).
+std::string SignCommandLine(const TSignSettings& Settings, std::string_view ShortPath,
+                            std::string_view ReportPath = {});
 
 // The name the tool is given for a listed file: its absolute path while it exists, else empty.
 std::string ShortPathOf(std::string_view FileName);
@@ -36,7 +39,13 @@ struct TSignOutcome {
   std::string Info;
   bool Succeeded;  // warnings count as successes
   TPinRefusal PinRefusal = TPinRefusal::None;  // the token refused the PIN
+  std::optional<TReportEntry> Report = {};      // the file's entry in the batch's report
 };
+
+// The report's entry for a file whose run left no report of its own (it never began, or the tool
+// could not write one): its result and message as its row shows them, nothing known of its content.
+TReportEntry UnreportedEntry(const std::string& FileName, const TSignOutcome& Outcome);
+
 // A file that is not there (ShortPathOf gives nothing) is not handed to the tool: failed, saying
 // that the file was not found, with its name.
 TSignOutcome MissingFileOutcome(const std::string& FileName);

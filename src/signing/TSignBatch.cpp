@@ -4,6 +4,7 @@
 
 #include "signing/BatchPace.h"
 #include "signing/KeySession.h"
+#include "signing/RunReports.h"
 #include "signing/TSignThread.h"
 
 TSignBatch::TSignBatch(TFileListModel* Files, TSettingsReader ReadSettings, QObject* Parent)
@@ -17,14 +18,21 @@ void TSignBatch::SetKeySession(std::unique_ptr<TKeySession> Session) { FSession 
 void TSignBatch::Begin() {
   if (!FSession) throw std::logic_error("A signing batch was started without a key session.");
   FPace = std::make_unique<TBatchPace>(FTimestampInterval);
+  FRunReports = std::make_unique<TRunReports>();
+  FReport.clear();
   TSignThread::TEnvironment RunEnvironment = FSession->RunEnvironment();
   for (auto& Variable : FPace->RunEnvironment()) RunEnvironment.push_back(std::move(Variable));
   auto* Worker = new TSignThread(
       [this](std::vector<TSignThread::TDone> Finished, int Wanted) {
         for (const TSignThread::TDone& Done : Finished) {
           RowDone(Done.Row, Done.Outcome.Status, Done.Outcome.Info, Done.Outcome.Succeeded);
+          if (Done.Outcome.Report) FReport[Done.Row] = *Done.Outcome.Report;
           // Every further file would present the PIN again, and a token locks itself after a few.
-          if (Done.Outcome.PinRefusal != TPinRefusal::None) StopFailingTheRest(RefusalReason(Done.Outcome.PinRefusal));
+          if (Done.Outcome.PinRefusal != TPinRefusal::None) {
+            const std::string Reason = RefusalReason(Done.Outcome.PinRefusal);
+            for (const TRowId Row : StopFailingTheRest(Reason))
+              FReport[Row] = UnreportedEntry(Files()->FileName(Row), {fsFailed, Reason, false});
+          }
         }
         std::vector<TSignThread::TJob> Jobs;
         while (static_cast<int>(Jobs.size()) < Wanted) {
@@ -33,7 +41,7 @@ void TSignBatch::Begin() {
           TSignSettings Settings = FReadSettings();
           Settings.CertFile = FSession->Certificate;
           Settings.Rfc3161 = FRfc3161;
-          Jobs.push_back({*Row, Files()->FileName(*Row), std::move(Settings)});
+          Jobs.push_back({*Row, Files()->FileName(*Row), std::move(Settings), FRunReports->PathFor(*Row)});
         }
         return Jobs;
       },
@@ -42,6 +50,7 @@ void TSignBatch::Begin() {
     Worker->deleteLater();
     FSession.reset();
     FPace.reset();
+    FRunReports.reset();
     Complete();
   });
   try {
@@ -50,6 +59,7 @@ void TSignBatch::Begin() {
     delete Worker;
     FSession.reset();
     FPace.reset();
+    FRunReports.reset();
     throw;
   }
   FWorker = Worker;
@@ -70,4 +80,11 @@ TBatchSummary TSignBatch::Summary(const TBatchTally& Tally) const {
   if (Tally.Warned == 0) return {Text.toStdString(), pkInfo};
   Text += '\n' + tr("其中%1个文件签名时出现警告（没有时间戳），请查看列表中的提示。").arg(Tally.Warned);
   return {Text.toStdString(), pkWarning};
+}
+
+std::vector<TReportEntry> TSignBatch::Report() const {
+  std::vector<TReportEntry> Entries;
+  if (IsRunning()) return Entries;
+  for (const auto& [Row, Entry] : FReport) Entries.push_back(Entry);
+  return Entries;
 }

@@ -8,12 +8,16 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
+#include <vector>
 
 #include "filelist/TFileBatch.h"
+#include "common/BatchReport.h"
 #include "signing/SignCommand.h"
 
 class TBatchPace;
+class TRunReports;
 class TSignThread;
 struct TKeySession;
 
@@ -39,6 +43,10 @@ class TSignBatch : public TFileBatch {
     FTimestampInterval = Interval;
   }
 
+  // What the last batch did to each of its files, in list order, as signtool.exe's /report gives
+  // it: the rows deleted since are still in it. Empty before the first batch and while one runs.
+  std::vector<TReportEntry> Report() const;
+
  protected:
   void Begin() override;
   TBatchSummary Summary(const TBatchTally& Tally) const override;
@@ -53,5 +61,7 @@ class TSignBatch : public TFileBatch {
   bool FRfc3161 = false;
   std::chrono::milliseconds FTimestampInterval{0};
   std::unique_ptr<TBatchPace> FPace;  // the running batch's
+  std::unique_ptr<TRunReports> FRunReports;  // the running batch's
+  std::map<TRowId, TReportEntry> FReport;    // ids grow along the list
   QPointer<TSignThread> FWorker;
 };

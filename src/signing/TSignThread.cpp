@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/uPubFunc.h"
+#include "signing/RunReports.h"
 
 // Shared by the worker, its runs and the calls it has queued on the window's thread, which may
 // outlive it.
@@ -61,14 +62,19 @@ class TStartFailureCapture {
 thread_local TStartFailureCapture* TStartFailureCapture::Active = nullptr;
 std::atomic<QtMessageHandler> TStartFailureCapture::Previous{nullptr};
 
-// One run of the tool for the file, unless the file is not there.
-TSignOutcome SignFile(const TSignSettings& Settings, const std::string& FileName,
-                      const TSignThread::TEnvironment& Environment) {
-  const std::string ShortPath = ShortPathOf(FileName);
-  if (ShortPath.empty()) return MissingFileOutcome(FileName);
-  std::string ErrorText;
-  const bool Clean = RunAndCapture(SignCommandLine(Settings, ShortPath), Environment, ErrorText);
-  return ClassifySignRun(Clean, ErrorText);
+// One run of the tool for the file, unless the file is not there; with the file's entry in the
+// batch's report.
+TSignOutcome SignFile(const TSignThread::TJob& Job, const TSignThread::TEnvironment& Environment) {
+  const std::string ShortPath = ShortPathOf(Job.FileName);
+  TSignOutcome Outcome = MissingFileOutcome(Job.FileName);
+  if (!ShortPath.empty()) {
+    std::string ErrorText;
+    const bool Clean = RunAndCapture(SignCommandLine(Job.Settings, ShortPath, Job.ReportPath), Environment, ErrorText);
+    Outcome = ClassifySignRun(Clean, ErrorText);
+    if (!Job.ReportPath.empty()) Outcome.Report = TakeRunReport(Job.ReportPath);
+  }
+  if (!Outcome.Report) Outcome.Report = UnreportedEntry(Job.FileName, Outcome);
+  return Outcome;
 }
 }  // namespace
 
@@ -145,7 +151,7 @@ void TSignThread::run() {
     for (TJob& Job : *Jobs) {
       const TRowId Row = Job.Row;
       auto Sign = [Link = FLink, Job = std::move(Job), &Environment = FRunEnvironment] {
-        TSignOutcome Outcome = SignFile(Job.Settings, Job.FileName, Environment);
+        TSignOutcome Outcome = SignFile(Job, Environment);
         {
           const std::lock_guard Guard(Link->Lock);
           Link->Completed.push_back(TDone{Job.Row, std::move(Outcome)});

@@ -23,6 +23,7 @@ class TSignThread : public QThread {
     TRowId Row;
     std::string FileName;
     TSignSettings Settings;
+    std::string ReportPath = {};  // where the run writes the file's report (RunReports.h); may be empty
   };
   struct TDone {
     TRowId Row;

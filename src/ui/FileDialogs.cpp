@@ -29,6 +29,14 @@ std::optional<QString> AskFolderName(QWidget* Parent) {
   return Chosen;
 }
 
+std::optional<QString> AskSaveFileName(QWidget* Parent, const QString& Filter, const QString& Suggested) {
+  if (Handler<TSaveFileHandler>()) return Handler<TSaveFileHandler>()(Filter, Suggested);
+  const QString Chosen = QFileDialog::getSaveFileName(Parent, {}, Suggested, Filter);
+  if (Chosen.isEmpty()) return std::nullopt;
+  return Chosen;
+}
+
 void SetOpenFileHandler(TOpenFileHandler NewHandler) { Handler<TOpenFileHandler>() = std::move(NewHandler); }
 void SetOpenFilesHandler(TOpenFilesHandler NewHandler) { Handler<TOpenFilesHandler>() = std::move(NewHandler); }
 void SetFolderHandler(TFolderHandler NewHandler) { Handler<TFolderHandler>() = std::move(NewHandler); }
+void SetSaveFileHandler(TSaveFileHandler NewHandler) { Handler<TSaveFileHandler>() = std::move(NewHandler); }

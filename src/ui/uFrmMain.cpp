@@ -247,6 +247,8 @@ void TFrmMain::CreatePopupMenu() {
   pmiVerify->setObjectName("pmiVerify");
   pmiRestamp = PopupMenu->addAction(tr("重新加盖时间戳(&T)"));
   pmiRestamp->setObjectName("pmiRestamp");
+  pmiExportReport = PopupMenu->addAction(tr("导出报告(&E)..."));
+  pmiExportReport->setObjectName("pmiExportReport");
   N7 = PopupMenu->addSeparator();
   N7->setObjectName("N7");
   pmiOptions = PopupMenu->addAction(tr("选项(&O)..."));
@@ -301,6 +303,8 @@ void TFrmMain::ConnectHandlers() {
   connect(pmiVerify, &QAction::triggered, this, &TFrmMain::pmiVerifyClick);
   connect(PopupMenu, &QMenu::aboutToShow, this, &TFrmMain::ShowRestampEntry);
   connect(pmiRestamp, &QAction::triggered, this, &TFrmMain::pmiRestampClick);
+  connect(PopupMenu, &QMenu::aboutToShow, this, &TFrmMain::ShowReportEntry);
+  connect(pmiExportReport, &QAction::triggered, this, &TFrmMain::pmiExportReportClick);
   ConnectListKeys();
   connect(pmiOptions, &QAction::triggered, this, &TFrmMain::pmiOptionsClick);
 }

@@ -80,6 +80,7 @@ class TFrmMain : public QWidget {
   QAction* N8;
   QAction* pmiVerify;
   QAction* pmiRestamp;  // shown while a selected row's file is signed without a timestamp
+  QAction* pmiExportReport;  // enabled once a signing batch has run
   QAction* N7;
   QAction* pmiOptions;
   QTimer* Timer;
@@ -122,6 +123,9 @@ class TFrmMain : public QWidget {
   // were signed without one.
   void pmiRestampClick();
   void ShowRestampEntry();
+  // Writes the last signing batch's report (BatchReport.h) to a file the user chooses.
+  void pmiExportReportClick();
+  void ShowReportEntry();
   // Disables Start, Remove and Verify, shows the batch's progress in the title and starts it. When it
   // finishes BatchDone shows its summary and brings the buttons back. Rethrows what Start
   // throws, with the buttons back.
