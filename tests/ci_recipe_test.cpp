@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <fstream>
 
 #include "support/CabFixtures.h"

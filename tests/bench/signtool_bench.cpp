@@ -20,6 +20,7 @@
 
 #include <unistd.h>
 
+#include "BenchPrograms.h"
 #include "BenchSize.h"
 #include "TimedRun.h"
 #include "authenticode/VerifySignature.h"
@@ -28,26 +29,6 @@
 
 namespace {
 std::string SignTool() { return QDir(QCoreApplication::applicationDirPath()).filePath("signtool.exe").toStdString(); }
-
-// Copies of Template named Prefix0.exe, Prefix1.exe... in Folder, on disk before any timing.
-std::vector<std::string> Copies(const QTemporaryDir& Folder, const std::string& Template, const QString& Prefix,
-                                int Count) {
-  std::vector<std::string> Paths;
-  for (int I = 0; I < Count; ++I) {
-    Paths.push_back(Folder.filePath(Prefix + QString::number(I) + ".exe").toStdString());
-    std::filesystem::copy_file(Template, Paths.back(), std::filesystem::copy_options::overwrite_existing);
-  }
-  ::sync();
-  return Paths;
-}
-
-// How many of Paths carry no valid signature of the test signer.
-int Unsigned(const std::vector<std::string>& Paths) {
-  int Count = 0;
-  for (const std::string& Path : Paths)
-    if (VerifySignature(Path, TestPki().CaCertPath).State != vsValidNoTimestamp) ++Count;
-  return Count;
-}
 
 constexpr char Description[] = "Benchmark build";
 
@@ -80,7 +61,7 @@ void ManyFilesInOneCall(benchmark::State& State) {
     const TTimedRun Call = RunTimed(Command);
     if (!Call.Succeeded) ++Failures;
 
-    Failures += Unsigned(LoopOutputs) + Unsigned(SignToolFiles);
+    Failures += CountNotIn(LoopOutputs, vsValidNoTimestamp) + CountNotIn(SignToolFiles, vsValidNoTimestamp);
     LoopSeconds += Loop;
     SignToolSeconds += Call.Seconds;
     State.SetIterationTime(Call.Seconds);
@@ -127,7 +108,7 @@ void OneLargeFile(benchmark::State& State) {
     ::sync();
     const TTimedRun Sign = RunTimed({SignTool(), "sign", "/q", "/f", Pki.PfxPath, "/p", Pki.PfxPassword, "/d",
                                      Description, Program});
-    int Failures = Unsigned({Program});
+    int Failures = CountNotIn({Program}, vsValidNoTimestamp);
     for (const TTimedRun& Step : {Hash, Copying, Syncing, Sign})
       if (!Step.Succeeded) ++Failures;
     if (Failures > 0) State.SkipWithError("a step failed or the file was left unsigned");
