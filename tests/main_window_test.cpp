@@ -148,7 +148,7 @@ TEST_F(MainWindow, TabKeyVisitsControlsInDesignOrder) {
 
 TEST_F(MainWindow, PopupMenuItemsInOrder) {
   const QList<QAction*> Items = Form.PopupMenu->actions();
-  ASSERT_EQ(Items.size(), 13);
+  ASSERT_EQ(Items.size(), 14);
   EXPECT_EQ(Items[0]->text(), "删除选中(&D)");
   EXPECT_TRUE(Items[1]->isSeparator());
   EXPECT_EQ(Items[2]->text(), "全部选中(&A)");
@@ -160,9 +160,10 @@ TEST_F(MainWindow, PopupMenuItemsInOrder) {
   EXPECT_TRUE(Items[8]->isSeparator());
   EXPECT_EQ(Items[9], Form.pmiVerify);
   EXPECT_EQ(Items[10], Form.pmiRestamp);
+  EXPECT_EQ(Items[11], Form.pmiExportReport);
   // The options come last, after a separator, so the items above keep their places.
-  EXPECT_TRUE(Items[11]->isSeparator());
-  EXPECT_EQ(Items[12], Form.pmiOptions);
+  EXPECT_TRUE(Items[12]->isSeparator());
+  EXPECT_EQ(Items[13], Form.pmiOptions);
   for (QAction* Item : Items) EXPECT_TRUE(Item->isEnabled());
 }
 
