@@ -15,6 +15,8 @@ class TCloudKey : public TSigningKey {
  public:
   X509* Certificate() const override { return Certificates.front().get(); }
   std::vector<X509*> Chain() const override;
+  // A service signs for many callers at once; the pace and the retries keep it polite.
+  bool SignsConcurrently() const override { return true; }
 
  protected:
   // Certificates: the signer's first. Pace: the one Link points to, kept as long as the key.
