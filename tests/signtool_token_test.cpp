@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/PinRefusal.h"
 #include "keys/AgentKey.h"
 #include "signing/KeySession.h"
 #include "signing/SignCommand.h"
@@ -444,4 +445,31 @@ TEST_F(SignToolTokenTest, TheWindowsKeySessionTakesTurnsWithRunsOnTheSameToken) 
       << "signed while another process held the token";
   Release();
   EXPECT_FALSE(Signing.get().Value.empty());
+}
+
+TEST_F(SignToolTokenTest, ALockedPinIsToldApartFromAWrongOneByRunsAndByTheWindowsSession) {
+  QTemporaryDir Runtime;
+  const auto PrivateFolder = ScopedEnvironment("XDG_RUNTIME_DIR", Runtime.path());
+  const TSoftToken& Token = SoftToken();
+  const auto Target = ScopedEnvironment("QUILLORY_LOCKED_PIN_TARGET", QString::fromStdString(Token.Module));
+  const std::string LockedUri = Token.EcKeyUri + "?module-path=" + QUILLORY_LOCKED_PIN_MODULE;
+
+  // The wrong PIN first: a locked token is noted as such for the runs under way then.
+  std::string Locked, Wrong;
+  const TProcessResult WrongRun = Sign("wrong.exe", {"/kc", Token.EcKeyUri, "/p", Token.Pin + "0"}, Wrong);
+  const TProcessResult LockedRun = Sign("locked.exe", {"/kc", LockedUri, "/p", Token.Pin}, Locked);
+  EXPECT_EQ(LockedRun.ExitCode, 1);
+  EXPECT_NE(LockedRun.Err.find(PinRefusalText(TPinRefusal::Locked)), std::string::npos) << LockedRun.Err;
+  EXPECT_EQ(WrongRun.Err.find(PinRefusalText(TPinRefusal::Locked)), std::string::npos) << WrongRun.Err;
+  for (const std::string& File : {Locked, Wrong})
+    EXPECT_EQ(ReadBytes(File), BuildPe({TPeKind::Exe32, 64 * 1024})) << File;
+
+  // The window says which of the two it is, and leads the user to the PIN box for either.
+  const TKeySessionOpening WrongSession = OpenKeySession(Token.EcKeyUri, Token.Pin + "0");
+  const TKeySessionOpening LockedSession = OpenKeySession(LockedUri, Token.Pin);
+  ASSERT_FALSE(LockedSession.Session);
+  ASSERT_FALSE(WrongSession.Session);
+  EXPECT_EQ(LockedSession.Failure, TKeySessionFailure::Secret);
+  EXPECT_EQ(WrongSession.Failure, TKeySessionFailure::Secret);
+  EXPECT_NE(LockedSession.Message, WrongSession.Message);
 }
