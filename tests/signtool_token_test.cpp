@@ -459,8 +459,8 @@ TEST_F(SignToolTokenTest, ALockedPinIsToldApartFromAWrongOneByRunsAndByTheWindow
   const TProcessResult WrongRun = Sign("wrong.exe", {"/kc", Token.EcKeyUri, "/p", Token.Pin + "0"}, Wrong);
   const TProcessResult LockedRun = Sign("locked.exe", {"/kc", LockedUri, "/p", Token.Pin}, Locked);
   EXPECT_EQ(LockedRun.ExitCode, 1);
-  EXPECT_NE(LockedRun.Err.find(PinRefusalText(TPinRefusal::Locked)), std::string::npos) << LockedRun.Err;
-  EXPECT_EQ(WrongRun.Err.find(PinRefusalText(TPinRefusal::Locked)), std::string::npos) << WrongRun.Err;
+  EXPECT_NE(LockedRun.Err.find(PinRefusalText(TPinRefusal::Locked, TMessageLanguage::English)), std::string::npos) << LockedRun.Err;
+  EXPECT_EQ(WrongRun.Err.find(PinRefusalText(TPinRefusal::Locked, TMessageLanguage::English)), std::string::npos) << WrongRun.Err;
   for (const std::string& File : {Locked, Wrong})
     EXPECT_EQ(ReadBytes(File), BuildPe({TPeKind::Exe32, 64 * 1024})) << File;
 
