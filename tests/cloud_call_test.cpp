@@ -74,7 +74,8 @@ class CloudCallTest : public ::testing::Test {
     return CallCloud({"GET", Url, {"Authorization: Bearer t"}, {}, {}}, Link);
   }
 
-  THostPace Pace;
+  TPaceFile PaceFile;
+  THostPace Pace{PaceFile};
   int Interruption = -1;
 };
 

@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
 #include "authenticode/AuthenticodeInfo.h"
+#include "authenticode/PaceFile.h"
 #include "common/FileReader.h"
 #include "common/OpenSslPtr.h"
 #include "authenticode/Pkcs7Parts.h"
@@ -190,6 +196,28 @@ TEST_F(SignToolTimestampTest, FilesItCannotStampAreLeftAsTheyWere) {
 
   for (const auto& [File, Bytes] : Before) EXPECT_EQ(ReadBytes(File), Bytes) << File;
   EXPECT_EQ(Entries(), NamesBefore);
+}
+
+TEST_F(SignToolTimestampTest, RunsSharingAPaceFileTryAServerThatIsDownOnceBetweenThem) {
+  TimestampServer Server;
+  const std::string Down = "http://127.0.0.1:9/";
+  const std::string PaceFile = PathOf("pace");
+  std::ofstream(PaceFile).flush();
+  ASSERT_EQ(::chmod(PaceFile.c_str(), 0600), 0);
+  ::setenv(TimestampPaceVariable, PaceFile.c_str(), 1);
+  const auto Unset = qScopeGuard([] { ::unsetenv(TimestampPaceVariable); });
+  int DownTries = 0;
+  for (const std::string Name : {"first.exe", "second.exe", "third.exe"}) {
+    const std::string File = WriteProgram(Name, TPeKind::Exe32);
+    ASSERT_EQ(SignWithoutTimestamp({}, File).ExitCode, 0);
+    const TProcessResult Run = RunProcess(SignTool(), {"timestamp", "/v", "/t", Down + " ; " + Server.Url(), File});
+    EXPECT_EQ(Run.ExitCode, 0) << Run.Err;
+    // /v names each failed try's server.
+    for (std::size_t At = Run.Out.find(Down); At != std::string::npos; At = Run.Out.find(Down, At + 1)) ++DownTries;
+    EXPECT_EQ(VerifySignature(File, BothRoots()).State, vsValid) << File;
+  }
+  EXPECT_EQ(DownTries, 1);
+  EXPECT_EQ(Server.RequestCount(), 3);
 }
 
 TEST_F(SignToolTimestampTest, CommandLine) {

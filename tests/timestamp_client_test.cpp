@@ -61,8 +61,9 @@ TBytes SignatureValue(std::uint8_t Seed) {
 // One stamp with a batch of its own.
 TTimestampOutcome StampOnce(const TTimestampSettings& Settings, const std::vector<std::string>& Servers,
                             const TBytes& Value) {
-  TTimestampServerOrder Order(Servers);
-  THostPace Pace;
+  TPaceFile File;
+  TTimestampServerOrder Order(Servers, File);
+  THostPace Pace(File);
   return TTimestampClient(Settings, Order, Pace).Stamp(Value);
 }
 
@@ -286,8 +287,9 @@ TEST(TimestampClientServers, ADeadServerIsTriedOnceForTheWholeBatch) {
   auto Dead = std::make_unique<TimestampServer>();
   const std::string DeadUrl = Dead->Url();
   Dead.reset();  // nothing listens on its port any more
-  TTimestampServerOrder Order({DeadUrl, Alive.Url()});
-  THostPace Pace;
+  TPaceFile File;
+  TTimestampServerOrder Order({DeadUrl, Alive.Url()}, File);
+  THostPace Pace(File);
   const TTimestampClient Client(Quick(TTimestampProtocol::Rfc3161), Order, Pace);
   int DeadTries = 0;
   for (std::uint8_t File = 0; File < 5; ++File) {
@@ -302,7 +304,20 @@ TEST(TimestampClientServers, ADeadServerIsTriedOnceForTheWholeBatch) {
   EXPECT_EQ(Order.Current(), (std::vector<std::string>{Alive.Url(), DeadUrl}));
 }
 
-TEST(TimestampClientPace, AThrottlingServerSeesTheBatchAtItsPace) {
+// Stamps Files signatures with InFlight of them asked at once; how many were stamped.
+int StampAtOnce(const TTimestampClient& Client, int Files, int InFlight) {
+  std::atomic<int> Next = 0, Stamped = 0;
+  std::vector<std::thread> Workers;
+  for (int Worker = 0; Worker < InFlight; ++Worker)
+    Workers.emplace_back([&] {
+      for (int File; (File = Next++) < Files;)
+        if (Client.Stamp(SignatureValue(static_cast<std::uint8_t>(File))).Token) ++Stamped;
+    });
+  for (std::thread& Worker : Workers) Worker.join();
+  return Stamped;
+}
+
+TEST(TimestampClientPace, AServerThatCountsRequestsOverTimeSeesTheBatchAtItsPace) {
   // Allows one request per 300 ms and asks for a second's pause otherwise.
   std::mutex Lock;
   std::optional<std::chrono::steady_clock::time_point> LastAllowed;
@@ -318,21 +333,38 @@ TEST(TimestampClientPace, AThrottlingServerSeesTheBatchAtItsPace) {
     return std::nullopt;
   });
   constexpr int Files = 24, InFlight = 8;
-  TTimestampServerOrder Order({Server.Url()});
-  THostPace Pace;
-  const TTimestampClient Client(Quick(TTimestampProtocol::Authenticode), Order, Pace);
-  std::atomic<int> Next = 0, Stamped = 0;
-  std::vector<std::thread> Workers;
-  for (int Worker = 0; Worker < InFlight; ++Worker)
-    Workers.emplace_back([&] {
-      for (int File; (File = Next++) < Files;)
-        if (Client.Stamp(SignatureValue(static_cast<std::uint8_t>(File))).Token) ++Stamped;
-    });
-  for (std::thread& Worker : Workers) Worker.join();
-  EXPECT_EQ(Stamped, Files);
+  TPaceFile File;
+  TTimestampServerOrder Order({Server.Url()}, File);
+  THostPace Pace(File);
+  EXPECT_EQ(StampAtOnce(TTimestampClient(Quick(TTimestampProtocol::Authenticode), Order, Pace), Files, InFlight), Files);
   // Only the first burst, sent before the server had said anything, may have been refused.
   EXPECT_LE(Refused, InFlight);
   EXPECT_EQ(Server.RequestCount(), Files + Refused);
+}
+
+TEST(TimestampClientPace, AServerThatCountsRequestsAtOnceIsAskedAtItsLimitWithoutAPause) {
+  // Takes 300 ms per request and refuses any beyond four at once, asking for a second's pause.
+  constexpr int Files = 24, InFlight = 8, ServerAtOnce = 4;
+  std::atomic<int> AtOnce = 0, Refused = 0;
+  TimestampServer Server(TTimestampBehaviour::Answer, [&](const THttpRequest&) -> std::optional<THttpResponse> {
+    if (++AtOnce > ServerAtOnce) {
+      --AtOnce;
+      ++Refused;
+      return THttpResponse{429, "text/plain", "too many at once", {{"Retry-After", "1"}}};
+    }
+    std::this_thread::sleep_for(300ms);
+    --AtOnce;
+    return std::nullopt;
+  });
+  TPaceFile File;
+  TTimestampServerOrder Order({Server.Url()}, File);
+  THostPace Pace(File);
+  EXPECT_EQ(StampAtOnce(TTimestampClient(Quick(TTimestampProtocol::Authenticode), Order, Pace), Files, InFlight), Files);
+  // Only the first burst beyond the limit was refused, and the refusals left the host no pause
+  // between requests.
+  EXPECT_LE(Refused, InFlight - ServerAtOnce);
+  EXPECT_EQ(Pace.TakeTurn("127.0.0.1", TSteadyClock::now(), TSteadyClock::now() + 200ms, -1).Wait,
+            THostPace::TWait::Taken);
 }
 
 TEST(TimestampClientAnswers, AnAnswerForAnotherSignatureOrRequestIsNoTimestamp) {

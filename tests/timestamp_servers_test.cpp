@@ -13,12 +13,20 @@ TEST(TimestampServers, SeparatedByBlanksOrSemicolonsEachOnce) {
   EXPECT_TRUE(ParseTimestampServers(" ; \t").empty());
 }
 
-TEST(TimestampServers, AFailedServerGoesBehindTheOthers) {
-  TTimestampServerOrder Order({"a", "b", "c"});
+TEST(TimestampServers, AFailedServerGoesBehindTheOthersForEveryoneSharingThePaceFile) {
+  TPaceFile File;
+  TTimestampServerOrder Order({"a", "b", "c"}, File);
   Order.PutBehind("a");
   EXPECT_EQ(Order.Current(), (Servers{"b", "c", "a"}));
   Order.PutBehind("c");
   EXPECT_EQ(Order.Current(), (Servers{"b", "a", "c"}));
   Order.PutBehind("unknown");
   EXPECT_EQ(Order.Current(), (Servers{"b", "a", "c"}));
+  // Another run of the batch, and one that names the servers otherwise, see what failed.
+  EXPECT_EQ(TTimestampServerOrder({"a", "b", "c"}, File).Current(), (Servers{"b", "a", "c"}));
+  TTimestampServerOrder Other({"c", "d", "a"}, File);
+  EXPECT_EQ(Other.Current(), (Servers{"d", "a", "c"}));
+  Other.PutBehind("d");
+  EXPECT_EQ(Order.Current(), (Servers{"b", "a", "c"}));
+  EXPECT_EQ(Other.Current(), (Servers{"a", "c", "d"}));
 }

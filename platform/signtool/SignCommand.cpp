@@ -20,7 +20,6 @@
 #include "SignOptions.h"
 #include "SignReport.h"
 #include "TimestampSettings.h"
-#include "authenticode/TimestampServerList.h"
 
 namespace {
 constexpr char SignUsage[] =
@@ -118,12 +117,11 @@ int SignFiles(const TSignOptions& Options) {
     return ExitFailure;
   }
   const std::string Servers = TimestampServersOf(Options);
-  TTimestampServerOrder ServerOrder(ParseTimestampServers(Servers));
-  std::optional<THostPace> Pace;
+  std::optional<TTimestampBatch> TimestampBatch;
   std::optional<TTimestampClient> Timestamps;
   if (!Servers.empty()) {
-    if (!OpenPace(Pace)) return ExitFailure;
-    Timestamps.emplace(TimestampSettingsOf(Options), ServerOrder, *Pace);
+    if (!OpenTimestampBatch(Servers, TimestampBatch)) return ExitFailure;
+    Timestamps.emplace(TimestampSettingsOf(Options), TimestampBatch->Order, TimestampBatch->Pace);
   }
   const TFileSigner Signer(Options, *Key.Key, Key.ExtraCertificates, Timestamps ? &*Timestamps : nullptr);
   int Signed = 0, Warnings = 0, Errors = 0;

@@ -10,7 +10,6 @@
 #include "Interruption.h"
 #include "SignOptions.h"
 #include "TimestampSettings.h"
-#include "authenticode/TimestampServerList.h"
 
 namespace {
 constexpr char Usage[] =
@@ -39,10 +38,9 @@ int TimestampFiles(const TSignOptions& Options) {
     PrintError(Expanded.Error);
     return ExitFailure;
   }
-  TTimestampServerOrder ServerOrder(ParseTimestampServers(TimestampServersOf(Options)));
-  std::optional<THostPace> Pace;
-  if (!OpenPace(Pace)) return ExitFailure;
-  const TTimestampClient Timestamps(TimestampSettingsOf(Options), ServerOrder, *Pace);
+  std::optional<TTimestampBatch> TimestampBatch;
+  if (!OpenTimestampBatch(TimestampServersOf(Options), TimestampBatch)) return ExitFailure;
+  const TTimestampClient Timestamps(TimestampSettingsOf(Options), TimestampBatch->Order, TimestampBatch->Pace);
   int Stamped = 0, Errors = 0;
   for (const std::string& File : Expanded.Files) {
     ThrowIfInterrupted();

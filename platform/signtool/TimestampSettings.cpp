@@ -6,7 +6,7 @@
 
 #include "CommandOutput.h"
 #include "Interruption.h"
-#include "authenticode/PaceFile.h"
+#include "authenticode/TimestampServerList.h"
 
 namespace {
 // Milliseconds from an environment variable; Otherwise when it is not set.
@@ -29,19 +29,21 @@ TTimestampSettings TimestampSettingsOf(const TSignOptions& Options) {
   return Settings;
 }
 
-bool OpenPace(std::optional<THostPace>& Pace) {
+bool OpenTimestampBatch(const std::string& Servers, std::optional<TTimestampBatch>& Batch) {
   const std::chrono::milliseconds Interval = MillisecondsFrom(TimestampIntervalVariable, {});
   const char* Shared = std::getenv(TimestampPaceVariable);
+  std::unique_ptr<TPaceFile> File;
   if (!Shared || !*Shared) {
-    Pace.emplace(Interval);
-    return true;
+    File = std::make_unique<TPaceFile>();
+  } else {
+    TPaceFileOpening Opened = OpenPaceFile(Shared);
+    if (!Opened.File.IsOpen()) {
+      PrintError(Say(TMessage::PaceFileUnusable, {Opened.Problem}));
+      return false;
+    }
+    File = std::make_unique<TPaceFile>(std::move(Opened.File));
   }
-  TPaceFileOpening Opened = OpenPaceFile(Shared);
-  if (!Opened.File.IsOpen()) {
-    PrintError(Say(TMessage::PaceFileUnusable, {Opened.Problem}));
-    return false;
-  }
-  Pace.emplace(std::move(Opened.File), Interval);
+  Batch.emplace(std::move(File), ParseTimestampServers(Servers), Interval);
   return true;
 }
 

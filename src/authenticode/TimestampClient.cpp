@@ -1,6 +1,7 @@
 #include "authenticode/TimestampClient.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "authenticode/HttpCall.h"
@@ -14,13 +15,15 @@ bool IsWorthRetrying(long Status) { return Status == 408 || Status == 429 || (St
 struct TTimestampClient::TRequestState {
   TTimestampRequest Request;
   TSteadyClock::time_point Deadline;
+  std::map<std::string, TSteadyClock::time_point> NotBefore;  // by host: what a refusal asked this request to wait
 };
 
 TTimestampOutcome TTimestampClient::Stamp(std::span<const std::uint8_t> SignatureValue) const {
   TRequestState State{Settings.Protocol == TTimestampProtocol::Rfc3161
                           ? MakeRfc3161Request(SignatureValue, Settings.Digest)
                           : MakeAuthenticodeRequest(SignatureValue),
-                      TSteadyClock::now() + Settings.Budget};
+                      TSteadyClock::now() + Settings.Budget,
+                      {}};
   TTimestampOutcome Outcome;
   std::set<std::string> GivenUp;  // servers not asked again for this signature
   for (int Round = 0; Round < Settings.Tries; ++Round) {
@@ -58,10 +61,11 @@ TTimestampClient::TTry TTimestampClient::Ask(const std::string& Server, TRequest
   };
   const std::string Host = UrlHost(Server);
   if (Host.empty()) return Fail(TTry::Refused, "not an http:// or https:// address");
-  switch (Pace.TakeTurn(Host, State.Deadline, Settings.Interruption)) {
-    case THostPace::TTurn::Taken: break;
-    case THostPace::TTurn::Interrupted: return TTry::Interrupted;
-    case THostPace::TTurn::PastDeadline: return Fail(TTry::OutOfTime, "its next turn comes after the time left for this file");
+  const THostPace::TTurn Turn = Pace.TakeTurn(Host, State.NotBefore[Host], State.Deadline, Settings.Interruption);
+  switch (Turn.Wait) {
+    case THostPace::TWait::Taken: break;
+    case THostPace::TWait::Interrupted: return TTry::Interrupted;
+    case THostPace::TWait::PastDeadline: return Fail(TTry::OutOfTime, "its next turn comes after the time left for this file");
   }
   // Asked for as Windows' own clients ask.
   const std::string& Type = State.Request.ContentType;
@@ -77,11 +81,16 @@ TTimestampClient::TTry TTimestampClient::Ask(const std::string& Server, TRequest
     case THttpAnswer::TEnd::Answered: break;
   }
   const std::string Status = "HTTP " + std::to_string(Result.Status);
-  if ((Result.Status == 429 || Result.Status == 503) && Result.RetryAfter) {
-    Pace.SlowDown(Host, *Result.RetryAfter);
-    return Fail(TTry::Throttled, Status + ", asked to wait " + std::to_string(Result.RetryAfter->count()) + " s");
+  if (Result.Status == 429 || (Result.Status == 503 && Result.RetryAfter)) {
+    // Too many requests: the host's pace learns from it, and a wait asked for holds for this one.
+    const std::chrono::seconds Wait = Result.RetryAfter.value_or(std::chrono::seconds(0));
+    Pace.Throttled(*Turn.Slot, Wait);
+    if (!Result.RetryAfter) return Fail(TTry::Failed, Status);
+    State.NotBefore[Host] = TSteadyClock::now() + Wait;
+    return Fail(TTry::Throttled, Status + ", asked to wait " + std::to_string(Wait.count()) + " s");
   }
   if (Result.Status != 200) return Fail(IsWorthRetrying(Result.Status) ? TTry::Failed : TTry::Refused, Status);
+  Pace.Granted(*Turn.Slot);
   TTimestampAnswer Answer = ReadTimestampAnswer(State.Request, Result.Body);
   if (!Answer.Token) return Fail(TTry::Refused, Answer.Problem);
   Answer.Token->Server = Server;

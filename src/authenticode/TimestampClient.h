@@ -5,9 +5,9 @@
 //
 // A round asks each server once, in the batch's current order, until one grants a timestamp.
 // A server that fails goes behind the others for the rest of the batch. One that throttles
-// (429 or 503 with Retry-After) slows its host's pace to what it asked for and is asked again in
-// the next round at its turn; after any other network error, time-out, 408, 429 or 5xx the next
-// round follows RetryWait later. Other refusals and answers that are no valid timestamp are not
+// (429, or 503 with Retry-After) teaches its host's pace (HostPace.h); when it said how long to
+// wait, it is asked again in the next round once that wait is over. After any other network
+// error, time-out, 408, 429 or 5xx the next round follows RetryWait later. Other refusals and answers that are no valid timestamp are not
 // asked again for this file. Safe to use from several threads at once.
 #include <openssl/evp.h>
 

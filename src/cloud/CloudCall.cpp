@@ -59,11 +59,13 @@ TCloudAnswer CallCloud(THttpCall Request, const TCloudLink& Link) {
   const TSteadyClock::time_point Deadline =
       std::min(Link.Deadline, TSteadyClock::now() + std::chrono::duration_cast<TSteadyClock::duration>(Link.Limits.CallBudget));
   TCloudFailure Last{TKind::TimedOut, "no time was left"};
+  TSteadyClock::time_point NotBefore{};  // what the host asked this call to wait
   for (int Try = 0; Try < Link.Limits.Tries; ++Try) {
-    switch (Link.Pace->TakeTurn(Host, Deadline, Link.Interruption)) {
-      case THostPace::TTurn::Taken: break;
-      case THostPace::TTurn::Interrupted: return Fail(TKind::Interrupted, {});
-      case THostPace::TTurn::PastDeadline: Answer.Failure = Last; return Answer;
+    THostPace::TTurn Turn = Link.Pace->TakeTurn(Host, NotBefore, Deadline, Link.Interruption);
+    switch (Turn.Wait) {
+      case THostPace::TWait::Taken: break;
+      case THostPace::TWait::Interrupted: return Fail(TKind::Interrupted, {});
+      case THostPace::TWait::PastDeadline: Answer.Failure = Last; return Answer;
     }
     const THttpAnswer Http = CallHttp(Request, std::min(Deadline, TSteadyClock::now() + Link.Limits.TryTimeout), Link.Interruption);
     bool WaitFirst = true;
@@ -73,6 +75,7 @@ TCloudAnswer CallCloud(THttpCall Request, const TCloudLink& Link) {
       case THttpAnswer::TEnd::Failed: Last = {TKind::Unreachable, Http.Error}; break;
       case THttpAnswer::TEnd::Answered:
         if (Http.Status >= 200 && Http.Status <= 299) {
+          Link.Pace->Granted(*Turn.Slot);
           Answer.Status = Http.Status;
           Answer.Body = std::move(Http.Body);
           return Answer;
@@ -85,14 +88,18 @@ TCloudAnswer CallCloud(THttpCall Request, const TCloudLink& Link) {
           Answer.Failure = Last;
           return Answer;
         }
-        // The host's pace holds the wait it asked for, for this request and every other.
+        // Too many requests: the host's pace learns from it, and the wait it asked for holds for
+        // this request.
+        if (Http.Status == 429 || (Http.Status == 503 && Http.RetryAfter))
+          Link.Pace->Throttled(*Turn.Slot, Http.RetryAfter.value_or(std::chrono::seconds(0)));
         if ((Http.Status == 429 || Http.Status == 503) && Http.RetryAfter) {
-          Link.Pace->SlowDown(Host, *Http.RetryAfter);
+          NotBefore = TSteadyClock::now() + *Http.RetryAfter;
           Last.Detail += ", asked to wait " + std::to_string(Http.RetryAfter->count()) + " s";
           WaitFirst = false;
         }
         break;
     }
+    Turn.Slot.reset();  // the host's place is not held through the wait
     if (Try + 1 == Link.Limits.Tries) break;
     if (WaitFirst) {
       const TSteadyClock::time_point Next = TSteadyClock::now() + Link.Limits.RetryWait;

@@ -1,7 +1,7 @@
 #pragma once
 // One call to a key service, politely: each request waits for its host's turn in a shared pace
-// (HostPace.h); 429 and 503 slow the host down to what Retry-After asks (or RetryWait when it
-// asks nothing) and the request goes again, as do requests that got no answer or a 500, 502 or
+// (HostPace.h); 429 and 503 teach that pace, and the request goes again once what Retry-After
+// asks (or RetryWait when it asks nothing) is over, as do requests that got no answer or a 500, 502 or
 // 504, all within a bounded number of tries and a time limit per try and per call. An
 // interruption ends every wait at once. Only https:// is taken, and http:// for a loopback host.
 #include <chrono>
