@@ -100,9 +100,13 @@ TEST_F(RestampBatch, WarnedRowsGainTheirTimestampFromTheEntry) {
   Select({Warned[0], Warned[1], Warned[2], Unsigned});
   EXPECT_TRUE(EntryOffered());
 
+  // The batch's runs share the server order: the first server, which turns every request down,
+  // is asked once for all three.
   TimestampServer Tsa;
-  Type(Frm.cbTimeStamp, Tsa.Url() + " ; " + Rejecting.Url());
+  const int RejectedBefore = Rejecting.RequestCount();
+  Type(Frm.cbTimeStamp, Rejecting.Url() + " ; " + Tsa.Url());
   RunAndWait(Frm.pmiRestamp);
+  EXPECT_EQ(Rejecting.RequestCount() - RejectedBefore, 1);
 
   EXPECT_EQ(Prompts.Last().Text, "共有3个操作文件，加盖时间戳成功3个；失败0个");
   for (std::size_t I = 0; I < 3; ++I) {

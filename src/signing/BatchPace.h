@@ -1,7 +1,8 @@
 #pragma once
-// The timestamp pace that all signtool.exe runs of one signing batch share: a pace file in a
-// folder only this user may enter, made as the batch begins and removed when it ends, so that a
-// throttling server sees the batch's requests at one pace however many files are in flight.
+// The timestamp pace and server order that all signtool.exe runs of one batch share (signing, or
+// adding timestamps later): a pace file in a folder only this user may enter, made as the batch
+// begins and removed when it ends, so that a throttling server sees the batch's requests at one
+// pace however many files are in flight, and a server that is down is tried once in the batch.
 #include <chrono>
 #include <string>
 #include <utility>

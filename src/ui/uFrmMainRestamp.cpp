@@ -45,6 +45,7 @@ void TFrmMain::pmiRestampClick() {
     cbTimeStamp->setFocus();
     return;
   }
-  FRestampBatch->Prepare(std::move(Rows), TimeStamp, ReadRfc3161Timestamps(FConfigFile));
+  FRestampBatch->Prepare(std::move(Rows), TimeStamp, ReadRfc3161Timestamps(FConfigFile),
+                         ReadTimestampInterval(FConfigFile));
   RunBatch(FRestampBatch);
 }
