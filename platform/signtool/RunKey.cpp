@@ -40,15 +40,18 @@ TRunKey FromSession(const std::string& Socket) {
 }
 
 // /kc with a key service's address, or /csp naming the service and /kc the address without its
-// scheme.
+// scheme: the address whole.
+std::string CloudAddressText(const TSignOptions& Options) {
+  const std::optional<TCloudService> Named = CloudServiceNamed(Options.Module);
+  return Named && !IsCloudKeyAddress(Options.KeyContainer) ? CloudServicePrefix(*Named) + Options.KeyContainer
+                                                            : Options.KeyContainer;
+}
+
 TRunKey FromCloud(const TSignOptions& Options, const std::optional<std::string>& Secret,
                   std::chrono::steady_clock::time_point Deadline) {
   const std::optional<TCloudService> Named = CloudServiceNamed(Options.Module);
   if (Options.KeyContainer.empty()) return Unusable("The /csp option naming a key service requires the key's address in /kc.");
-  const std::string Text = Named && !IsCloudKeyAddress(Options.KeyContainer)
-                               ? CloudServicePrefix(*Named) + Options.KeyContainer
-                               : Options.KeyContainer;
-  const TCloudKeyAddressParse Parsed = ParseCloudKeyAddress(Text);
+  const TCloudKeyAddressParse Parsed = ParseCloudKeyAddress(CloudAddressText(Options));
   if (!Parsed.Address) return Unusable(Parsed.Problem);
   if (Named && Parsed.Address->Service != *Named)
     return Unusable("The /kc address is not one of " + std::string(CloudServiceName(*Named)) + ".");
@@ -66,6 +69,11 @@ TRunKey FromToken(const TSignOptions& Options, const std::optional<std::string>&
   return {std::move(Opened.Key), {}, {}};
 }
 }  // namespace
+
+bool KeyNeedsTimestamp(const TSignOptions& Options) {
+  const TCloudKeyAddressParse Parsed = ParseCloudKeyAddress(CloudAddressText(Options));
+  return Parsed.Address && CloudServiceNeedsTimestamp(Parsed.Address->Service);
+}
 
 TRunKey OpenRunKey(const TSignOptions& Options, const std::optional<std::string>& Password,
                    std::chrono::steady_clock::time_point Deadline) {

@@ -21,3 +21,7 @@ struct TRunKey {
 // the options took it.
 TRunKey OpenRunKey(const TSignOptions& Options, const std::optional<std::string>& Password,
                    std::chrono::steady_clock::time_point Deadline);
+
+// Whether the options name a key in a service whose certificates live only days, so that its
+// signatures outlive them only with a timestamp.
+bool KeyNeedsTimestamp(const TSignOptions& Options);

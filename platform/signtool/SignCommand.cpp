@@ -36,9 +36,11 @@ constexpr char SignUsage[] =
     "            the first line break.\n"
     "/kc <key>   Specify the private key on a PKCS#11 token: a pkcs11: URI or the key's label;\n"
     "            or a key in a key service by its address (gcpkms://projects/.../cryptoKeyVersions/1,\n"
-    "            keyvault://<vault>.vault.azure.net/<certificate>).\n"
+    "            keyvault://<vault>.vault.azure.net/<certificate>, awskms://<region>/<key>,\n"
+    "            trustedsigning://<endpoint>/<account>/<profile>).\n"
     "/csp <so>   Specify the PKCS#11 module (default: every module registered with p11-kit), or the\n"
-    "            key service (\"Google Cloud KMS\", \"Azure Key Vault\"); /kc then needs no scheme.\n"
+    "            key service (\"Google Cloud KMS\", \"Azure Key Vault\", \"AWS KMS\",\n"
+    "            \"Azure Trusted Signing\"); /kc then needs no scheme.\n"
     "/sha1 <h>   Specify the SHA1 thumbprint of the signing certificate on a token.\n"
     "/n <name>   Specify the Subject Name of the signing certificate on a token.\n"
     "/ac <file>  Add an additional certificate from <file> to the signature block.\n"
@@ -73,9 +75,14 @@ constexpr char SignUsage[] =
     "http_proxy, https_proxy, no_proxy  The proxy for the timestamp servers and key services.\n"
     "GOOGLE_OAUTH_ACCESS_TOKEN    Google Cloud KMS's access token when no /p, /penv or /pfd gives\n"
     "                             one; else gcloud auth print-access-token is asked.\n"
-    "AZURE_ACCESS_TOKEN           Azure Key Vault's access token when none is given; else the client\n"
-    "                             credentials in AZURE_TENANT_ID, AZURE_CLIENT_ID and AZURE_CLIENT_SECRET\n"
-    "                             (at AZURE_AUTHORITY_HOST), else az account get-access-token.\n";
+    "AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY, AWS_SESSION_TOKEN  AWS KMS's credentials; else the\n"
+    "                             profile AWS_PROFILE (default) in AWS_SHARED_CREDENTIALS_FILE or\n"
+    "                             ~/.aws/credentials. AWS_ENDPOINT_URL_KMS replaces the endpoint.\n"
+    "AZURE_ACCESS_TOKEN           Azure Key Vault's and Trusted Signing's access token when none is\n"
+    "                             given; else the client credentials in AZURE_TENANT_ID, AZURE_CLIENT_ID\n"
+    "                             and AZURE_CLIENT_SECRET (at AZURE_AUTHORITY_HOST), else\n"
+    "                             az account get-access-token.\n"
+    "QUILLORY_TRUSTEDSIGNING_WAIT Seconds one Trusted Signing signature may take (120).\n";
 
 // A PFX that is no regular file (a named pipe, a device) could keep its reader waiting for ever.
 bool PfxIsRegularOrMissing(const std::string& Path) {
@@ -105,6 +112,10 @@ int SignFiles(const TSignOptions& Options) {
     return ExitFailure;
   }
   const std::vector<std::string>& Files = Expanded.Files;
+  if (TimestampServersOf(Options).empty() && KeyNeedsTimestamp(Options)) {
+    PrintError(Say(TMessage::KeyNeedsTimestamp));
+    return ExitFailure;
+  }
   const TPassword Password = ReadPassword(Options);
   if (!Password.Error.empty()) {
     PrintError(Password.Error);

@@ -40,6 +40,23 @@ TKind KindOfRefusal(long Status, const std::string& Message) {
   }
 }
 
+// AWS's JSON services answer most refusals with 400 and name them in "__type" (the name alone, or
+// after a namespace and '#'): the status those stand for.
+long AwsStatus(long Status, const std::string& Body) {
+  if (Status != 400) return Status;
+  const nlohmann::json Answer = nlohmann::json::parse(Body, nullptr, false);
+  if (!Answer.is_object() || !Answer.contains("__type") || !Answer["__type"].is_string()) return Status;
+  std::string Type = Answer["__type"].get<std::string>();
+  Type.erase(0, Type.find('#') + 1);
+  if (Type == "ThrottlingException") return 429;
+  if (Type == "AccessDeniedException") return 403;
+  if (Type == "NotFoundException") return 404;
+  for (const char* Unauthorized : {"UnrecognizedClientException", "InvalidSignatureException", "IncompleteSignature",
+                                   "ExpiredTokenException", "MissingAuthenticationToken", "InvalidClientTokenId"})
+    if (Type.starts_with(Unauthorized)) return 401;
+  return Status;
+}
+
 bool IsWorthRetrying(long Status) { return Status == 429 || Status == 500 || Status == 502 || Status == 503 || Status == 504; }
 }  // namespace
 
@@ -80,21 +97,27 @@ TCloudAnswer CallCloud(THttpCall Request, const TCloudLink& Link) {
           Answer.Body = std::move(Http.Body);
           return Answer;
         }
+        const long Status = AwsStatus(Http.Status, Http.Body);
+        // AWS's throttling asks for no wait: the usual one holds for the whole batch.
+        const std::optional<std::chrono::seconds> RetryAfter =
+            Http.RetryAfter || Status == Http.Status
+                ? Http.RetryAfter
+                : std::optional(std::chrono::ceil<std::chrono::seconds>(Link.Limits.RetryWait));
         const std::string Message = ServiceMessage(Http.Status, Http.Body);
-        Last = {KindOfRefusal(Http.Status, Message), Message};
+        Last = {KindOfRefusal(Status, Message), Message};
         // A used-up quota is not restored within the seconds a retry waits, unless the service says so.
-        if (!IsWorthRetrying(Http.Status) || (Last.Kind == TKind::Quota && !Http.RetryAfter)) {
+        if (!IsWorthRetrying(Status) || (Last.Kind == TKind::Quota && !RetryAfter)) {
           Answer.Status = Http.Status;
           Answer.Failure = Last;
           return Answer;
         }
         // Too many requests: the host's pace learns from it, and the wait it asked for holds for
         // this request.
-        if (Http.Status == 429 || (Http.Status == 503 && Http.RetryAfter))
-          Link.Pace->Throttled(*Turn.Slot, Http.RetryAfter.value_or(std::chrono::seconds(0)));
-        if ((Http.Status == 429 || Http.Status == 503) && Http.RetryAfter) {
-          NotBefore = TSteadyClock::now() + *Http.RetryAfter;
-          Last.Detail += ", asked to wait " + std::to_string(Http.RetryAfter->count()) + " s";
+        if (Status == 429 || (Status == 503 && RetryAfter))
+          Link.Pace->Throttled(*Turn.Slot, RetryAfter.value_or(std::chrono::seconds(0)));
+        if ((Status == 429 || Status == 503) && RetryAfter) {
+          NotBefore = TSteadyClock::now() + *RetryAfter;
+          Last.Detail += ", asked to wait " + std::to_string(RetryAfter->count()) + " s";
           WaitFirst = false;
         }
         break;

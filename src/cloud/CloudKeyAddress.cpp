@@ -1,5 +1,6 @@
 #include "cloud/CloudKeyAddress.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <vector>
@@ -46,20 +47,51 @@ bool ParseKeyVault(std::string_view Rest, TCloudKeyAddress& Address) {
   return true;
 }
 
+// AWS: the region, then the key by its id, alias or ARN.
+bool ParseAws(std::string_view Rest, TCloudKeyAddress& Address) {
+  const std::size_t Slash = Rest.find('/');
+  if (Slash == std::string_view::npos || Slash == 0 || Slash + 1 == Rest.size()) return false;
+  const std::string_view Region = Rest.substr(0, Slash);
+  if (!std::all_of(Region.begin(), Region.end(), [](char C) { return std::islower(static_cast<unsigned char>(C)) || std::isdigit(static_cast<unsigned char>(C)) || C == '-'; }))
+    return false;
+  Address.Host = Region;
+  Address.Path = Rest.substr(Slash + 1);
+  return true;
+}
+
+// Trusted Signing: the account's endpoint, the account and the certificate profile, names of
+// letters, digits and hyphens.
+bool ParseTrustedSigning(std::string_view Rest, TCloudKeyAddress& Address) {
+  const std::vector<std::string_view> Parts = Segments(Rest);
+  const auto IsName = [](std::string_view Name) {
+    return !Name.empty() && std::all_of(Name.begin(), Name.end(), [](char C) { return std::isalnum(static_cast<unsigned char>(C)) || C == '-'; });
+  };
+  if (Parts.size() != 3 || Parts[0].empty() || Parts[0].find_first_of("@?#") != std::string_view::npos ||
+      !IsName(Parts[1]) || !IsName(Parts[2]))
+    return false;
+  Address.Host = Parts[0];
+  Address.Path = std::string(Parts[1]) + "/" + std::string(Parts[2]);
+  return true;
+}
+
 struct TServiceForm {
   TCloudService Service;
   std::string_view Scheme;
   std::string_view Name;
   std::string_view Form;
   bool (*Parse)(std::string_view Rest, TCloudKeyAddress& Address);
+  bool NeedsTimestamp;
 };
 
-constexpr std::array<TServiceForm, 2> Forms{{
+constexpr std::array<TServiceForm, 4> Forms{{
     {TCloudService::GoogleKms, "gcpkms", "Google Cloud KMS",
      "gcpkms://projects/<project>/locations/<location>/keyRings/<ring>/cryptoKeys/<key>/cryptoKeyVersions/<version>",
-     ParseGoogle},
+     ParseGoogle, false},
     {TCloudService::KeyVault, "keyvault", "Azure Key Vault", "keyvault://<vault>.vault.azure.net/<certificate>[/<version>]",
-     ParseKeyVault},
+     ParseKeyVault, false},
+    {TCloudService::AwsKms, "awskms", "AWS KMS", "awskms://<region>/<key id, alias/<name> or key ARN>", ParseAws, false},
+    {TCloudService::TrustedSigning, "trustedsigning", "Azure Trusted Signing",
+     "trustedsigning://<endpoint host>/<account>/<certificate profile>", ParseTrustedSigning, true},
 }};
 
 const TServiceForm* FormOf(std::string_view Text) {
@@ -139,5 +171,7 @@ std::optional<TCloudService> CloudServiceNamed(std::string_view Name) {
     if (SameTextAscii(Trim(Name), Form.Name)) return Form.Service;
   return std::nullopt;
 }
+
+bool CloudServiceNeedsTimestamp(TCloudService Service) { return FormOf(Service).NeedsTimestamp; }
 
 std::string CloudServicePrefix(TCloudService Service) { return std::string(FormOf(Service).Scheme) + "://"; }

@@ -122,6 +122,10 @@ constexpr TCatalogueRow Catalogue[] = {
      "The /f option cannot be combined with /sha1 or /n."},
     {TMessage::TimestampServerRequired, "需要时间戳服务器：请使用 /t 或 /tr 选项。",
      "A timestamp server is required: use the /t or /tr option."},
+    {TMessage::KeyNeedsTimestamp,
+     "Azure Trusted Signing 的证书只有三天有效期，没有时间戳的签名会随证书一同失效：请用 /tr（或 /t）指定时间戳服务器。",
+     "Azure Trusted Signing certificates are valid for three days only, and a signature without a timestamp stops "
+     "being valid with its certificate: give a timestamp server with /tr (or /t)."},
     {TMessage::PrimarySignatureIndex, "签名索引：0（主签名）", "Signature Index: 0 (Primary Signature)"},
     {TMessage::SignatureIndex, "签名索引：%1", "Signature Index: %1"},
     {TMessage::InNestedSignature, "%1（嵌套签名%2）", "%1 (signature %2)"},

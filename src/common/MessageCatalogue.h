@@ -102,6 +102,7 @@ enum class TMessage : std::uint16_t {
   ModuleNeedsKey,
   FileWithSelection,
   TimestampServerRequired,
+  KeyNeedsTimestamp,
   PrimarySignatureIndex,
   SignatureIndex,
   InNestedSignature,
