@@ -15,6 +15,9 @@
 //   request and refuses any request beyond four at once (429 with Retry-After: 1): the time
 //   against the bound of 40 x 300 ms / 4 and the requests refused, with the pace learnt from the
 //   server alone and with TimestampInterval=75 (300 ms / 4).
+// - TrustedSigning: 50 files through the window eight at a time against the loopback Azure Trusted
+//   Signing service, which finishes each signature 200 ms after it was asked, against one
+//   signtool.exe run signing them one by one through the same service; the ratio of the two.
 // Run by hand: build/bin/signing_batch_bench [--benchmark_filter=TokenAgainstPfx]
 #include <benchmark/benchmark.h>
 
@@ -57,6 +60,7 @@
 #include "support/SoftToken.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
+#include "support/TrustedSigningService.h"
 #include "ui/uFrmMain.h"
 #include "vendor/TWebBrowseEx.h"
 
@@ -392,6 +396,38 @@ void ThrottlingServer(benchmark::State& State) {
   }
 }
 BENCHMARK(ThrottlingServer)->Iterations(1)->Unit(benchmark::kSecond);
+
+void TrustedSigning(benchmark::State& State) {
+  const int Count = BenchSize("QUILLORY_BENCH_FILES", 50);
+  TrustedSigningService Service(TTrustedSigningBehaviour::Answer, std::chrono::milliseconds(200));
+  TimestampServer Tsa;
+  const TSignSettings Settings{Service.Address(), Tsa.Url(), Description};
+  const std::vector<std::uint8_t> Image = BuildPe({TPeKind::Exe32, 256 * 1024, true});
+  QTemporaryDir Folder;
+  QDir::setCurrent(QCoreApplication::applicationDirPath());
+  // The one-by-one run takes its token from the environment, the window from its password box.
+  qputenv("AZURE_ACCESS_TOKEN", TrustedSigningService::Token);
+  const auto Unset = qScopeGuard([] { qunsetenv("AZURE_ACCESS_TOKEN"); });
+
+  for (auto _ : State) {
+    std::vector<std::string> OneByOne{QCoreApplication::applicationDirPath().toStdString() + "/signtool.exe",
+                                      "sign", "/q", "/kc", Service.Address(), "/t", Tsa.Url(), "/d", Description};
+    for (const std::string& File : MakePrograms(Folder.filePath("one by one"), Image, Count)) OneByOne.push_back(File);
+    const TTimedRun Single = RunTimed(OneByOne);
+    const TWindowRun Eight = SignThroughWindow(MakePrograms(Folder.filePath("eight"), Image, Count), Settings,
+                                               TrustedSigningService::Token, Folder.filePath("config.ini"), 8);
+    State.counters["one_by_one_s"] = Single.Seconds;
+    State.counters["k8_s"] = Eight.Seconds;
+    State.counters["k8_ratio"] = Eight.Seconds / Single.Seconds;
+    std::printf("%d files, Trusted Signing answering each signature after 200 ms: one signtool.exe run one by one "
+                "%.2f s%s; window k=8 %.2f s, ratio %.3f; %d rows not signed; summary: %s; the service gave %d "
+                "tokens, %d chains and %d signatures\n",
+                Count, Single.Seconds, Single.Succeeded ? "" : " (failed)", Eight.Seconds, Eight.Seconds / Single.Seconds,
+                Eight.Failures, Eight.Summary.c_str(), Service.Authentications(), Service.ChainFetches(),
+                Service.SignCount());
+  }
+}
+BENCHMARK(TrustedSigning)->Iterations(1)->Unit(benchmark::kSecond);
 }  // namespace
 
 int main(int Argc, char** Argv) {
