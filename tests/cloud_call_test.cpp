@@ -54,8 +54,24 @@ TEST(CloudKeyAddress, KeyVaultCertificateAndEveryAddressReadBackAsWritten) {
                             "keyvault://contoso.vault.azure.net/a/b/c", "keyvault://contoso.vault.azure.net/a//b"})
     EXPECT_FALSE(ParseCloudKeyAddress(Wrong).Address) << Wrong;
 
+  const TCloudKeyAddressParse Arn =
+      ParseCloudKeyAddress("awskms://eu-central-1/arn:aws:kms:eu-central-1:111122223333:key/0b2c4e6a-1d3f");
+  ASSERT_TRUE(Arn.Address) << Arn.Problem;
+  EXPECT_EQ(Arn.Address->Host, "eu-central-1");
+  EXPECT_EQ(Arn.Address->Path, "arn:aws:kms:eu-central-1:111122223333:key/0b2c4e6a-1d3f");
+  const TCloudKeyAddressParse Profile = ParseCloudKeyAddress("trustedsigning://eus.codesigning.azure.net/contoso/release");
+  ASSERT_TRUE(Profile.Address) << Profile.Problem;
+  EXPECT_TRUE(CloudServiceNeedsTimestamp(Profile.Address->Service));
+  EXPECT_FALSE(CloudServiceNeedsTimestamp(Arn.Address->Service));
+  for (const char* Wrong : {"awskms://eu-central-1", "awskms://eu-central-1/", "awskms:///alias/release",
+                            "awskms://EU_Central/alias/release", "trustedsigning://eus.codesigning.azure.net/contoso",
+                            "trustedsigning://eus.codesigning.azure.net/contoso/release/more",
+                            "trustedsigning://eus.codesigning.azure.net/con toso/release"})
+    EXPECT_FALSE(ParseCloudKeyAddress(Wrong).Address) << Wrong;
+
   for (const std::string& Written :
-       {std::string("keyvault://127.0.0.1:8443/release"),
+       {std::string("keyvault://127.0.0.1:8443/release"), std::string("trustedsigning://127.0.0.1:8443/contoso/release"),
+        std::string("awskms://us-east-2/alias/release?certificate=%2Fhome%2Fme%2Frelease.pem"),
         std::string("gcpkms://projects/p/locations/l/keyRings/r/cryptoKeys/k/cryptoKeyVersions/1?certificate=%2Fa%20b%3F%25%2Fc.pem")}) {
     const TCloudKeyAddressParse Parsed = ParseCloudKeyAddress(Written);
     ASSERT_TRUE(Parsed.Address) << Parsed.Problem;
