@@ -61,24 +61,6 @@ std::string PercentDecode(std::string_view Text) {
   return Plain;
 }
 
-// Every byte but the unreserved characters of RFC 3986 (and Kept) as %XX in upper-case hex.
-std::string UriEncode(std::string_view Text, std::string_view Kept = {}) {
-  static constexpr char Digits[] = "0123456789ABCDEF";
-  std::string Encoded;
-  for (const char Character : Text) {
-    const auto Byte = static_cast<unsigned char>(Character);
-    if ((Byte >= 'A' && Byte <= 'Z') || (Byte >= 'a' && Byte <= 'z') || (Byte >= '0' && Byte <= '9') ||
-        Byte == '-' || Byte == '.' || Byte == '_' || Byte == '~' || Kept.find(Character) != std::string_view::npos) {
-      Encoded += Character;
-    } else {
-      Encoded += '%';
-      Encoded += Digits[Byte >> 4];
-      Encoded += Digits[Byte & 0x0F];
-    }
-  }
-  return Encoded;
-}
-
 std::string CanonicalQuery(std::string_view Query) {
   std::vector<std::pair<std::string, std::string>> Parameters;
   while (!Query.empty()) {
@@ -88,7 +70,8 @@ std::string CanonicalQuery(std::string_view Query) {
     if (Parameter.empty()) continue;
     const std::size_t Equals = std::min(Parameter.find('='), Parameter.size());
     const std::string_view Value = Equals < Parameter.size() ? Parameter.substr(Equals + 1) : std::string_view{};
-    Parameters.emplace_back(UriEncode(PercentDecode(Parameter.substr(0, Equals))), UriEncode(PercentDecode(Value)));
+    Parameters.emplace_back(PercentEncode(PercentDecode(Parameter.substr(0, Equals))),
+                            PercentEncode(PercentDecode(Value)));
   }
   std::sort(Parameters.begin(), Parameters.end());
   std::string Canonical;
@@ -134,7 +117,8 @@ std::string AwsSignedHeaders(const TAwsRequest& Request) {
 std::string AwsCanonicalRequest(const TAwsRequest& Request) {
   const std::string_view Target = Request.Target;
   const std::size_t QueryStart = std::min(Target.find('?'), Target.size());
-  std::string Canonical = Request.Method + "\n" + UriEncode(PercentDecode(Target.substr(0, QueryStart)), "/") + "\n" +
+  std::string Canonical = Request.Method + "\n" +
+                          PercentEncode(PercentDecode(Target.substr(0, QueryStart)), "/") + "\n" +
                           CanonicalQuery(Target.substr(std::min(QueryStart + 1, Target.size()))) + "\n";
   for (const auto& [Name, Value] : CanonicalHeaders(Request)) Canonical += Name + ":" + Value + "\n";
   return Canonical + "\n" + AwsSignedHeaders(Request) + "\n" + Sha256Hex(Request.Body);

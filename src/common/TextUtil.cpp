@@ -49,14 +49,15 @@ std::string_view CutUtf8(std::string_view Text, std::size_t MaxBytes) {
   return Text.substr(0, End);
 }
 
-std::string PercentEncode(std::string_view Text) {
+std::string PercentEncode(std::string_view Text, std::string_view Kept) {
   static constexpr char Hex[] = "0123456789ABCDEF";
   std::string Encoded;
   for (const char Character : Text) {
     const auto Byte = static_cast<unsigned char>(Character);
-    const bool Unreserved = (Byte >= 'A' && Byte <= 'Z') || (Byte >= 'a' && Byte <= 'z') || (Byte >= '0' && Byte <= '9') ||
-                            Character == '-' || Character == '.' || Character == '_' || Character == '~';
-    if (Unreserved) {
+    const bool Literal = (Byte >= 'A' && Byte <= 'Z') || (Byte >= 'a' && Byte <= 'z') || (Byte >= '0' && Byte <= '9') ||
+                         Character == '-' || Character == '.' || Character == '_' || Character == '~' ||
+                         Kept.find(Character) != std::string_view::npos;
+    if (Literal) {
       Encoded += Character;
     } else {
       Encoded += '%';

@@ -15,8 +15,8 @@ bool StartsWithAscii(std::string_view Text, std::string_view Prefix);
 bool EndsWithAscii(std::string_view Text, std::string_view Suffix);
 // The folder part of a path: "." when it has none, "/" for a file in the root folder.
 std::string FolderOf(const std::string& Path);
-// Every byte of Text but the unreserved ones (letters, digits, "-._~") as %XX, as URIs and forms
-// carry text.
-std::string PercentEncode(std::string_view Text);
+// Every byte of Text but the unreserved ones (letters, digits, "-._~") and those in Kept as %XX in
+// upper-case hex, as URIs and forms carry text.
+std::string PercentEncode(std::string_view Text, std::string_view Kept = {});
 // The longest prefix of Text of at most MaxBytes bytes that does not split a UTF-8 character.
 std::string_view CutUtf8(std::string_view Text, std::size_t MaxBytes);
