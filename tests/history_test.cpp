@@ -23,6 +23,7 @@
 #include "history/HistoryList.h"
 #include "history/HistoryStore.h"
 #include "support/PromptRecorder.h"
+#include "support/ScopedEnvironment.h"
 #include "ui/ConfigFile.h"
 #include "ui/uFrmMain.h"
 
@@ -561,9 +562,7 @@ TEST(HistoryWindowClosing, ABoxLosingTheFocusAsTheWindowGoesRunsNoHandler) {
 
 TEST(ConfigFileLocation, BesideAProgramOfItsOwnFolderButNeverInsideInstalledSoftware) {
   QTemporaryDir Home, Program;
-  const QByteArray OldConfigHome = qgetenv("XDG_CONFIG_HOME");
-  qputenv("XDG_CONFIG_HOME", Home.path().toLocal8Bit());
-  const auto Restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", OldConfigHome); });
+  const TScopedEnvironment ConfigHome("XDG_CONFIG_HOME", Home.path().toStdString());
 
   EXPECT_EQ(ConfigFilePathFor(Program.path()), QDir(Program.path()).filePath("config.ini").toStdString());
   // Run as root the program could write below /usr; its settings still go to the user's folder.

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QScopeGuard>
 
 #include <atomic>
 #include <fstream>
@@ -22,6 +21,7 @@
 #include "authenticode/PaceFile.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
 
@@ -104,8 +104,7 @@ TEST_F(PaceFile, RequestsInFlightAreCountedAcrossTheBatchUntilTheyEndOrTheirProc
     THostPace::TTurn Second = Pace.TakeTurn("127.0.0.1", TSteadyClock::now(), Soon(), -1);
     Pace.Throttled(*Second.Slot, 0s);  // two were too many: one at a time
   }
-  ::setenv(TimestampPaceVariable, Path.c_str(), 1);
-  const auto Unset = qScopeGuard([] { ::unsetenv(TimestampPaceVariable); });
+  const TScopedEnvironment SharedPace(TimestampPaceVariable, Path);
   const std::string Program = Folder.filePath("program.exe").toStdString();
   WriteBytes(Program, BuildPe({TPeKind::Exe32, 16 * 1024}));
   std::atomic<bool> Ended = false;

@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -18,7 +17,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "authenticode/FileSigning.h"
 #include "common/Descriptor.h"
@@ -28,6 +29,7 @@
 #include "keys/PfxKey.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TestPki.h"
 
 namespace {
@@ -88,22 +90,6 @@ class TCountingKey final : public TSigningKey {
   std::unique_ptr<TSigningKey> Key;
   TSignCounts& Counts;
 };
-
-// Sets or clears an environment variable until the scope ends.
-auto ScopedEnvironment(const char* Name, const char* Value) {
-  const char* Old = std::getenv(Name);
-  std::optional<std::string> Saved = Old ? std::optional<std::string>(Old) : std::nullopt;
-  if (Value)
-    ::setenv(Name, Value, 1);
-  else
-    ::unsetenv(Name);
-  return qScopeGuard([Name, Saved] {
-    if (Saved)
-      ::setenv(Name, Saved->c_str(), 1);
-    else
-      ::unsetenv(Name);
-  });
-}
 
 std::unique_ptr<TKeyAgent> StartAgent(std::unique_ptr<TSigningKey> Key) {
   TKeyAgent::TStartResult Started = TKeyAgent::Start(std::move(Key));
@@ -257,7 +243,7 @@ TEST(KeyAgent, AKeyThatSignsConcurrentlyIsAskedForSeveralSignaturesAtOnce) {
 TEST(KeyAgent, AnotherUserIsRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "running a client as another user needs root";
   // The folder made for the socket, not a shared runtime folder, is opened up below.
-  const auto Restore = ScopedEnvironment("XDG_RUNTIME_DIR", nullptr);
+  const TScopedEnvironment Restore("XDG_RUNTIME_DIR", std::nullopt);
   TSignCounts Counts;
   const std::unique_ptr<TKeyAgent> Agent = StartAgent(std::make_unique<TCountingKey>(TestKey(), Counts));
   const auto RunAsNobody = [&](const char* Argument) {
@@ -323,11 +309,12 @@ TEST(KeyAgent, SocketIsPrivateWhereverItIsPlaced) {
   ASSERT_EQ(::symlink(Private.c_str(), Link.c_str()), 0);
 
   const auto FolderOf = [](const TKeyAgent& Agent) { return std::filesystem::path(Agent.SocketPath()).parent_path(); };
-  for (const char* Candidate : {static_cast<const char*>(nullptr), Open.c_str(), Link.c_str(), "relative"}) {
-    const auto Restore = ScopedEnvironment("XDG_RUNTIME_DIR", Candidate);
+  const std::vector<std::optional<std::string>> Candidates{std::nullopt, Open, Link, "relative"};
+  for (const std::optional<std::string>& Candidate : Candidates) {
+    const TScopedEnvironment Restore("XDG_RUNTIME_DIR", Candidate);
     std::unique_ptr<TKeyAgent> Agent = StartAgent(TestKey());
     const std::filesystem::path Folder = FolderOf(*Agent);
-    SCOPED_TRACE(Candidate ? Candidate : "unset");
+    SCOPED_TRACE(Candidate.value_or("unset"));
     EXPECT_EQ(Folder.parent_path(), std::filesystem::temp_directory_path());
     EXPECT_EQ(ModeOf(Folder) & 07777, 0700u);
     EXPECT_TRUE(S_ISDIR(ModeOf(Folder)));
@@ -338,7 +325,7 @@ TEST(KeyAgent, SocketIsPrivateWhereverItIsPlaced) {
   }
 
   // The runtime folder is shared: an agent takes only its own socket away.
-  const auto Restore = ScopedEnvironment("XDG_RUNTIME_DIR", Private.c_str());
+  const TScopedEnvironment Restore("XDG_RUNTIME_DIR", Private);
   std::unique_ptr<TKeyAgent> Agent = StartAgent(TestKey());
   const std::unique_ptr<TKeyAgent> Second = StartAgent(TestKey());
   const std::string Socket = Agent->SocketPath();

@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
-#include <QScopeGuard>
 #include <QTimer>
 #include <QToolButton>
 
@@ -18,6 +17,7 @@
 #include "support/Process.h"
 #include "support/PromptRecorder.h"
 #include "support/QtPrinters.h"
+#include "support/ScopedEnvironment.h"
 #include "ui/FileDialogs.h"
 #include "ui/uFrmMain.h"
 
@@ -235,11 +235,7 @@ TEST_F(MainWindow, RefusesToShrinkBelowASizeThatKeepsItUsable) {
 TEST(ProgramOptions, HelpAndVersionPrintAndEndWithoutAWindow) {
   const std::string Program = (QCoreApplication::applicationDirPath() + "/quillory").toStdString();
   // No display at all: the answer must not need one.
-  const QByteArray Display = qgetenv("DISPLAY");
-  qunsetenv("DISPLAY");
-  const auto Restore = qScopeGuard([&] {
-    if (!Display.isEmpty()) qputenv("DISPLAY", Display);
-  });
+  const TScopedEnvironment NoDisplay("DISPLAY", std::nullopt);
   for (const char* Option : {"--version", "-v"}) {
     const TProcessResult Version = RunProcess(Program, {Option});
     EXPECT_EQ(Version.ExitCode, 0) << Version.Err;

@@ -20,6 +20,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
+#include "support/ScopedEnvironment.h"
 #include "support/SoftToken.h"
 #include "support/TestPki.h"
 
@@ -111,20 +112,6 @@ bool Verifies(X509* Certificate, const std::vector<std::uint8_t>& Signature, con
 // for what the shared token must not have (a twin, a key that wants a login for each use).
 class TScratchTokens {
  public:
-  TScratchTokens() {
-    SoftToken();  // sets the shared store's SOFTHSM2_CONF first
-    const char* Shared = ::getenv("SOFTHSM2_CONF");
-    SharedConfig = Shared ? Shared : "";
-    std::filesystem::create_directory(Folder.filePath("tokens").toStdString());
-    const std::string Config = Folder.filePath("softhsm2.conf").toStdString();
-    std::ofstream(Config) << "directories.tokendir = " << Folder.filePath("tokens").toStdString() << "\n"
-                          << "objectstore.backend = file\nlog.level = ERROR\n";
-    ::setenv("SOFTHSM2_CONF", Config.c_str(), 1);
-  }
-  ~TScratchTokens() { ::setenv("SOFTHSM2_CONF", SharedConfig.c_str(), 1); }
-  TScratchTokens(const TScratchTokens&) = delete;
-  TScratchTokens& operator=(const TScratchTokens&) = delete;
-
   // A new token; its serial number.
   std::string AddToken(const std::string& Label) {
     const std::set<std::string> Before = Serials();
@@ -164,8 +151,18 @@ class TScratchTokens {
     return Result;
   }
 
+  // The store's configuration in Folder; its path.
+  static std::string WriteConfig(const QTemporaryDir& Folder) {
+    SoftToken();  // sets the shared store's SOFTHSM2_CONF first, which is put back afterwards
+    std::filesystem::create_directory(Folder.filePath("tokens").toStdString());
+    const std::string Config = Folder.filePath("softhsm2.conf").toStdString();
+    std::ofstream(Config) << "directories.tokendir = " << Folder.filePath("tokens").toStdString() << "\n"
+                          << "objectstore.backend = file\nlog.level = ERROR\n";
+    return Config;
+  }
+
   QTemporaryDir Folder;
-  std::string SharedConfig;
+  TScopedEnvironment Store{"SOFTHSM2_CONF", WriteConfig(Folder)};
 };
 
 class Pkcs11KeyTest : public ::testing::Test {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/ProcessRunner.h"
+#include "support/ScopedEnvironment.h"
 
 namespace {
 TRunRequest Shell(const std::string& Script) {
@@ -90,9 +91,8 @@ TEST(RunProcess, WatchedDescriptorIsServedWhileTheChildRuns) {
   ::close(Ends[1]);
 }
 TEST(RunProcess, AddedVariablesOverrideInheritedOnesOfTheSameNameOnly) {
-  ::setenv("QUILLORY_TEST_KEPT", "kept", 1);
-  ::setenv("QUILLORY_TEST_SET", "inherited", 1);
-  ::setenv("QUILLORY_TEST_SETTING", "longer name", 1);
+  const TScopedEnvironment Kept("QUILLORY_TEST_KEPT", "kept"), Set("QUILLORY_TEST_SET", "inherited"),
+      Setting("QUILLORY_TEST_SETTING", "longer name");
   TRunRequest Request = Shell("env | grep '^QUILLORY_TEST_' | sort");
   Request.KeepOutput = true;
   Request.Environment = {{"QUILLORY_TEST_SET", "added"}, {"QUILLORY_TEST_NEW", "a b=c"}};
@@ -103,6 +103,5 @@ TEST(RunProcess, AddedVariablesOverrideInheritedOnesOfTheSameNameOnly) {
             "QUILLORY_TEST_SETTING=longer name\n");
   // This process keeps its own.
   EXPECT_STREQ(::getenv("QUILLORY_TEST_SET"), "inherited");
-  for (const char* Name : {"QUILLORY_TEST_KEPT", "QUILLORY_TEST_SET", "QUILLORY_TEST_SETTING"}) ::unsetenv(Name);
 }
 }  // namespace

@@ -21,6 +21,7 @@
 
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
 #include "ui/FileDialogs.h"
@@ -39,8 +40,7 @@ class ReportExport : public ::testing::Test {
  protected:
   QTemporaryDir Folder;
   QTemporaryDir RuntimeFolder;  // the runs' reports go here, and must not stay
-  QByteArray PreviousRuntime = qgetenv("XDG_RUNTIME_DIR");
-  bool RuntimeWasSet = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+  TScopedEnvironment Runtime{"XDG_RUNTIME_DIR", RuntimeFolder.path().toStdString()};
   PromptRecorder Prompts;
   TFrmMain Frm;
   TFileListModel* Files = Frm.vstFiles->Files();
@@ -49,7 +49,6 @@ class ReportExport : public ::testing::Test {
   int SaveAsked = 0;
 
   void SetUp() override {
-    qputenv("XDG_RUNTIME_DIR", RuntimeFolder.path().toLocal8Bit());
     SetSaveFileHandler([this](const QString&, const QString&) {
       ++SaveAsked;
       return SaveAnswer;
@@ -60,10 +59,6 @@ class ReportExport : public ::testing::Test {
   }
   void TearDown() override {
     SetSaveFileHandler(nullptr);
-    if (RuntimeWasSet)
-      qputenv("XDG_RUNTIME_DIR", PreviousRuntime);
-    else
-      qunsetenv("XDG_RUNTIME_DIR");
     QDir::setCurrent(PreviousDir);
   }
 

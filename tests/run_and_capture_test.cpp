@@ -17,6 +17,7 @@
 
 #include "common/WindowsCommandLine.h"
 #include "common/uPubFunc.h"
+#include "support/ScopedEnvironment.h"
 
 namespace {
 // A command line that runs Script with sh, found on PATH like any other program.
@@ -46,19 +47,14 @@ int OpenDescriptorCount() {
 // Sets the current folder and PATH for one test and puts them back afterwards.
 class TSearchEnvironment {
  public:
-  TSearchEnvironment(const std::string& Folder, const std::string& Path)
-      : FOldFolder(std::filesystem::current_path()), FOldPath(std::getenv("PATH")) {
+  TSearchEnvironment(const std::string& Folder, const std::string& Path) : FSearchPath("PATH", Path) {
     std::filesystem::current_path(Folder);
-    ::setenv("PATH", Path.c_str(), 1);
   }
-  ~TSearchEnvironment() {
-    std::filesystem::current_path(FOldFolder);
-    ::setenv("PATH", FOldPath.c_str(), 1);
-  }
+  ~TSearchEnvironment() { std::filesystem::current_path(FOldFolder); }
 
  private:
-  std::filesystem::path FOldFolder;
-  std::string FOldPath;
+  std::filesystem::path FOldFolder = std::filesystem::current_path();
+  TScopedEnvironment FSearchPath;
 };
 }  // namespace
 

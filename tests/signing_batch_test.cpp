@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -39,6 +38,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
+#include "support/ScopedEnvironment.h"
 #include "support/ShellLinkFiles.h"
 #include "support/SoftToken.h"
 #include "support/TestPki.h"
@@ -74,18 +74,6 @@ const char* const UnreachableTimestamp = "http://127.0.0.1:9/";
 // For its life the key sessions keep their sockets in a private folder of its own.
 class TSessionFolder {
  public:
-  TSessionFolder() : Previous(qgetenv("XDG_RUNTIME_DIR")), WasSet(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
-    qputenv("XDG_RUNTIME_DIR", Folder.path().toLocal8Bit());
-  }
-  ~TSessionFolder() {
-    if (WasSet)
-      qputenv("XDG_RUNTIME_DIR", Previous);
-    else
-      qunsetenv("XDG_RUNTIME_DIR");
-  }
-  TSessionFolder(const TSessionFolder&) = delete;
-  TSessionFolder& operator=(const TSessionFolder&) = delete;
-
   std::vector<std::string> Sockets() const {
     std::vector<std::string> Found;
     for (const auto& Entry : std::filesystem::directory_iterator(Folder.path().toStdString()))
@@ -95,8 +83,7 @@ class TSessionFolder {
 
  private:
   QTemporaryDir Folder;
-  QByteArray Previous;
-  bool WasSet;
+  TScopedEnvironment Runtime{"XDG_RUNTIME_DIR", Folder.path().toStdString()};
 };
 
 class SigningBatch : public ::testing::Test {
@@ -929,12 +916,7 @@ TEST_F(ParallelSigningBatch, AThrottlingServerSeesTheWholeBatchAtOnePace) {
 TEST_F(ParallelSigningBatch, ATokenIsLoggedInToOnceABatchAndAWrongPinRefusesStart) {
   // OpenSC's spy in front of the token logs the calls of every process that loads it.
   const std::string CallLog = Path("pkcs11-calls.log");
-  qputenv("PKCS11SPY", QByteArray::fromStdString(SoftToken().Module));
-  qputenv("PKCS11SPY_OUTPUT", QByteArray::fromStdString(CallLog));
-  const auto Unset = qScopeGuard([] {
-    qunsetenv("PKCS11SPY");
-    qunsetenv("PKCS11SPY_OUTPUT");
-  });
+  const TScopedEnvironment Spied("PKCS11SPY", SoftToken().Module), SpyLog("PKCS11SPY_OUTPUT", CallLog);
   const auto Logins = [&CallLog] {
     const std::string Calls = ReadText(CallLog);
     std::size_t Count = 0;

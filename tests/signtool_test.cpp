@@ -27,6 +27,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
 
@@ -163,11 +164,12 @@ TEST_F(SignToolTest, WithoutTimestampSignsAsOsslsigncodeWould) {
     ASSERT_TRUE(OsslSign(File, File + ".oracle",
                          {"-h", "sha384", "-n", "Quillory 测试", "-i", "https://quillory.example/", "-ac",
                           Pki.TsaCaCertPath, "-time", "1700000000"}));
-  ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
-  const TProcessResult Result =
-      RunProcess(SignTool(), {"sign", "/q", "/fd", "SHA384", "/f", Pki.PfxPath, "/p", Pki.PfxPassword, "/ac",
-                              Pki.TsaCaCertPath, "/d", "Quillory 测试", "/du", "https://quillory.example/", Exe, Dll, Cab});
-  ::unsetenv("SOURCE_DATE_EPOCH");
+  const TProcessResult Result = [&] {
+    const TScopedEnvironment SigningTime("SOURCE_DATE_EPOCH", "1700000000");
+    return RunProcess(SignTool(), {"sign", "/q", "/fd", "SHA384", "/f", Pki.PfxPath, "/p", Pki.PfxPassword, "/ac",
+                                   Pki.TsaCaCertPath, "/d", "Quillory 测试", "/du", "https://quillory.example/", Exe,
+                                   Dll, Cab});
+  }();
   EXPECT_EQ(Result.ExitCode, 0) << Result.Err;
   EXPECT_EQ(Result.Out + Result.Err, "");
   for (const std::string& File : {Exe, Dll, Cab}) EXPECT_EQ(ReadBytes(File), ReadBytes(File + ".oracle")) << File;
@@ -179,13 +181,13 @@ TEST_F(SignToolTest, AppendedSignatureIsNestedInTheFirst) {
   ASSERT_TRUE(OsslSign(File, Theirs, {"-h", "sha1", "-time", "1700000000"}));
   ASSERT_TRUE(OsslSign(Theirs, Theirs, {"-h", "sha256", "-nest", "-time", "1700000001"}));
   const TTestPki& Pki = TestPki();
-  ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
-  const TProcessResult First = RunProcess(SignTool(), {"sign", "/q", "/fd", "sha1", "/f", Pki.PfxPath, "/p",
-                                                       Pki.PfxPassword, File});
-  ::setenv("SOURCE_DATE_EPOCH", "1700000001", 1);
-  const TProcessResult Second = RunProcess(SignTool(), {"sign", "/q", "/as", "/f", Pki.PfxPath, "/p",
-                                                        Pki.PfxPassword, File});
-  ::unsetenv("SOURCE_DATE_EPOCH");
+  const auto SignAt = [&](const char* Time, std::vector<std::string> Options) {
+    const TScopedEnvironment SigningTime("SOURCE_DATE_EPOCH", Time);
+    Options.insert(Options.end(), {"/f", Pki.PfxPath, "/p", Pki.PfxPassword, File});
+    return RunProcess(SignTool(), Options);
+  };
+  const TProcessResult First = SignAt("1700000000", {"sign", "/q", "/fd", "sha1"});
+  const TProcessResult Second = SignAt("1700000001", {"sign", "/q", "/as"});
   EXPECT_EQ(First.ExitCode, 0) << First.Err;
   EXPECT_EQ(Second.ExitCode, 0) << Second.Err;
   EXPECT_EQ(ReadBytes(File), ReadBytes(Theirs));

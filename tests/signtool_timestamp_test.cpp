@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -24,6 +23,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
 
@@ -188,9 +188,10 @@ TEST_F(SignToolTimestampTest, FilesItCannotStampAreLeftAsTheyWere) {
   EXPECT_EQ(Server.RequestCount(), RequestsBefore);
 
   // No server grants one: an error, the signature as it was.
-  ::setenv("QUILLORY_TIMESTAMP_RETRY_WAIT", "0", 1);
-  const TProcessResult Failed = RunProcess(SignTool(), {"timestamp", "/q", "/t", Refusing.Url(), Unstamped});
-  ::setenv("QUILLORY_TIMESTAMP_RETRY_WAIT", "300", 1);
+  const TProcessResult Failed = [&] {
+    const TScopedEnvironment NoWait("QUILLORY_TIMESTAMP_RETRY_WAIT", "0");
+    return RunProcess(SignTool(), {"timestamp", "/q", "/t", Refusing.Url(), Unstamped});
+  }();
   EXPECT_EQ(Failed.ExitCode, 1);
   EXPECT_EQ(Failed.Err, "SignTool Error: An error occurred while attempting to timestamp: " + Unstamped + "\n");
 
@@ -204,8 +205,7 @@ TEST_F(SignToolTimestampTest, RunsSharingAPaceFileTryAServerThatIsDownOnceBetwee
   const std::string PaceFile = PathOf("pace");
   std::ofstream(PaceFile).flush();
   ASSERT_EQ(::chmod(PaceFile.c_str(), 0600), 0);
-  ::setenv(TimestampPaceVariable, PaceFile.c_str(), 1);
-  const auto Unset = qScopeGuard([] { ::unsetenv(TimestampPaceVariable); });
+  const TScopedEnvironment SharedPace(TimestampPaceVariable, PaceFile);
   int DownTries = 0;
   for (const std::string Name : {"first.exe", "second.exe", "third.exe"}) {
     const std::string File = WriteProgram(Name, TPeKind::Exe32);

@@ -32,6 +32,7 @@
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
+#include "support/ScopedEnvironment.h"
 #include "support/SoftToken.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
@@ -42,20 +43,6 @@ std::string SignTool() { return QCoreApplication::applicationDirPath().toStdStri
 std::string Slurp(const std::string& Path) {
   std::ifstream Stream(Path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(Stream), {});
-}
-
-// Sets an environment variable, which the programs started meanwhile inherit, until the end of
-// the scope.
-[[nodiscard]] auto ScopedEnvironment(const char* Name, const QString& Value) {
-  const bool WasSet = qEnvironmentVariableIsSet(Name);
-  const QByteArray Previous = qgetenv(Name);
-  qputenv(Name, Value.toUtf8());
-  return qScopeGuard([=] {
-    if (WasSet)
-      qputenv(Name, Previous);
-    else
-      qunsetenv(Name);
-  });
 }
 
 // Runs a command as the unprivileged user nobody.
@@ -113,7 +100,7 @@ class SignToolTokenTest : public ::testing::Test {
 
 TEST_F(SignToolTokenTest, EveryWayOfNamingTheKeySignsAndVerifiesUnderOneLock) {
   QTemporaryDir Runtime;
-  const auto PrivateFolder = ScopedEnvironment("XDG_RUNTIME_DIR", Runtime.path());
+  const TScopedEnvironment PrivateFolder("XDG_RUNTIME_DIR", Runtime.path().toStdString());
   const TSoftToken& Token = SoftToken();
   const TTestPki& Pki = TestPki();
   std::string Sha1WithBlanks;
@@ -189,7 +176,7 @@ TEST_F(SignToolTokenTest, AWrongPinIsRecognisedInEitherLanguage) {
       {"zh_CN", "SignTool Error: 无法访问智能卡，因为提供的PIN码不正确。\n"},
       {"en", "SignTool Error: The card cannot be accessed because the wrong PIN was presented.\n"}};
   for (const auto& [Language, Refusal] : Refusals) {
-    const auto Chosen = ScopedEnvironment("QUILLORY_LANGUAGE", Language);
+    const TScopedEnvironment Chosen("QUILLORY_LANGUAGE", Language.toStdString());
     std::string File;
     const TProcessResult Result = Sign("wrong-pin.exe", {"/kc", SoftToken().RsaKeyUri, "/p", "1111 2222"}, File);
     EXPECT_EQ(Result.Err, Refusal);
@@ -309,8 +296,8 @@ TEST_F(SignToolTokenTest, AnotherUsersFilesWhereTheLocksAreOrWereNeitherBlockNor
   ASSERT_EQ(::chmod(QFile::encodeName(Shared.path()).constData(), 01777), 0);
   const std::string SharedPath = Shared.path().toStdString();
   // A runtime folder every user may write to is no private folder.
-  const auto Runtime = ScopedEnvironment("XDG_RUNTIME_DIR", Shared.path());
-  const auto Temporary = ScopedEnvironment("TMPDIR", Shared.path());
+  const TScopedEnvironment Runtime("XDG_RUNTIME_DIR", Shared.path().toStdString());
+  const TScopedEnvironment Temporary("TMPDIR", Shared.path().toStdString());
 
   // Where the locks used to be: in $XDG_RUNTIME_DIR (or /tmp), named by a hash of the token as
   // the URI named it. A named pipe there kept the open waiting for ever, a lock held there
@@ -407,7 +394,7 @@ TEST_F(SignToolTokenTest, TwoTokensWithOneLabelAskForTheSerialNumber) {
 
 TEST_F(SignToolTokenTest, TheWindowsKeySessionTakesTurnsWithRunsOnTheSameToken) {
   QTemporaryDir Runtime;
-  const auto PrivateFolder = ScopedEnvironment("XDG_RUNTIME_DIR", Runtime.path());
+  const TScopedEnvironment PrivateFolder("XDG_RUNTIME_DIR", Runtime.path().toStdString());
   const TSoftToken& Token = SoftToken();
   std::string File;
   // A first run leaves the token's lock files behind.
@@ -449,9 +436,9 @@ TEST_F(SignToolTokenTest, TheWindowsKeySessionTakesTurnsWithRunsOnTheSameToken) 
 
 TEST_F(SignToolTokenTest, ALockedPinIsToldApartFromAWrongOneByRunsAndByTheWindowsSession) {
   QTemporaryDir Runtime;
-  const auto PrivateFolder = ScopedEnvironment("XDG_RUNTIME_DIR", Runtime.path());
+  const TScopedEnvironment PrivateFolder("XDG_RUNTIME_DIR", Runtime.path().toStdString());
   const TSoftToken& Token = SoftToken();
-  const auto Target = ScopedEnvironment("QUILLORY_LOCKED_PIN_TARGET", QString::fromStdString(Token.Module));
+  const TScopedEnvironment Target("QUILLORY_LOCKED_PIN_TARGET", Token.Module);
   const std::string LockedUri = Token.EcKeyUri + "?module-path=" + QUILLORY_LOCKED_PIN_MODULE;
 
   // The wrong PIN first: a locked token is noted as such for the runs under way then.

@@ -2,8 +2,6 @@
 
 #include <QTemporaryDir>
 
-#include <stdlib.h>
-
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +10,7 @@
 #include <stdexcept>
 
 #include "support/Process.h"
+#include "support/ScopedEnvironment.h"
 
 namespace {
 constexpr char Extensions[] = R"([signer]
@@ -90,11 +89,10 @@ void MakeLeaf(const std::string& Folder, const std::string& Name, const std::str
 void ExportPfx(const TTestPki& Pki, const std::string& PfxPath, const std::string& Password) {
   static std::mutex Environment;
   const std::lock_guard Lock(Environment);
-  ::setenv("QUILLORY_TEST_PFX_PASSWORD", Password.c_str(), 1);
+  const TScopedEnvironment PasswordVariable("QUILLORY_TEST_PFX_PASSWORD", Password);
   OpenSsl({"pkcs12", "-export", "-inkey", Pki.SignerKeyPath, "-in", Pki.SignerCertPath, "-certfile",
            Pki.CaCertPath, "-name", Pki.SignerCommonName, "-out", PfxPath, "-passout",
            Password.empty() ? "pass:" : "env:QUILLORY_TEST_PFX_PASSWORD"});
-  ::unsetenv("QUILLORY_TEST_PFX_PASSWORD");
 }
 
 // The folder must outlive every test; it is removed when the process exits normally.
