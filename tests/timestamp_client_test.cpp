@@ -27,6 +27,7 @@
 #include "authenticode/SignedContainer.h"
 #include "authenticode/TimestampCheck.h"
 #include "authenticode/VerifySignature.h"
+#include "support/BusyTimestampServer.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
@@ -344,18 +345,8 @@ TEST(TimestampClientPace, AServerThatCountsRequestsOverTimeSeesTheBatchAtItsPace
 
 TEST(TimestampClientPace, AServerThatCountsRequestsAtOnceIsAskedAtItsLimitWithoutAPause) {
   // Takes 300 ms per request and refuses any beyond four at once, asking for a second's pause.
-  constexpr int Files = 24, InFlight = 8, ServerAtOnce = 4;
-  std::atomic<int> AtOnce = 0, Refused = 0;
-  TimestampServer Server(TTimestampBehaviour::Answer, [&](const THttpRequest&) -> std::optional<THttpResponse> {
-    if (++AtOnce > ServerAtOnce) {
-      --AtOnce;
-      ++Refused;
-      return THttpResponse{429, "text/plain", "too many at once", {{"Retry-After", "1"}}};
-    }
-    std::this_thread::sleep_for(300ms);
-    --AtOnce;
-    return std::nullopt;
-  });
+  constexpr int Files = 24, InFlight = 8;
+  BusyTimestampServer Server(4, 300ms);
   TPaceFile File;
   TTimestampServerOrder Order({Server.Url()}, File);
   THostPace Pace(File);
@@ -363,7 +354,7 @@ TEST(TimestampClientPace, AServerThatCountsRequestsAtOnceIsAskedAtItsLimitWithou
   // Only the first requests, sent before the limit was learnt, were refused (how many of them
   // depends on when each refusal arrives), and the refusals left the host no pause between
   // requests.
-  EXPECT_LE(Refused, InFlight);
+  EXPECT_LE(Server.Refused(), InFlight);
   EXPECT_EQ(Pace.TakeTurn("127.0.0.1", TSteadyClock::now(), TSteadyClock::now() + 200ms, -1).Wait,
             THostPace::TWait::Taken);
 }

@@ -27,7 +27,6 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QWebEngineView>
 #include <QTemporaryDir>
@@ -35,19 +34,18 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include <unistd.h>
 
 #include "BenchSize.h"
+#include "SigningBench.h"
 #include "TimedRun.h"
 
 #include "app/TApplication.h"
@@ -55,8 +53,10 @@
 #include "ui/TFileListView.h"
 #include "signing/KeySession.h"
 #include "signing/SignCommand.h"
+#include "support/BusyTimestampServer.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
+#include "support/ScopedEnvironment.h"
 #include "support/SoftToken.h"
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
@@ -66,7 +66,6 @@
 
 namespace {
 constexpr int TickMs = 5;
-constexpr char Description[] = "Benchmark build";
 
 std::vector<std::string> MakePrograms(const QString& Folder, const std::vector<std::uint8_t>& Image,
                                       int FileCount) {
@@ -149,26 +148,6 @@ TWindowRun SignThroughWindow(const std::vector<std::string>& Paths, const TSignS
     if (Files->Item(*Id)->Status != fsOk) ++Run.Failures;
   Run.Summary = Prompts.Shown().empty() ? "none" : Prompts.Last().Text;
   return Run;
-}
-
-struct TLoopRun {
-  double Seconds = 0;
-  int Failures = 0;
-};
-
-// osslsigncode run once per file with the test PKI's PFX, each file signed into a new one beside
-// it, as a script would sign them.
-TLoopRun OsslsigncodeLoop(const std::vector<std::string>& Paths, const std::string& TimestampUrl) {
-  const TTestPki& Pki = TestPki();
-  TLoopRun Loop;
-  for (const std::string& File : Paths) {
-    const TTimedRun Run = RunTimed({"osslsigncode", "sign", "-pkcs12", Pki.PfxPath, "-pass", Pki.PfxPassword, "-h",
-                                    "sha256", "-n", Description, "-ts", TimestampUrl, "-in", File, "-out",
-                                    File + ".signed.exe"});
-    Loop.Seconds += Run.Seconds;
-    if (!Run.Succeeded) ++Loop.Failures;
-  }
-  return Loop;
 }
 
 // The logins OpenSC's spy logged in CallLog.
@@ -273,12 +252,7 @@ void TokenAgainstPfx(benchmark::State& State) {
   // OpenSC's spy in front of SoftHSM2 logs every call made to the token, by the window and by
   // its signtool.exe runs alike; the token is named through it.
   const std::string CallLog = Folder.filePath("pkcs11-calls.log").toStdString();
-  qputenv("PKCS11SPY", QByteArray::fromStdString(SoftToken().Module));
-  qputenv("PKCS11SPY_OUTPUT", QByteArray::fromStdString(CallLog));
-  const auto Unset = qScopeGuard([] {
-    qunsetenv("PKCS11SPY");
-    qunsetenv("PKCS11SPY_OUTPUT");
-  });
+  const TScopedEnvironment Spied("PKCS11SPY", SoftToken().Module), SpyLog("PKCS11SPY_OUTPUT", CallLog);
   const TSignSettings Pfx{TestPki().PfxPath, Tsa.Url(), Description};
   const TSignSettings Token{SoftToken().RsaKeyUri + "?module-path=" + Pkcs11SpyModule(), Tsa.Url(), Description};
 
@@ -353,18 +327,8 @@ void ThrottlingServer(benchmark::State& State) {
   constexpr int Parallelism = 8, ServerAtOnce = 4;
   constexpr std::chrono::milliseconds PerRequest(300);
   const int Count = BenchSize("QUILLORY_BENCH_FILES", 40);
-  std::atomic<int> AtOnce = 0, Refused = 0;
-  TimestampServer Tsa(TTimestampBehaviour::Answer, [&](const THttpRequest&) -> std::optional<THttpResponse> {
-    if (++AtOnce > ServerAtOnce) {
-      --AtOnce;
-      ++Refused;
-      return THttpResponse{429, "text/plain", "too many at once", {{"Retry-After", "1"}}};
-    }
-    std::this_thread::sleep_for(PerRequest);
-    --AtOnce;
-    return std::nullopt;
-  });
-  const TSignSettings Settings{TestPki().PfxPath, Tsa.Url(), "Benchmark build"};
+  BusyTimestampServer Tsa(ServerAtOnce, PerRequest);
+  const TSignSettings Settings{TestPki().PfxPath, Tsa.Url(), Description};
   const std::vector<std::uint8_t> Image = BuildPe({TPeKind::Exe32, 256 * 1024, true});
   QTemporaryDir Folder;
   QDir::setCurrent(QCoreApplication::applicationDirPath());
@@ -372,15 +336,15 @@ void ThrottlingServer(benchmark::State& State) {
 
   for (auto _ : State) {
     const auto Run = [&](const QString& Name, const std::string& MoreOptions) {
-      Refused = 0;
+      Tsa.TakeRefused();
       const TWindowRun Window = SignThroughWindow(MakePrograms(Folder.filePath(Name), Image, Count), Settings,
                                                   TestPki().PfxPassword, Folder.filePath("config.ini"), Parallelism,
                                                   MoreOptions);
       std::printf("%s: %.2f s, %.2f x the bound of %.2f s; %d requests refused, %d files not signed and stamped; "
                   "summary: %s\n",
-                  Name.toStdString().c_str(), Window.Seconds, Window.Seconds / Bound, Bound, Refused.load(),
+                  Name.toStdString().c_str(), Window.Seconds, Window.Seconds / Bound, Bound, Tsa.Refused(),
                   Window.Failures, Window.Summary.c_str());
-      return std::pair(Window, Refused.load());
+      return std::pair(Window, Tsa.Refused());
     };
     const auto [Learnt, LearntRefused] = Run("learnt", "");
     const auto [Interval, IntervalRefused] = Run("interval", "TimestampInterval=75\n");
@@ -406,12 +370,11 @@ void TrustedSigning(benchmark::State& State) {
   QTemporaryDir Folder;
   QDir::setCurrent(QCoreApplication::applicationDirPath());
   // The one-by-one run takes its token from the environment, the window from its password box.
-  qputenv("AZURE_ACCESS_TOKEN", TrustedSigningService::Token);
-  const auto Unset = qScopeGuard([] { qunsetenv("AZURE_ACCESS_TOKEN"); });
+  const TScopedEnvironment AccessToken("AZURE_ACCESS_TOKEN", TrustedSigningService::Token);
 
   for (auto _ : State) {
-    std::vector<std::string> OneByOne{QCoreApplication::applicationDirPath().toStdString() + "/signtool.exe",
-                                      "sign", "/q", "/kc", Service.Address(), "/t", Tsa.Url(), "/d", Description};
+    std::vector<std::string> OneByOne{SignTool(), "sign", "/q", "/kc", Service.Address(), "/t", Tsa.Url(), "/d",
+                                      Description};
     for (const std::string& File : MakePrograms(Folder.filePath("one by one"), Image, Count)) OneByOne.push_back(File);
     const TTimedRun Single = RunTimed(OneByOne);
     const TWindowRun Eight = SignThroughWindow(MakePrograms(Folder.filePath("eight"), Image, Count), Settings,

@@ -9,8 +9,6 @@
 //   build/bin/signtool_bench [--benchmark_filter=OneLargeFile]
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -22,16 +20,13 @@
 
 #include "BenchPrograms.h"
 #include "BenchSize.h"
+#include "SigningBench.h"
 #include "TimedRun.h"
 #include "authenticode/VerifySignature.h"
 #include "support/PeFixtures.h"
 #include "support/TestPki.h"
 
 namespace {
-std::string SignTool() { return QDir(QCoreApplication::applicationDirPath()).filePath("signtool.exe").toStdString(); }
-
-constexpr char Description[] = "Benchmark build";
-
 void ManyFilesInOneCall(benchmark::State& State) {
   const int FileCount = BenchSize("QUILLORY_BENCH_FILES", 200);
   const TTestPki& Pki = TestPki();
@@ -42,17 +37,7 @@ void ManyFilesInOneCall(benchmark::State& State) {
   double SignToolSeconds = 0, LoopSeconds = 0;
   int Failures = 0;
   for (auto _ : State) {
-    const std::vector<std::string> LoopFiles = Copies(Folder, Template, "loop", FileCount);
-    std::vector<std::string> LoopOutputs;
-    double Loop = 0;
-    for (const std::string& File : LoopFiles) {
-      LoopOutputs.push_back(File + ".signed.exe");
-      std::filesystem::remove(LoopOutputs.back());
-      const TTimedRun Run = RunTimed({"osslsigncode", "sign", "-pkcs12", Pki.PfxPath, "-pass", Pki.PfxPassword,
-                                      "-h", "sha256", "-n", Description, "-in", File, "-out", LoopOutputs.back()});
-      Loop += Run.Seconds;
-      if (!Run.Succeeded) ++Failures;
-    }
+    const TLoopRun Loop = OsslsigncodeLoop(Copies(Folder, Template, "loop", FileCount), {});
 
     const std::vector<std::string> SignToolFiles = Copies(Folder, Template, "signtool", FileCount);
     std::vector<std::string> Command{SignTool(), "sign", "/q", "/f", Pki.PfxPath, "/p", Pki.PfxPassword,
@@ -61,8 +46,8 @@ void ManyFilesInOneCall(benchmark::State& State) {
     const TTimedRun Call = RunTimed(Command);
     if (!Call.Succeeded) ++Failures;
 
-    Failures += CountNotIn(LoopOutputs, vsValidNoTimestamp) + CountNotIn(SignToolFiles, vsValidNoTimestamp);
-    LoopSeconds += Loop;
+    Failures += Loop.Failures + CountNotIn(SignToolFiles, vsValidNoTimestamp);
+    LoopSeconds += Loop.Seconds;
     SignToolSeconds += Call.Seconds;
     State.SetIterationTime(Call.Seconds);
   }
@@ -126,11 +111,4 @@ void OneLargeFile(benchmark::State& State) {
 BENCHMARK(OneLargeFile)->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime();
 }  // namespace
 
-int main(int Argc, char** Argv) {
-  QCoreApplication Application(Argc, Argv);
-  benchmark::Initialize(&Argc, Argv);
-  TestPki();  // made before any timing starts
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int Argc, char** Argv) { return RunSignToolBenchmarks(Argc, Argv); }

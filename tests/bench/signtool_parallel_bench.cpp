@@ -9,46 +9,30 @@
 // afterwards, outside the timing. Run by hand: build/bin/signtool_parallel_bench
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QTemporaryDir>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "BenchPrograms.h"
 #include "BenchSize.h"
+#include "SigningBench.h"
 #include "TimedRun.h"
+#include "support/BusyTimestampServer.h"
 #include "support/PeFixtures.h"
 #include "support/TestPki.h"
-#include "support/TimestampServer.h"
 
 namespace {
-std::string SignTool() { return QDir(QCoreApplication::applicationDirPath()).filePath("signtool.exe").toStdString(); }
-
-constexpr char Description[] = "Benchmark build";
 constexpr int ServerAtOnce = 8;
 constexpr std::chrono::milliseconds PerRequest(300);
 
 void ParallelCallAgainstLoop(benchmark::State& State) {
   const int FileCount = BenchSize("QUILLORY_BENCH_FILES", 500);
   const TTestPki& Pki = TestPki();
-  std::atomic<int> AtOnce = 0, Refused = 0;
-  TimestampServer Tsa(TTimestampBehaviour::Answer, [&](const THttpRequest&) -> std::optional<THttpResponse> {
-    if (++AtOnce > ServerAtOnce) {
-      --AtOnce;
-      ++Refused;
-      return THttpResponse{429, "text/plain", "too many at once", {{"Retry-After", "1"}}};
-    }
-    std::this_thread::sleep_for(PerRequest);
-    --AtOnce;
-    return std::nullopt;
-  });
+  BusyTimestampServer Tsa(ServerAtOnce, PerRequest);
   QTemporaryDir Folder;
   const std::string Template = Folder.filePath("template.exe").toStdString();
   WriteBytes(Template, BuildPe({TPeKind::Exe32, 1 << 20, true}));
@@ -67,23 +51,14 @@ void ParallelCallAgainstLoop(benchmark::State& State) {
   };
 
   for (auto _ : State) {
-    Refused = 0;
+    Tsa.TakeRefused();
     const double Eight = SignToolCall("mt8-", 8);
     const double One = SignToolCall("mt1-", 1);
-    const int SignToolRefused = Refused.exchange(0);
+    const int SignToolRefused = Tsa.TakeRefused();
 
-    const std::vector<std::string> LoopFiles = Copies(Folder, Template, "loop", FileCount);
-    std::vector<std::string> LoopOutputs;
-    double Loop = 0;
-    for (const std::string& File : LoopFiles) {
-      LoopOutputs.push_back(File + ".signed.exe");
-      const TTimedRun Run = RunTimed({"osslsigncode", "sign", "-pkcs12", Pki.PfxPath, "-pass", Pki.PfxPassword, "-h",
-                                      "sha256", "-n", Description, "-ts", Tsa.Url(), "-in", File, "-out",
-                                      LoopOutputs.back()});
-      Loop += Run.Seconds;
-      if (!Run.Succeeded) ++Failures;
-    }
-    Failures += CountNotIn(LoopOutputs, vsValid);
+    const TLoopRun LoopRun = OsslsigncodeLoop(Copies(Folder, Template, "loop", FileCount), Tsa.Url());
+    const double Loop = LoopRun.Seconds;
+    Failures += LoopRun.Failures;
 
     State.SetIterationTime(Eight);
     State.counters["mt1_s"] = One;
@@ -94,18 +69,11 @@ void ParallelCallAgainstLoop(benchmark::State& State) {
                 "%.2f s, osslsigncode once per file %.2f s; /mt 8 takes %.3f of /mt 1 and %.3f of the loop; requests "
                 "refused %d (signtool.exe) and %d (loop); failures %d\n",
                 FileCount, static_cast<long long>(PerRequest.count()), ServerAtOnce, Eight, One, Loop, Eight / One,
-                Eight / Loop, SignToolRefused, Refused.load(), Failures);
+                Eight / Loop, SignToolRefused, Tsa.Refused(), Failures);
   }
   if (Failures > 0) State.SkipWithError("files were left unsigned or without a timestamp");
 }
 BENCHMARK(ParallelCallAgainstLoop)->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime();
 }  // namespace
 
-int main(int Argc, char** Argv) {
-  QCoreApplication Application(Argc, Argv);
-  benchmark::Initialize(&Argc, Argv);
-  TestPki();  // made before any timing starts
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int Argc, char** Argv) { return RunSignToolBenchmarks(Argc, Argv); }
