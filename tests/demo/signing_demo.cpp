@@ -13,13 +13,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFile>
 #include <QLineEdit>
 #include <QMap>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -32,6 +29,7 @@
 #include "app/Language.h"
 #include "app/TApplication.h"
 #include "app/Translations.h"
+#include "DemoWindow.h"
 #include "app/WebEngineEnvironment.h"
 #include "ui/TFileListView.h"
 #include "support/PeFixtures.h"
@@ -84,23 +82,9 @@ QList<QUrl> MakeSamples(const QDir& Folder) {
 }
 
 // Typed at a pace a person can follow when the demo runs on the user's screen.
-// Each character goes in as the text of a key press, which also carries Chinese.
 void Type(QWidget* Box, const QString& Text, int DelayMs) {
   Box->setFocus();
-  for (const QChar Character : Text)
-    QTest::sendKeyEvent(QTest::Click, Box, Qt::Key_unknown, QString(Character), Qt::NoModifier, DelayMs);
-}
-
-// The drop a file manager makes: the drag enters the list, then lets go of the files there.
-void DropOnList(TFrmMain& Form, const QList<QUrl>& Files) {
-  QMimeData Data;
-  Data.setUrls(Files);
-  QWidget* Target = Form.vstFiles->viewport();
-  const QPoint At = Target->rect().center();
-  QDragEnterEvent Enter(At, Qt::CopyAction | Qt::MoveAction, &Data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(Target, &Enter);
-  QDropEvent Drop(At, Qt::CopyAction | Qt::MoveAction, &Data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(Target, &Drop);
+  TypeKeys(Box, Text, DelayMs);
 }
 
 QMessageBox* ShownMessageBox() {
@@ -148,13 +132,7 @@ int main(int Argc, char** Argv) {
   const std::string ConfigFile = Folder.filePath("config.ini").toStdString();
   const TTranslations Translations(ChooseLanguage(ConfigFile));
   TFrmMain Form;
-  Form.FConfigFile = ConfigFile;
-  Form.LoadHistory();
-  Form.show();
-  if (!QTest::qWaitForWindowExposed(&Form)) {
-    std::fprintf(stderr, "the window did not appear\n");
-    return 1;
-  }
+  if (!ShowWindow(Form, ConfigFile)) return 1;
 
   const int TypingDelayMs = Unattended ? 0 : 40;
   Type(Form.cbFile->lineEdit(), QDir::toNativeSeparators(Certificate.PfxPath), TypingDelayMs);

@@ -12,14 +12,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -32,6 +29,7 @@
 #include <functional>
 #include <map>
 
+#include "DemoWindow.h"
 #include "app/Language.h"
 #include "app/TApplication.h"
 #include "app/Translations.h"
@@ -100,11 +98,9 @@ class TShots {
     std::printf("%s\n", qPrintable(File));
   }
 
-  // Each character goes in as the text of a key press, which also carries Chinese.
   static void Type(QLineEdit* Line, const QString& Text) {
     Line->clear();
-    for (const QChar Character : Text)
-      QTest::sendKeyEvent(QTest::Click, Line, Qt::Key_unknown, QString(Character), Qt::NoModifier);
+    TypeKeys(Line, Text);
   }
   void TypeSettings(const QString& Cert, const QString& Password, const QString& TimeStamp,
                     const QString& Description = QString::fromUtf8("Quillory 发布"), const QString& Url = {}) {
@@ -115,18 +111,10 @@ class TShots {
     Type(Form.cbURL->lineEdit(), Url);
   }
 
-  // The drop a file manager makes.
   void Drop(const QStringList& Paths) {
     QList<QUrl> Urls;
     for (const QString& Path : Paths) Urls.append(QUrl::fromLocalFile(Path));
-    QMimeData Data;
-    Data.setUrls(Urls);
-    QWidget* Target = Form.vstFiles->viewport();
-    const QPoint At = Target->rect().center();
-    QDragEnterEvent Enter(At, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(Target, &Enter);
-    QDropEvent Drop(At, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(Target, &Drop);
+    DropOnList(Form, Urls);
   }
 
   // Runs Action; when a modal box or dialog has shown itself, the screen is saved as What and
@@ -474,13 +462,7 @@ int main(int Argc, char** Argv) {
 
   const TTranslations Translations(ChooseLanguage(ConfigFile));
   TFrmMain Form;
-  Form.FConfigFile = ConfigFile;
-  Form.LoadHistory();
-  Form.show();
-  if (!QTest::qWaitForWindowExposed(&Form)) {
-    std::fprintf(stderr, "the window did not appear\n");
-    return 1;
-  }
+  if (!ShowWindow(Form, ConfigFile)) return 1;
   // Without a window manager nothing else makes it active, and an inactive window shows no focus.
   Form.activateWindow();
   QTest::qWaitForWindowActive(&Form);
