@@ -363,6 +363,10 @@ TEST_F(SignToolTest, CommandLineHandling) {
   EXPECT_EQ(Result.Err, "SignTool Error: Missing parameter after option: /f\n");
   Result = RunProcess(SignTool(), {"sign", "/fd", "md5", "/f", Pfx, File});
   EXPECT_EQ(Result.Err, "SignTool Error: Invalid digest algorithm: md5\n");
+  Result = RunProcess(SignTool(), {"sign", "/f", Pfx, "/t", "http://127.0.0.1:9/", "/td", "sha256", File});
+  EXPECT_EQ(Result.Err, "SignTool Error: The /td option requires the /tr option.\n");
+  Result = RunProcess(SignTool(), {"sign", "/f", Pfx, "/t", "http://127.0.0.1:9/", "/tr", "http://127.0.0.1:9/", File});
+  EXPECT_EQ(Result.Err, "SignTool Error: The /t and /tr options are incompatible.\n");
   Result = RunProcess(SignTool(), {"catalog", File});
   EXPECT_EQ(Result.Err, "SignTool Error: Invalid command: catalog\n");
   Result = RunProcess(SignTool(), {"sign", "/?"});

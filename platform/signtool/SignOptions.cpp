@@ -73,12 +73,19 @@ TParseResult Fail(TParseResult Result, std::string Error) {
   Result.Error = std::move(Error);
   return Result;
 }
+
+// What sign and timestamp both require of /t, /tr and /td: one kind of server at most, and /td
+// only with /tr. The complaint about the first rule Options break.
+std::optional<std::string> TimestampOptionsProblem(const TSignOptions& Options) {
+  if (!Options.AuthenticodeUrl.empty() && !Options.Rfc3161Url.empty()) return Say(TMessage::TimestampOptionsClash);
+  if (!Options.TimestampDigest.empty() && Options.Rfc3161Url.empty()) return Say(TMessage::DigestNeedsRfc3161);
+  return std::nullopt;
+}
 }  // namespace
 
 TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::size_t FirstIndex) {
   TParseResult Result;
   TSignOptions Options;
-  std::optional<std::string> TimestampDigest;
   std::size_t I = 0;
   for (; I < Arguments.size(); ++I) {
     const std::string& Word = Arguments[I];
@@ -134,7 +141,7 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
         if (*Option == TOption::Digest)
           Options.Digest = *Digest;
         else
-          TimestampDigest = *Digest;
+          Options.TimestampDigest = *Digest;
         break;
       }
     }
@@ -144,11 +151,8 @@ TParseResult ParseSignCommand(const std::vector<std::string>& Arguments, std::si
     Result.Options = Options;
     return Result;
   }
-  if (!Options.AuthenticodeUrl.empty() && !Options.Rfc3161Url.empty())
-    return Fail(Result, Say(TMessage::TimestampOptionsClash));
-  if (TimestampDigest && Options.Rfc3161Url.empty())
-    return Fail(Result, Say(TMessage::DigestNeedsRfc3161));
-  Options.TimestampDigest = TimestampDigest.value_or(Options.Digest);
+  if (const std::optional<std::string> Problem = TimestampOptionsProblem(Options)) return Fail(Result, *Problem);
+  if (Options.TimestampDigest.empty()) Options.TimestampDigest = Options.Digest;
   if ((Options.Password ? 1 : 0) + (Options.PasswordVariable.empty() ? 0 : 1) + (Options.PasswordDescriptor >= 0 ? 1 : 0) > 1)
     return Fail(Result, Say(TMessage::PasswordOptionsClash));
   const bool ChosenOnToken = !Options.Thumbprint.empty() || !Options.SubjectName.empty();
@@ -198,10 +202,7 @@ TParseResult ParseTimestampCommand(const std::vector<std::string>& Arguments) {
     Result.Options = Options;
     return Result;
   }
-  if (!Options.AuthenticodeUrl.empty() && !Options.Rfc3161Url.empty())
-    return Fail(Result, Say(TMessage::TimestampOptionsClash));
-  if (!Options.TimestampDigest.empty() && Options.Rfc3161Url.empty())
-    return Fail(Result, Say(TMessage::DigestNeedsRfc3161));
+  if (const std::optional<std::string> Problem = TimestampOptionsProblem(Options)) return Fail(Result, *Problem);
   if (Options.AuthenticodeUrl.empty() && Options.Rfc3161Url.empty())
     return Fail(Result, Say(TMessage::TimestampServerRequired));
   if (Options.TimestampDigest.empty()) Options.TimestampDigest = "sha256";
