@@ -93,6 +93,7 @@ TEST_F(VerifyBatch, EveryRowGetsItsVerdictWhenNoneIsSelected) {
     EXPECT_EQ(InfoOf(Id), VerifySignature(ToString(Files().Item(Id)->FileName), PathOf("trust.pem")).Message);
   ASSERT_EQ(Prompts.Shown().size(), 1u) << ::testing::PrintToString(Prompts.Texts());
   EXPECT_EQ(Prompts.Last().Text, "共有5个操作文件，验证成功2个；失败3个");
+  EXPECT_EQ(Prompts.Last().Style, static_cast<unsigned>(mbIconWarning));
 }
 
 TEST_F(VerifyBatch, RowsShowTheVerdictInTheUsersLanguage) {
@@ -152,4 +153,5 @@ TEST_F(VerifyBatch, UntrustedSignaturesCountAsFailures) {
   EXPECT_EQ(StatusOf(Unsigned), fsFailed);
   ASSERT_EQ(Prompts.Shown().size(), 1u);
   EXPECT_EQ(Prompts.Last().Text, "共有4个操作文件，验证成功0个；失败4个");
+  EXPECT_EQ(Prompts.Last().Style, static_cast<unsigned>(mbIconWarning));
 }

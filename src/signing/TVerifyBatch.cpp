@@ -41,5 +41,5 @@ TBatchSummary TVerifyBatch::Summary(const TBatchTally& Tally) const {
               .arg(Tally.Succeeded)
               .arg(Tally.Processed - Tally.Succeeded)
               .toStdString(),
-          pkInfo};
+          Tally.Processed == Tally.Succeeded ? pkInfo : pkWarning};
 }
