@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <optional>
 
 #include "AlreadySigned.h"
@@ -20,6 +21,7 @@
 #include "SignOptions.h"
 #include "SignReport.h"
 #include "TimestampSettings.h"
+#include "authenticode/HttpCall.h"
 
 namespace {
 constexpr char SignUsage[] =
@@ -112,10 +114,14 @@ int SignFiles(const TSignOptions& Options) {
     return ExitFailure;
   }
   const std::vector<std::string>& Files = Expanded.Files;
-  if (TimestampServersOf(Options).empty() && KeyNeedsTimestamp(Options)) {
+  const std::string Servers = TimestampServersOf(Options);
+  if (Servers.empty() && KeyNeedsTimestamp(Options)) {
     PrintError(Say(TMessage::KeyNeedsTimestamp));
     return ExitFailure;
   }
+  // The first request comes once the key is open and the first file signed: libcurl, which
+  // takes longer to load than most of that, loads meanwhile on another core.
+  const std::future<void> HttpLoading = Servers.empty() ? std::future<void>() : LoadHttpMeanwhile();
   const TPassword Password = ReadPassword(Options);
   if (!Password.Error.empty()) {
     PrintError(Password.Error);
@@ -127,7 +133,6 @@ int SignFiles(const TSignOptions& Options) {
     if (Options.Verbose) std::printf("\n%s\n", Say(TMessage::ErrorCount, {std::to_string(Files.size())}).c_str());
     return ExitFailure;
   }
-  const std::string Servers = TimestampServersOf(Options);
   std::optional<TTimestampBatch> TimestampBatch;
   std::optional<TTimestampClient> Timestamps;
   if (!Servers.empty()) {

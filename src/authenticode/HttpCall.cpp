@@ -1,12 +1,10 @@
 #include "authenticode/HttpCall.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <ctime>
 #include <memory>
-#include <mutex>
-
+#include <system_error>
+#include "authenticode/CurlLibrary.h"
 #include "common/RetryAfter.h"
 #include "common/TextUtil.h"
 
@@ -14,12 +12,12 @@ namespace {
 template <auto Free>
 struct TCurlFree {
   template <typename T>
-  void operator()(T* Object) const { Free(Object); }
+  void operator()(T* Object) const { (Curl()->*Free)(Object); }
 };
-using TEasy = std::unique_ptr<CURL, TCurlFree<curl_easy_cleanup>>;
-using TMulti = std::unique_ptr<CURLM, TCurlFree<curl_multi_cleanup>>;
-using THeaders = std::unique_ptr<curl_slist, TCurlFree<curl_slist_free_all>>;
-using TUrl = std::unique_ptr<CURLU, TCurlFree<curl_url_cleanup>>;
+using TEasy = std::unique_ptr<CURL, TCurlFree<&TCurlLibrary::EasyCleanup>>;
+using TMulti = std::unique_ptr<CURLM, TCurlFree<&TCurlLibrary::MultiCleanup>>;
+using THeaders = std::unique_ptr<curl_slist, TCurlFree<&TCurlLibrary::SlistFreeAll>>;
+using TUrl = std::unique_ptr<CURLU, TCurlFree<&TCurlLibrary::UrlCleanup>>;
 
 struct TReceived {
   std::string Body;
@@ -37,12 +35,6 @@ std::size_t Receive(char* Data, std::size_t Size, std::size_t Count, void* Conte
   return Length;
 }
 
-// curl_global_init is not safe to run on several threads at once.
-void InitCurl() {
-  static std::once_flag Once;
-  std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 THttpAnswer Failure(THttpAnswer::TEnd End, std::string Error) {
   THttpAnswer Result;
   Result.End = End;
@@ -52,68 +44,70 @@ THttpAnswer Failure(THttpAnswer::TEnd End, std::string Error) {
 
 // Everything but the proxy: libcurl takes that from the environment as long as no proxy option
 // is set here.
-bool Configure(CURL* Easy, const THttpCall& Request, curl_slist* Headers, TReceived& Received,
+bool Configure(const TCurlLibrary& Api, CURL* Easy, const THttpCall& Request, curl_slist* Headers, TReceived& Received,
                std::chrono::milliseconds Time) {
-  bool Ok = curl_easy_setopt(Easy, CURLOPT_URL, Request.Url.c_str()) == CURLE_OK &&
-            curl_easy_setopt(Easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-            curl_easy_setopt(Easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-            curl_easy_setopt(Easy, CURLOPT_TIMEOUT_MS, static_cast<long>(Time.count())) == CURLE_OK &&
-            curl_easy_setopt(Easy, CURLOPT_HTTPHEADER, Headers) == CURLE_OK &&
-            curl_easy_setopt(Easy, CURLOPT_WRITEFUNCTION, Receive) == CURLE_OK &&
-            curl_easy_setopt(Easy, CURLOPT_WRITEDATA, &Received) == CURLE_OK;
+  bool Ok = Api.EasySetopt(Easy, CURLOPT_URL, Request.Url.c_str()) == CURLE_OK &&
+            Api.EasySetopt(Easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            Api.EasySetopt(Easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            Api.EasySetopt(Easy, CURLOPT_TIMEOUT_MS, static_cast<long>(Time.count())) == CURLE_OK &&
+            Api.EasySetopt(Easy, CURLOPT_HTTPHEADER, Headers) == CURLE_OK &&
+            Api.EasySetopt(Easy, CURLOPT_WRITEFUNCTION, Receive) == CURLE_OK &&
+            Api.EasySetopt(Easy, CURLOPT_WRITEDATA, &Received) == CURLE_OK;
   if (Ok && Request.Method == "GET") {
-    Ok = curl_easy_setopt(Easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+    Ok = Api.EasySetopt(Easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
   } else if (Ok) {
-    Ok = curl_easy_setopt(Easy, CURLOPT_POST, 1L) == CURLE_OK &&
-         curl_easy_setopt(Easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Request.Body.size())) == CURLE_OK &&
-         curl_easy_setopt(Easy, CURLOPT_POSTFIELDS, Request.Body.data()) == CURLE_OK;
+    Ok = Api.EasySetopt(Easy, CURLOPT_POST, 1L) == CURLE_OK &&
+         Api.EasySetopt(Easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Request.Body.size())) == CURLE_OK &&
+         Api.EasySetopt(Easy, CURLOPT_POSTFIELDS, Request.Body.data()) == CURLE_OK;
     if (Ok && Request.Method != "POST")
-      Ok = curl_easy_setopt(Easy, CURLOPT_CUSTOMREQUEST, Request.Method.c_str()) == CURLE_OK;
+      Ok = Api.EasySetopt(Easy, CURLOPT_CUSTOMREQUEST, Request.Method.c_str()) == CURLE_OK;
   }
-  if (Ok && !Request.CaFile.empty()) Ok = curl_easy_setopt(Easy, CURLOPT_CAINFO, Request.CaFile.c_str()) == CURLE_OK;
+  if (Ok && !Request.CaFile.empty()) Ok = Api.EasySetopt(Easy, CURLOPT_CAINFO, Request.CaFile.c_str()) == CURLE_OK;
   return Ok;
 }
 
-std::optional<std::chrono::seconds> RetryAfterOf(CURL* Easy) {
+std::optional<std::chrono::seconds> RetryAfterOf(const TCurlLibrary& Api, CURL* Easy) {
   curl_header* Field = nullptr;
-  if (curl_easy_header(Easy, "Retry-After", 0, CURLH_HEADER, -1, &Field) != CURLHE_OK) return std::nullopt;
+  if (Api.EasyHeader(Easy, "Retry-After", 0, CURLH_HEADER, -1, &Field) != CURLHE_OK) return std::nullopt;
   return ParseRetryAfter(Field->value, std::time(nullptr));
 }
 
 
 // Runs the transfer Easy, already added to Multi, to its end.
-THttpAnswer Transfer(CURLM* Multi, CURL* Easy, TSteadyClock::time_point Deadline, int Interruption) {
+THttpAnswer Transfer(const TCurlLibrary& Api, CURLM* Multi, CURL* Easy, TSteadyClock::time_point Deadline, int Interruption) {
   using namespace std::chrono;
   using TEnd = THttpAnswer::TEnd;
   for (;;) {
     int Running = 0;
-    if (curl_multi_perform(Multi, &Running) != CURLM_OK) return Failure(TEnd::Failed, "libcurl failed");
+    if (Api.MultiPerform(Multi, &Running) != CURLM_OK) return Failure(TEnd::Failed, "libcurl failed");
     if (Running == 0) break;
     const auto Left = ceil<milliseconds>(Deadline - TSteadyClock::now());
     if (Left <= milliseconds(0)) return Failure(TEnd::TimedOut, "the server did not answer in time");
     curl_waitfd Watched{Interruption, CURL_WAIT_POLLIN, 0};
     const unsigned WatchedCount = Interruption >= 0 ? 1 : 0;
-    if (curl_multi_poll(Multi, &Watched, WatchedCount, static_cast<int>(std::min<milliseconds::rep>(Left.count(), 1000)),
+    if (Api.MultiPoll(Multi, &Watched, WatchedCount, static_cast<int>(std::min<milliseconds::rep>(Left.count(), 1000)),
                         nullptr) != CURLM_OK)
       return Failure(TEnd::Failed, "libcurl failed");
     if (IsInterrupted(Interruption)) return Failure(TEnd::Interrupted, "interrupted");
   }
   int Queued = 0;
-  const CURLMsg* Message = curl_multi_info_read(Multi, &Queued);
+  const CURLMsg* Message = Api.MultiInfoRead(Multi, &Queued);
   const CURLcode Code = Message != nullptr && Message->msg == CURLMSG_DONE ? Message->data.result : CURLE_FAILED_INIT;
   if (Code == CURLE_OPERATION_TIMEDOUT) return Failure(TEnd::TimedOut, "the server did not answer in time");
-  if (Code != CURLE_OK) return Failure(TEnd::Failed, curl_easy_strerror(Code));
+  if (Code != CURLE_OK) return Failure(TEnd::Failed, Api.EasyStrerror(Code));
   THttpAnswer Result;
   Result.End = TEnd::Answered;
-  curl_easy_getinfo(Easy, CURLINFO_RESPONSE_CODE, &Result.Status);
-  Result.RetryAfter = RetryAfterOf(Easy);
+  Api.EasyGetinfo(Easy, CURLINFO_RESPONSE_CODE, &Result.Status);
+  Result.RetryAfter = RetryAfterOf(Api, Easy);
   return Result;
 }
 }  // namespace
 
 THttpAnswer CallHttp(const THttpCall& Request, TSteadyClock::time_point Deadline, int Interruption) {
   using TEnd = THttpAnswer::TEnd;
-  InitCurl();
+  const TCurlLibrary* Loaded = Curl();
+  if (Loaded == nullptr) return Failure(TEnd::Failed, "libcurl (libcurl.so.4) cannot be loaded");
+  const TCurlLibrary& Api = *Loaded;
   const auto Time = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TSteadyClock::now());
   if (Time <= std::chrono::milliseconds(0)) return Failure(TEnd::TimedOut, "no time was left");
 
@@ -122,9 +116,9 @@ THttpAnswer CallHttp(const THttpCall& Request, TSteadyClock::time_point Deadline
   AllFields.emplace_back("Expect:");
   curl_slist* Fields = nullptr;
   for (const std::string& Field : AllFields) {
-    curl_slist* Longer = curl_slist_append(Fields, Field.c_str());
+    curl_slist* Longer = Api.SlistAppend(Fields, Field.c_str());
     if (Longer == nullptr) {
-      curl_slist_free_all(Fields);
+      Api.SlistFreeAll(Fields);
       return Failure(TEnd::Failed, "out of memory");
     }
     Fields = Longer;
@@ -132,14 +126,14 @@ THttpAnswer CallHttp(const THttpCall& Request, TSteadyClock::time_point Deadline
   const THeaders Headers(Fields);
   TReceived Received;
   char Error[CURL_ERROR_SIZE] = "";
-  const TEasy Easy(curl_easy_init());
-  const TMulti Multi(curl_multi_init());
-  if (!Easy || !Multi || !Configure(Easy.get(), Request, Headers.get(), Received, Time) ||
-      curl_easy_setopt(Easy.get(), CURLOPT_ERRORBUFFER, Error) != CURLE_OK ||
-      curl_multi_add_handle(Multi.get(), Easy.get()) != CURLM_OK)
+  const TEasy Easy(Api.EasyInit());
+  const TMulti Multi(Api.MultiInit());
+  if (!Easy || !Multi || !Configure(Api, Easy.get(), Request, Headers.get(), Received, Time) ||
+      Api.EasySetopt(Easy.get(), CURLOPT_ERRORBUFFER, Error) != CURLE_OK ||
+      Api.MultiAddHandle(Multi.get(), Easy.get()) != CURLM_OK)
     return Failure(TEnd::Failed, "cannot set up the HTTP request");
-  THttpAnswer Result = Transfer(Multi.get(), Easy.get(), Deadline, Interruption);
-  curl_multi_remove_handle(Multi.get(), Easy.get());
+  THttpAnswer Result = Transfer(Api, Multi.get(), Easy.get(), Deadline, Interruption);
+  Api.MultiRemoveHandle(Multi.get(), Easy.get());
   if (Received.TooLong) return Failure(TEnd::Failed, "the answer is longer than 1 MiB");
   if (Result.End == TEnd::Failed && Error[0] != '\0') Result.Error = Error;
   Result.Body = std::move(Received.Body);
@@ -147,16 +141,27 @@ THttpAnswer CallHttp(const THttpCall& Request, TSteadyClock::time_point Deadline
 }
 
 std::string UrlHost(const std::string& Url) {
-  const TUrl Parsed(curl_url());
-  if (!Parsed || curl_url_set(Parsed.get(), CURLUPART_URL, Url.c_str(), 0) != CURLUE_OK) return {};
+  const TCurlLibrary* Loaded = Curl();
+  if (Loaded == nullptr) return {};
+  const TCurlLibrary& Api = *Loaded;
+  const TUrl Parsed(Api.Url());
+  if (!Parsed || Api.UrlSet(Parsed.get(), CURLUPART_URL, Url.c_str(), 0) != CURLUE_OK) return {};
   char* Scheme = nullptr;
   char* Host = nullptr;
   std::string Found;
-  if (curl_url_get(Parsed.get(), CURLUPART_SCHEME, &Scheme, 0) == CURLUE_OK &&
-      curl_url_get(Parsed.get(), CURLUPART_HOST, &Host, 0) == CURLUE_OK &&
+  if (Api.UrlGet(Parsed.get(), CURLUPART_SCHEME, &Scheme, 0) == CURLUE_OK &&
+      Api.UrlGet(Parsed.get(), CURLUPART_HOST, &Host, 0) == CURLUE_OK &&
       (SameTextAscii(Scheme, "http") || SameTextAscii(Scheme, "https")))
     Found = AsciiLower(Host);
-  curl_free(Scheme);
-  curl_free(Host);
+  Api.Free(Scheme);
+  Api.Free(Host);
   return Found;
+}
+
+std::future<void> LoadHttpMeanwhile() {
+  try {
+    return std::async(std::launch::async, [] { Curl(); });
+  } catch (const std::system_error&) {
+    return {};  // no thread to spare: the first request loads it
+  }
 }

@@ -5,6 +5,7 @@
 // interrupted (see InterruptibleWait.h). Safe to call from several threads at once.
 #include <chrono>
 #include <cstddef>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,3 +42,7 @@ THttpAnswer CallHttp(const THttpCall& Request, TSteadyClock::time_point Deadline
 
 // The host an http:// or https:// address names, in lower case; empty for any other address.
 std::string UrlHost(const std::string& Url);
+
+// Loads the HTTP library (see CurlLibrary.h) on another thread, for a run that will make requests
+// once it has done other work; the future waits for the loading when it is destroyed.
+std::future<void> LoadHttpMeanwhile();
