@@ -46,6 +46,25 @@ TEST(CloudKeyDialog, EachPageMakesAnAddressTheBoxTakes) {
   EXPECT_EQ(Dialog.Address(), "keyvault://contoso.vault.azure.net/release-signer");
   QTest::keyClicks(Dialog.edtVaultVersion, "0a1b");
   EXPECT_EQ(Dialog.Address(), "keyvault://contoso.vault.azure.net/release-signer/0a1b");
+
+  Dialog.pcServices->setCurrentIndex(2);
+  QTest::keyClicks(Dialog.edtAwsRegion, "us-east-2");
+  QTest::keyClicks(Dialog.edtAwsKey, "alias/release");
+  EXPECT_FALSE(Ok->isEnabled());
+  SetOpenFileHandler([](const QString&) { return std::optional<QString>("/home/me/kms.pem"); });
+  QTest::mouseClick(Dialog.findChild<QPushButton*>("btnAwsCertificate"), Qt::LeftButton);
+  SetOpenFileHandler(nullptr);
+  EXPECT_EQ(Dialog.Address(), "awskms://us-east-2/alias/release?certificate=%2Fhome%2Fme%2Fkms.pem");
+  EXPECT_TRUE(Dialog.edtGoogleCertificate->text().endsWith("code signing.pem"));  // each page its own file
+
+  Dialog.pcServices->setCurrentIndex(3);
+  QTest::keyClicks(Dialog.edtSigningEndpoint, "https://weu.codesigning.azure.net/");
+  QTest::keyClicks(Dialog.edtSigningAccount, "contoso");
+  EXPECT_FALSE(Ok->isEnabled());
+  QTest::keyClicks(Dialog.edtSigningProfile, "release");
+  EXPECT_EQ(Dialog.Address(), "trustedsigning://weu.codesigning.azure.net/contoso/release");
+  QTest::keyClicks(Dialog.edtSigningAccount, " two");
+  EXPECT_FALSE(Ok->isEnabled());  // an account's name has no spaces
 }
 
 TEST(CloudKeyDialog, TheCertificateMenuOpensItAndFillsTheBox) {

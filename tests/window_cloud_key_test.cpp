@@ -15,6 +15,8 @@
 #include <fstream>
 
 #include "cloud/GoogleKmsKey.h"
+#include "common/TextUtil.h"
+#include "support/AwsKmsService.h"
 #include "support/CabFixtures.h"
 #include "support/EntraTokenService.h"
 #include "support/GoogleKmsService.h"
@@ -24,6 +26,7 @@
 #include "support/PromptRecorder.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestPki.h"
+#include "support/TrustedSigningService.h"
 #include "ui/TFileListView.h"
 #include "ui/uFrmMain.h"
 
@@ -155,5 +158,48 @@ TEST_F(WindowCloudKey, FiftyFilesFromKeyVaultWithOneTokenAndOneChain) {
     EXPECT_EQ(Row(Id).Status, fsWarning) << ToString(Row(Id).Info);
     EXPECT_TRUE(OsslVerify(ToString(Row(Id).FileName)).SignatureOk) << ToString(Row(Id).FileName);
   }
+}
+
+TEST_F(WindowCloudKey, FiftyFilesFromTrustedSigningWithOneTokenAndOneChain) {
+  TrustedSigningService Signing;
+  const TScopedEnvironment Authority("AZURE_AUTHORITY_HOST", Signing.AuthorityHost());
+  const TScopedEnvironment Tenant("AZURE_TENANT_ID", TrustedSigningService::TenantId);
+  const TScopedEnvironment Client("AZURE_CLIENT_ID", TrustedSigningService::ClientId);
+  const TScopedEnvironment Secret("AZURE_CLIENT_SECRET", TrustedSigningService::ClientSecret);
+  std::vector<TRowId> Rows;
+  for (int Index = 0; Index < 49; ++Index) Rows.push_back(Add("tool" + std::to_string(Index) + ".dll", BuildPe({TPeKind::Dll32, 0, false})));
+  Rows.push_back(Add("data.cab", BuildCab("data.txt", "fifty")));
+
+  Start(Signing.Address(), "");
+  EXPECT_EQ(Signing.Authentications(), 1);
+  EXPECT_EQ(Signing.ChainFetches(), 1);
+  EXPECT_EQ(Signing.SignCount(), 50);
+  for (const TRowId Id : Rows) {
+    EXPECT_EQ(Row(Id).Status, fsWarning) << ToString(Row(Id).Info);
+    EXPECT_TRUE(OsslVerify(ToString(Row(Id).FileName)).SignatureOk) << ToString(Row(Id).FileName);
+  }
+}
+
+TEST_F(WindowCloudKey, AwsKmsWithTheCredentialsOfTheEnvironmentAndItsRefusalAtStart) {
+  AwsKmsService Kms;
+  const TScopedEnvironment KmsEndpoint("AWS_ENDPOINT_URL_KMS", Kms.Endpoint());
+  const TScopedEnvironment Credentials("AWS_SHARED_CREDENTIALS_FILE", Path("no credentials"));
+  const TScopedEnvironment KeyId("AWS_ACCESS_KEY_ID", AwsKmsService::AccessKeyId);
+  const TRowId Id = Add("app.exe", BuildPe({TPeKind::Exe64, 0, false}));
+  const std::string Address = std::string("awskms://") + AwsKmsService::Region + "/" + AwsKmsService::Alias +
+                              "?certificate=" + PercentEncode(TestPki().SignerCertPath);
+  {
+    const TScopedEnvironment Wrong("AWS_SECRET_ACCESS_KEY", "not the secret");
+    Start(Address, "");
+    EXPECT_EQ(Prompts.Last().Text.rfind("AWS KMS不接受", 0), 0u) << Prompts.Last().Text;
+    EXPECT_EQ(Row(Id).Status, fsPending);
+  }
+  const TScopedEnvironment Right("AWS_SECRET_ACCESS_KEY", AwsKmsService::SecretAccessKey);
+  Start(Address, "");
+  EXPECT_EQ(Row(Id).Status, fsWarning) << ToString(Row(Id).Info);
+  EXPECT_TRUE(OsslVerify(ToString(Row(Id).FileName)).SignatureOk);
+  EXPECT_EQ(Kms.Refusals().size(), 1u);  // the wrong secret's only
+  EXPECT_EQ(Kms.PublicKeyCount(), 1);
+  EXPECT_EQ(Kms.SignCount(), 1);
 }
 }  // namespace

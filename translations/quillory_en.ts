@@ -154,7 +154,7 @@ Options:
     </message>
     <message>
         <source>签名账户需要该密钥上的“Cloud KMS CryptoKey Signer/Verifier”角色。访问令牌可填在密码框中，或由 GOOGLE_OAUTH_ACCESS_TOKEN 或已登录的 gcloud 提供。</source>
-        <translation>The signing account needs the role "Cloud KMS CryptoKey Signer/Verifier" on the key. The access token goes in the password box, or comes from GOOGLE_OAUTH_ACCESS_TOKEN or a signed-in gcloud.</translation>
+        <translation>The signing account needs the role &quot;Cloud KMS CryptoKey Signer/Verifier&quot; on the key. The access token goes in the password box, or comes from GOOGLE_OAUTH_ACCESS_TOKEN or a signed-in gcloud.</translation>
     </message>
     <message>
         <source>密钥保管库：</source>
@@ -170,11 +170,39 @@ Options:
     </message>
     <message>
         <source>证书及其证书链从保管库读取，签名由保管库中的密钥完成。签名账户需要“Key Vault Crypto User”和“Key Vault Certificate User”角色。访问令牌可填在密码框中，或由 AZURE_ACCESS_TOKEN、AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET 或已登录的 az 提供。</source>
-        <translation>The certificate and its chain are read from the vault, and the vault's key signs. The signing account needs the roles "Key Vault Crypto User" and "Key Vault Certificate User". The access token goes in the password box, or comes from AZURE_ACCESS_TOKEN, AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET or a signed-in az.</translation>
+        <translation>The certificate and its chain are read from the vault, and the vault&apos;s key signs. The signing account needs the roles &quot;Key Vault Crypto User&quot; and &quot;Key Vault Certificate User&quot;. The access token goes in the password box, or comes from AZURE_ACCESS_TOKEN, AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET or a signed-in az.</translation>
     </message>
     <message>
         <source>证书文件 (*.pem *.crt *.cer *.der);;所有文件 (*)</source>
         <translation>Certificate files (*.pem *.crt *.cer *.der);;All files (*)</translation>
+    </message>
+    <message>
+        <source>区域：</source>
+        <translation>Region:</translation>
+    </message>
+    <message>
+        <source>密钥（ID、别名或ARN）：</source>
+        <translation>Key (ID, alias or ARN):</translation>
+    </message>
+    <message>
+        <source>密钥用途须为“签名和验证”（SIGN_VERIFY），签名身份需要该密钥上的 kms:Sign 和 kms:GetPublicKey 权限。凭据取自 AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY（及 AWS_SESSION_TOKEN）或 ~/.aws/credentials 中的配置文件，密码框留空。</source>
+        <translation>The key usage must be "Sign and verify" (SIGN_VERIFY), and the signing identity needs kms:Sign and kms:GetPublicKey on the key. The credentials come from AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN) or a profile in ~/.aws/credentials; leave the password box empty.</translation>
+    </message>
+    <message>
+        <source>账户终结点：</source>
+        <translation>Account endpoint:</translation>
+    </message>
+    <message>
+        <source>账户名称：</source>
+        <translation>Account name:</translation>
+    </message>
+    <message>
+        <source>证书配置文件：</source>
+        <translation>Certificate profile:</translation>
+    </message>
+    <message>
+        <source>签名身份需要证书配置文件上的“Trusted Signing Certificate Profile Signer”角色。证书只有三天有效期，因此必须填写时间戳服务器。访问令牌可填在密码框中，或由 AZURE_ACCESS_TOKEN、AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET 或已登录的 az 提供。</source>
+        <translation>The signing identity needs the role "Trusted Signing Certificate Profile Signer" on the certificate profile. Its certificates are valid for three days, so a timestamp server is required. The access token may be typed in the password box, or come from AZURE_ACCESS_TOKEN, AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET or a signed-in az.</translation>
     </message>
 </context>
 <context>

@@ -5,8 +5,12 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "cloud/CloudKeyAddress.h"
 
 class QDialogButtonBox;
+class QFormLayout;
 class QLineEdit;
 class QTabWidget;
 
@@ -25,11 +29,23 @@ class TFrmCloudKey : public QDialog {
       *edtGoogleCertificate;
   // Azure Key Vault
   QLineEdit *edtVault, *edtVaultCertificate, *edtVaultVersion;
+  // AWS KMS
+  QLineEdit *edtAwsRegion, *edtAwsKey, *edtAwsCertificate;
+  // Azure Trusted Signing
+  QLineEdit *edtSigningEndpoint, *edtSigningAccount, *edtSigningProfile;
   QDialogButtonBox* Buttons;
 
  private:
   QWidget* GooglePage();
   QWidget* KeyVaultPage();
-  void BrowseCertificate();
+  QWidget* AwsPage();
+  QWidget* TrustedSigningPage();
+  void AddPage(QWidget* Page, TCloudService Service);
+  // A row for a certificate file with a button that picks it; Name names the edit ("edt…") and the
+  // button ("btn…").
+  QLineEdit* AddCertificateRow(QFormLayout* Form, const QString& Name);
+  std::optional<TCloudKeyAddress> PageAddress() const;
   void EnableOk();
+
+  std::vector<TCloudService> PageServices;  // the service of each page, in the tabs' order
 };
