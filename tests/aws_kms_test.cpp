@@ -95,10 +95,10 @@ TEST_F(AwsKmsTest, RefusalsAreSaidInWordsAndLeaveTheFileAsItWas) {
     std::string Key, Secret, Expected;
   };
   const std::vector<TCase> Cases{
-      {TAwsKmsBehaviour::Answer, AwsKmsService::KeyId, "a-wrong-secret", "AWS KMS did not accept the credentials"},
+      {TAwsKmsBehaviour::Answer, AwsKmsService::KeyId, "a-wrong-secret", "AWS KMS did not accept the access token or credentials (401)"},
       {TAwsKmsBehaviour::Answer, "alias/missing", AwsKmsService::SecretAccessKey, "(404)"},
       {TAwsKmsBehaviour::Deny, AwsKmsService::KeyId, AwsKmsService::SecretAccessKey, "AWS KMS refused access to the key (403)"},
-      {TAwsKmsBehaviour::Garble, AwsKmsService::KeyId, AwsKmsService::SecretAccessKey, "gave an answer that cannot be read"},
+      {TAwsKmsBehaviour::Garble, AwsKmsService::KeyId, AwsKmsService::SecretAccessKey, "The answer of AWS KMS cannot be read"},
   };
   for (const TCase& Case : Cases) {
     AwsKmsService Service(Case.Behaviour);

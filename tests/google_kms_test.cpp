@@ -100,10 +100,10 @@ TEST_F(GoogleKmsTest, RefusalsAreSaidInWordsAndLeaveTheFileAsItWas) {
       GoogleError(403, "PERMISSION_DENIED", "Permission 'cloudkms.cryptoKeyVersions.useToSign' denied on resource");
   const THttpResponse Quota = GoogleError(429, "RESOURCE_EXHAUSTED", "Quota exceeded for quota metric 'Asymmetric sign requests'");
   const std::vector<TCase> Cases{
-      {"wrong token", std::nullopt, "ya29.expired", "Google Cloud KMS did not accept the credentials (401)"},
+      {"wrong token", std::nullopt, "ya29.expired", "Google Cloud KMS did not accept the access token or credentials (401)"},
       {"no role", Denied, Token, "refused access to the key (403); the account lacks the role that allows signing: HTTP 403: Permission"},
-      {"quota", Quota, Token, "a quota is used up (429)"},
-      {"not JSON", THttpResponse{200, "application/json", "{\"signature\": "}, Token, "gave an answer that cannot be read"},
+      {"quota", Quota, Token, "The quota of Google Cloud KMS is used up (429)"},
+      {"not JSON", THttpResponse{200, "application/json", "{\"signature\": "}, Token, "The answer of Google Cloud KMS cannot be read"},
       {"no signature", THttpResponse{200, "application/json", "{\"signature\": \"AAAA\"}"}, Token,
        "does not verify with the certificate"},
   };
@@ -161,7 +161,7 @@ TEST_F(GoogleKmsTest, TokenFromTheEnvironmentOrGcloud) {
   const TScopedEnvironment Path("PATH", Tools + ":/usr/bin:/bin");
   const TProcessResult Nowhere = Run(Program("nowhere.exe"));
   EXPECT_EQ(Nowhere.ExitCode, 1);
-  EXPECT_NE(Nowhere.Err.find("no credentials were found"), std::string::npos) << Nowhere.Err;
+  EXPECT_NE(Nowhere.Err.find("No credentials for Google Cloud KMS were found"), std::string::npos) << Nowhere.Err;
 
   // A signed-in gcloud prints the token on its own line.
   const std::string Gcloud = Tools + "/gcloud";

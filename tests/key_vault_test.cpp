@@ -92,7 +92,7 @@ TEST_F(KeyVaultTest, ClientCredentialsGrantOneTokenPerRun) {
   const std::vector<std::uint8_t> Before = ReadBytes(Other);
   const TProcessResult Refused = Sign(Vault.Address(), {Other});
   EXPECT_EQ(Refused.ExitCode, 1);
-  EXPECT_NE(Refused.Err.find("Azure Key Vault did not accept the credentials (401)"), std::string::npos) << Refused.Err;
+  EXPECT_NE(Refused.Err.find("Azure Key Vault did not accept the access token or credentials (401)"), std::string::npos) << Refused.Err;
   EXPECT_NE(Refused.Err.find("AADSTS7000215"), std::string::npos) << Refused.Err;
   EXPECT_EQ(ReadBytes(Other), Before);
 }
@@ -112,7 +112,7 @@ TEST_F(KeyVaultTest, WithoutTheRightToReadSecretsTheCertificateSignsAlone) {
   const TScopedEnvironment NoTool("PATH", "/nonexistent");
   const TProcessResult Nowhere = Sign(Vault.Address(), {Program("nowhere.exe")});
   EXPECT_EQ(Nowhere.ExitCode, 1);
-  EXPECT_NE(Nowhere.Err.find("no credentials were found"), std::string::npos) << Nowhere.Err;
+  EXPECT_NE(Nowhere.Err.find("No credentials for Azure Key Vault were found"), std::string::npos) << Nowhere.Err;
   EXPECT_NE(Nowhere.Err.find("az is not on PATH"), std::string::npos) << Nowhere.Err;
 }
 }  // namespace

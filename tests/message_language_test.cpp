@@ -83,7 +83,7 @@ TEST(MessageCatalogue, TheMarkedTextsReadInEnglishAsTheWindowTranslatesThem) {
     if (!Xml.readNextStartElement()) continue;
     if (Xml.name() == u"name") Context = Xml.readElementText();
     if (Xml.name() == u"source") Source = Xml.readElementText();
-    if (Xml.name() != u"translation" || (Context != "VerifySignature" && Context != "StripSignature")) continue;
+    if (Xml.name() != u"translation" || (Context != "VerifySignature" && Context != "StripSignature" && Context != "CloudFailure")) continue;
     const std::string Chinese = Source.toStdString();
     EXPECT_EQ(MarkedTextIn(TMessageLanguage::English, Chinese), Xml.readElementText().toStdString()) << Chinese;
     EXPECT_EQ(MarkedTextIn(TMessageLanguage::Chinese, Chinese), Chinese);

@@ -98,10 +98,10 @@ TEST_F(TrustedSigningTest, RefusalsAreSaidInWordsAndLeaveTheFileAsItWas) {
     std::string Expected;
   };
   const std::vector<TCase> Cases{
-      {TTrustedSigningBehaviour::Unauthorized, "Azure Trusted Signing did not accept the credentials (401)"},
+      {TTrustedSigningBehaviour::Unauthorized, "Azure Trusted Signing did not accept the access token or credentials (401)"},
       {TTrustedSigningBehaviour::Forbidden, "Azure Trusted Signing refused access to the key (403)"},
       {TTrustedSigningBehaviour::NeverFinish, "the signing operation did not finish within 2 s"},
-      {TTrustedSigningBehaviour::Malformed, "Azure Trusted Signing gave an answer that cannot be read"},
+      {TTrustedSigningBehaviour::Malformed, "The answer of Azure Trusted Signing cannot be read"},
   };
   for (const TCase& Case : Cases) {
     TrustedSigningService Service(Case.Behaviour);
@@ -115,5 +115,12 @@ TEST_F(TrustedSigningTest, RefusalsAreSaidInWordsAndLeaveTheFileAsItWas) {
     EXPECT_EQ(Run.Err.find(TrustedSigningService::Token), std::string::npos) << Run.Err;
     EXPECT_EQ(ReadBytes(File), Before) << Case.Expected;
   }
+  // In the window's language when it runs signtool.exe in Chinese.
+  TrustedSigningService Service(TTrustedSigningBehaviour::Forbidden);
+  const TScopedEnvironment Token("AZURE_ACCESS_TOKEN", TrustedSigningService::Token);
+  const TScopedEnvironment Chinese("QUILLORY_LANGUAGE", "zh_CN");
+  const TProcessResult Run = Sign(Service, {Program("chinese.exe")}, Stamped);
+  EXPECT_NE(Run.Err.find("Azure Trusted Signing拒绝访问该密钥（403），该账户缺少签名所需的角色：HTTP 403"), std::string::npos)
+      << Run.Err;
 }
 }  // namespace

@@ -17,6 +17,61 @@
     </message>
 </context>
 <context>
+    <name>CloudFailure</name>
+    <message>
+        <source>%1不接受访问令牌或凭据（401），令牌可能有误或已过期</source>
+        <translation>%1 did not accept the access token or credentials (401); the token may be wrong or expired</translation>
+    </message>
+    <message>
+        <source>%1拒绝访问该密钥（403），该账户缺少签名所需的角色</source>
+        <translation>%1 refused access to the key (403); the account lacks the role that allows signing</translation>
+    </message>
+    <message>
+        <source>%1中找不到该密钥或证书（404），请检查地址</source>
+        <translation>%1 does not know this key or certificate (404); check the address</translation>
+    </message>
+    <message>
+        <source>%1要求放慢请求（429），等待超出了剩余时间</source>
+        <translation>%1 asked to slow down (429) for longer than the time left</translation>
+    </message>
+    <message>
+        <source>%1的配额已用尽（429）</source>
+        <translation>The quota of %1 is used up (429)</translation>
+    </message>
+    <message>
+        <source>%1拒绝了请求</source>
+        <translation>%1 refused the request</translation>
+    </message>
+    <message>
+        <source>无法连接%1</source>
+        <translation>%1 could not be reached</translation>
+    </message>
+    <message>
+        <source>%1的回答无法读取</source>
+        <translation>The answer of %1 cannot be read</translation>
+    </message>
+    <message>
+        <source>%1未能及时回答</source>
+        <translation>%1 did not answer in time</translation>
+    </message>
+    <message>
+        <source>等待%1时被中断</source>
+        <translation>Interrupted while waiting for %1</translation>
+    </message>
+    <message>
+        <source>找不到%1的凭据：请在密码框中填写访问令牌，或设置环境变量，或登录其命令行工具</source>
+        <translation>No credentials for %1 were found: enter an access token in the password box, set the environment variable, or sign in with its command-line tool</translation>
+    </message>
+    <message>
+        <source>%1的密钥与证书不符或证书无法读取</source>
+        <translation>The key in %1 does not go with the certificate, or the certificate cannot be read</translation>
+    </message>
+    <message>
+        <source>%1的密钥不能用于Authenticode签名</source>
+        <translation>The key in %1 cannot make Authenticode signatures</translation>
+    </message>
+</context>
+<context>
     <name>DoUpdate</name>
     <message>
         <source>发现新版本 %1（当前版本 %2）。</source>
@@ -186,7 +241,7 @@ Options:
     </message>
     <message>
         <source>密钥用途须为“签名和验证”（SIGN_VERIFY），签名身份需要该密钥上的 kms:Sign 和 kms:GetPublicKey 权限。凭据取自 AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY（及 AWS_SESSION_TOKEN）或 ~/.aws/credentials 中的配置文件，密码框留空。</source>
-        <translation>The key usage must be "Sign and verify" (SIGN_VERIFY), and the signing identity needs kms:Sign and kms:GetPublicKey on the key. The credentials come from AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN) or a profile in ~/.aws/credentials; leave the password box empty.</translation>
+        <translation>The key usage must be &quot;Sign and verify&quot; (SIGN_VERIFY), and the signing identity needs kms:Sign and kms:GetPublicKey on the key. The credentials come from AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN) or a profile in ~/.aws/credentials; leave the password box empty.</translation>
     </message>
     <message>
         <source>账户终结点：</source>
@@ -202,7 +257,7 @@ Options:
     </message>
     <message>
         <source>签名身份需要证书配置文件上的“Trusted Signing Certificate Profile Signer”角色。证书只有三天有效期，因此必须填写时间戳服务器。访问令牌可填在密码框中，或由 AZURE_ACCESS_TOKEN、AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET 或已登录的 az 提供。</source>
-        <translation>The signing identity needs the role "Trusted Signing Certificate Profile Signer" on the certificate profile. Its certificates are valid for three days, so a timestamp server is required. The access token may be typed in the password box, or come from AZURE_ACCESS_TOKEN, AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET or a signed-in az.</translation>
+        <translation>The signing identity needs the role &quot;Trusted Signing Certificate Profile Signer&quot; on the certificate profile. Its certificates are valid for three days, so a timestamp server is required. The access token may be typed in the password box, or come from AZURE_ACCESS_TOKEN, AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET or a signed-in az.</translation>
     </message>
 </context>
 <context>
@@ -694,58 +749,6 @@ Options:
     <message>
         <source>无法开始签名会话：%1</source>
         <translation>The signing session cannot be started: %1</translation>
-    </message>
-    <message>
-        <source>%1不接受访问令牌或凭据（401），令牌可能有误或已过期</source>
-        <translation>%1 did not accept the access token or credentials (401); the token may be wrong or expired</translation>
-    </message>
-    <message>
-        <source>%1拒绝访问该密钥（403），该账户缺少签名所需的角色</source>
-        <translation>%1 refused access to the key (403); the account lacks the role that allows signing</translation>
-    </message>
-    <message>
-        <source>%1中找不到该密钥或证书（404），请检查地址</source>
-        <translation>%1 does not know this key or certificate (404); check the address</translation>
-    </message>
-    <message>
-        <source>%1要求放慢请求（429），等待超出了剩余时间</source>
-        <translation>%1 asked to slow down (429) for longer than the time left</translation>
-    </message>
-    <message>
-        <source>%1的配额已用尽（429）</source>
-        <translation>The quota of %1 is used up (429)</translation>
-    </message>
-    <message>
-        <source>%1拒绝了请求</source>
-        <translation>%1 refused the request</translation>
-    </message>
-    <message>
-        <source>无法连接%1</source>
-        <translation>%1 could not be reached</translation>
-    </message>
-    <message>
-        <source>%1的回答无法读取</source>
-        <translation>The answer of %1 cannot be read</translation>
-    </message>
-    <message>
-        <source>%1未能及时回答</source>
-        <translation>%1 did not answer in time</translation>
-    </message>
-    <message>
-        <source>等待%1时被中断</source>
-        <translation>Interrupted while waiting for %1</translation>
-    </message>
-    <message>
-        <source>找不到%1的凭据：请在密码框中填写访问令牌，或设置环境变量，或登录其命令行工具</source>
-        <translation>No credentials for %1 were found: enter an access token in the password box, set the environment variable, or sign in with its command-line tool</translation>
-    </message>
-    <message>
-        <source>%1的密钥与证书不符或证书无法读取</source>
-        <translation>The key in %1 does not go with the certificate, or the certificate cannot be read</translation>
-    </message>
-    <message>
-        <source>%1的密钥不能用于Authenticode签名</source>
-        <translation>The key in %1 cannot make Authenticode signatures</translation>
     </message>
 </context>
 <context>

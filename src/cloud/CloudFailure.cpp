@@ -1,38 +1,39 @@
 #include "cloud/CloudFailure.h"
 
-namespace {
-std::string_view Meaning(TCloudFailure::TKind Kind) {
+#include "common/DisplayedText.h"
+
+std::string_view CloudFailureMeaning(TCloudFailure::TKind Kind) {
   using TKind = TCloudFailure::TKind;
   switch (Kind) {
-    case TKind::None: return "succeeded";
-    case TKind::Unauthorized: return "did not accept the credentials (401); the access token may be wrong or expired";
-    case TKind::Forbidden: return "refused access to the key (403); the account lacks the role that allows signing";
-    case TKind::NotFound: return "does not know this key or certificate (404); check the address";
-    case TKind::Throttled: return "asked to slow down (429) for longer than the time left";
-    case TKind::Quota: return "refused the request because a quota is used up (429)";
-    case TKind::Refused: return "refused the request";
-    case TKind::Unreachable: return "could not be reached";
-    case TKind::Malformed: return "gave an answer that cannot be read";
-    case TKind::TimedOut: return "did not answer in time";
-    case TKind::Interrupted: return "was not waited for: the run was interrupted";
-    case TKind::NoCredentials:
-      return "was not asked: no credentials were found (an access token in the password, the environment or a signed-in "
-             "command-line tool)";
-    case TKind::Certificate: return "key cannot be used with the certificate";
-    case TKind::Unsupported: return "key cannot make Authenticode signatures";
+    case TKind::None: break;
+    case TKind::Unauthorized: return DISPLAYED_TEXT("CloudFailure", "%1不接受访问令牌或凭据（401），令牌可能有误或已过期");
+    case TKind::Forbidden: return DISPLAYED_TEXT("CloudFailure", "%1拒绝访问该密钥（403），该账户缺少签名所需的角色");
+    case TKind::NotFound: return DISPLAYED_TEXT("CloudFailure", "%1中找不到该密钥或证书（404），请检查地址");
+    case TKind::Throttled: return DISPLAYED_TEXT("CloudFailure", "%1要求放慢请求（429），等待超出了剩余时间");
+    case TKind::Quota: return DISPLAYED_TEXT("CloudFailure", "%1的配额已用尽（429）");
+    case TKind::Refused: return DISPLAYED_TEXT("CloudFailure", "%1拒绝了请求");
+    case TKind::Unreachable: return DISPLAYED_TEXT("CloudFailure", "无法连接%1");
+    case TKind::Malformed: return DISPLAYED_TEXT("CloudFailure", "%1的回答无法读取");
+    case TKind::TimedOut: return DISPLAYED_TEXT("CloudFailure", "%1未能及时回答");
+    case TKind::Interrupted: return DISPLAYED_TEXT("CloudFailure", "等待%1时被中断");
+    case TKind::NoCredentials: return DISPLAYED_TEXT("CloudFailure", "找不到%1的凭据：请在密码框中填写访问令牌，或设置环境变量，或登录其命令行工具");
+    case TKind::Certificate: return DISPLAYED_TEXT("CloudFailure", "%1的密钥与证书不符或证书无法读取");
+    case TKind::Unsupported: return DISPLAYED_TEXT("CloudFailure", "%1的密钥不能用于Authenticode签名");
   }
-  return "failed";
+  return {};
 }
-}  // namespace
 
-std::string DescribeCloudFailure(const TCloudFailure& Failure, std::string_view Service) {
-  std::string Text(Service);
-  Text += ' ';
-  Text += Meaning(Failure.Kind);
-  if (!Failure.Detail.empty()) {
-    Text += ": ";
-    Text += Failure.Detail;
+std::string DescribeCloudFailure(const TCloudFailure& Failure, std::string_view Service, TMessageLanguage Language) {
+  const std::string Meaning = MarkedTextIn(Language, CloudFailureMeaning(Failure.Kind));
+  std::string Text;
+  for (std::size_t Place = 0; Place < Meaning.size(); ++Place) {
+    if (Meaning.compare(Place, 2, "%1") == 0) {
+      Text += Service;
+      ++Place;
+    } else {
+      Text += Meaning[Place];
+    }
   }
-  if (Text.back() != '.') Text += '.';
+  if (!Failure.Detail.empty()) Text += MarkedTextIn(Language, "：") + Failure.Detail;
   return Text;
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/MessageCatalogue.h"
+
 struct TCloudFailure {
   enum class TKind {
     None,
@@ -27,6 +29,9 @@ struct TCloudFailure {
   explicit operator bool() const { return Kind != TKind::None; }
 };
 
-// One sentence in English for a user, naming Service ("Google Cloud KMS"), saying what the failure
-// means and, where there is one, the service's own message.
-std::string DescribeCloudFailure(const TCloudFailure& Failure, std::string_view Service);
+// What a failure of Kind means, as the Chinese source the window translates under the context
+// "CloudFailure" (see DisplayedText.h); %1 stands for the service's name. Empty for None.
+std::string_view CloudFailureMeaning(TCloudFailure::TKind Kind);
+// One sentence for a user in Language, naming Service ("Google Cloud KMS"), saying what the failure
+// means and, where there is one, the service's own message (which only the service has).
+std::string DescribeCloudFailure(const TCloudFailure& Failure, std::string_view Service, TMessageLanguage Language);

@@ -25,7 +25,7 @@ TKeySignature TCloudKey::Verified(std::vector<std::uint8_t> Signature, std::span
   return Failed({TCloudFailure::TKind::Malformed, "the signature it returned does not verify with the certificate"});
 }
 
-TKeySignature TCloudKey::Failed(const TCloudFailure& Failure) const { return {{}, DescribeCloudFailure(Failure, Service)}; }
+TKeySignature TCloudKey::Failed(const TCloudFailure& Failure) const { return {{}, DescribeCloudFailure(Failure, Service, LanguageOfEnvironment())}; }
 
 bool PutSignerFirst(std::vector<TX509>& Certificates, EVP_PKEY* PublicKey) {
   const auto Signer = std::find_if(Certificates.begin(), Certificates.end(), [PublicKey](const TX509& Certificate) {

@@ -21,6 +21,6 @@ TCloudKeyOpening OpenCloudKey(const TCloudKeyAddress& Address, std::string_view 
     case TCloudService::TrustedSigning: Opening = OpenTrustedSigningKey(Request); break;
   }
   if (!Opening.Key && Opening.Message.empty())
-    Opening.Message = DescribeCloudFailure(Opening.Failure, CloudServiceName(Address.Service));
+    Opening.Message = DescribeCloudFailure(Opening.Failure, CloudServiceName(Address.Service), LanguageOfEnvironment());
   return Opening;
 }

@@ -13,7 +13,7 @@
 struct TCloudKeyOpening {
   std::unique_ptr<TSigningKey> Key;  // empty on failure
   TCloudFailure Failure;
-  std::string Message;  // the failure in English words for a user (DescribeCloudFailure)
+  std::string Message;  // the failure in words for a user, in the language of the environment (DescribeCloudFailure)
 };
 
 // What an opening needs; the services' openers get it whole.

@@ -93,28 +93,8 @@ TOpenedKey OpenTokenKey(const std::string& UriText, std::string_view Pin) {
 }
 // The failure in the user's language; the service's own words, which only it has, follow.
 QString CloudFailureText(const TCloudFailure& Failure, std::string_view Service) {
-  using TKind = TCloudFailure::TKind;
-  const QString Name = QString::fromUtf8(Service.data(), static_cast<qsizetype>(Service.size()));
-  QString Text;
-  switch (Failure.Kind) {
-    case TKind::Unauthorized: Text = QCoreApplication::translate("TKeySession", "%1不接受访问令牌或凭据（401），令牌可能有误或已过期"); break;
-    case TKind::Forbidden: Text = QCoreApplication::translate("TKeySession", "%1拒绝访问该密钥（403），该账户缺少签名所需的角色"); break;
-    case TKind::NotFound: Text = QCoreApplication::translate("TKeySession", "%1中找不到该密钥或证书（404），请检查地址"); break;
-    case TKind::Throttled: Text = QCoreApplication::translate("TKeySession", "%1要求放慢请求（429），等待超出了剩余时间"); break;
-    case TKind::Quota: Text = QCoreApplication::translate("TKeySession", "%1的配额已用尽（429）"); break;
-    case TKind::Refused: Text = QCoreApplication::translate("TKeySession", "%1拒绝了请求"); break;
-    case TKind::Unreachable: Text = QCoreApplication::translate("TKeySession", "无法连接%1"); break;
-    case TKind::Malformed: Text = QCoreApplication::translate("TKeySession", "%1的回答无法读取"); break;
-    case TKind::TimedOut: Text = QCoreApplication::translate("TKeySession", "%1未能及时回答"); break;
-    case TKind::Interrupted: Text = QCoreApplication::translate("TKeySession", "等待%1时被中断"); break;
-    case TKind::NoCredentials:
-      Text = QCoreApplication::translate("TKeySession", "找不到%1的凭据：请在密码框中填写访问令牌，或设置环境变量，或登录其命令行工具");
-      break;
-    case TKind::Certificate: Text = QCoreApplication::translate("TKeySession", "%1的密钥与证书不符或证书无法读取"); break;
-    case TKind::Unsupported: Text = QCoreApplication::translate("TKeySession", "%1的密钥不能用于Authenticode签名"); break;
-    case TKind::None: break;
-  }
-  Text = Text.arg(Name);
+  QString Text = QCoreApplication::translate("CloudFailure", CloudFailureMeaning(Failure.Kind).data())
+                     .arg(QString::fromUtf8(Service.data(), static_cast<qsizetype>(Service.size())));
   if (!Failure.Detail.empty()) Text += QStringLiteral(": ") + QString::fromStdString(Failure.Detail);
   return Text;
 }
