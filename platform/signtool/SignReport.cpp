@@ -2,6 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include <cstdlib>
+
 #include "CommandOutput.h"
 #include "authenticode/Pkcs7Parts.h"
 #include "common/SafeFileWrite.h"
@@ -24,7 +26,9 @@ void TSignReport::Add(TReportEntry Entry) {
 std::string TSignReport::Write(const std::string& Path) const {
   const std::lock_guard Guard(Lock);
   try {
-    WriteBatchReport(Path, SignerName, Thumbprint, Entries);
+    const char* Transient = std::getenv(TransientReportVariable);
+    WriteBatchReport(Path, SignerName, Thumbprint, Entries,
+                     Transient && *Transient ? TDurability::Unflushed : TDurability::Flushed);
   } catch (const TReplaceError& Error) {
     return Say(TMessage::ReportUnwritable, {Path, Error.what()});
   }

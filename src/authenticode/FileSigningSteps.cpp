@@ -56,6 +56,9 @@ std::optional<TPreparedCopy> PrepareSigningCopy(TFileReplacement& File, const EV
     Result = CopyFailure(Layout.Fault);
     return std::nullopt;
   }
+  // The copy's content is final but for the signature appended and the checksum: it goes to disk
+  // while it is digested, signed and timestamped.
+  File.StartWriting();
   const std::optional<TSignedContainer> Prepared = LocateSignature(Copy, Layout.ContentEnd);
   if (!Prepared || Prepared->DigestedParts.empty()) {
     Result = FailedWith(TSignFailure::System, "The file's signed parts could not be determined.");

@@ -58,9 +58,9 @@ std::string BatchReportText(const std::string& Signer, const std::string& Thumbp
 }
 
 void WriteBatchReport(const std::string& Path, const std::string& Signer, const std::string& Thumbprint,
-                      const std::vector<TReportEntry>& Entries) {
+                      const std::vector<TReportEntry>& Entries, TDurability Durability) {
   const std::string Text = BatchReportText(Signer, Thumbprint, Entries);
-  WriteFileAtomically(Path, {reinterpret_cast<const std::uint8_t*>(Text.data()), Text.size()});
+  WriteFileAtomically(Path, {reinterpret_cast<const std::uint8_t*>(Text.data()), Text.size()}, Durability);
 }
 
 std::string LowerHex(const unsigned char* Bytes, std::size_t Size) {

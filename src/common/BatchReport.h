@@ -6,6 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "common/SafeFileWrite.h"
+
+// Set (not empty) by a program that takes each report signtool.exe writes for it and removes it
+// as soon as the run has ended: the report is then not flushed to disk.
+inline constexpr const char* TransientReportVariable = "QUILLORY_REPORT_TRANSIENT";
+
 struct TReportEntry {
   std::string Path;
   std::string Sha256Before, Sha256After;  // lower-case hex; empty when the file could not be read
@@ -23,7 +29,7 @@ std::string BatchReportText(const std::string& Signer, const std::string& Thumbp
 // Writes the report so that Path holds either its old content or the whole report. Throws
 // TReplaceError (SafeFileWrite.h).
 void WriteBatchReport(const std::string& Path, const std::string& Signer, const std::string& Thumbprint,
-                      const std::vector<TReportEntry>& Entries);
+                      const std::vector<TReportEntry>& Entries, TDurability Durability = TDurability::Flushed);
 
 // Bytes as lower-case hex, as the report gives digests.
 std::string LowerHex(const unsigned char* Bytes, std::size_t Size);

@@ -218,6 +218,11 @@ int TFileReplacement::Temporary() {
   return TemporaryFd;
 }
 
+void TFileReplacement::StartWriting() {
+  // Only a head start: Commit's flush is what makes the content durable, whatever this did.
+  if (TemporaryFd >= 0) ::sync_file_range(TemporaryFd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void TFileReplacement::CheckUnchanged() const {
   if (OriginalFd < 0) return;
   struct stat Now {};
@@ -253,10 +258,10 @@ bool TFileReplacement::TakeOverAccess() {
   return AttributesKept && (New.st_mode & 07777) == (Info.st_mode & 07777);
 }
 
-void TFileReplacement::Commit() {
+void TFileReplacement::Commit(TDurability Durability) {
   Temporary();
   const bool AccessKept = TakeOverAccess();
-  Flush(TemporaryFd);
+  if (Durability == TDurability::Flushed) Flush(TemporaryFd);
   if (OriginalFd < 0) {
     LinkIn(nullptr);
     return;
@@ -372,12 +377,12 @@ void TFileReplacement::RewriteInPlace() {
   ::close(Backup);
 }
 
-void CommitContent(TFileReplacement& Replacement, std::span<const std::uint8_t> Bytes) {
+void CommitContent(TFileReplacement& Replacement, std::span<const std::uint8_t> Bytes, TDurability Durability) {
   WriteAll(Replacement.Temporary(), Bytes.data(), Bytes.size(), 0);
-  Replacement.Commit();
+  Replacement.Commit(Durability);
 }
 
-void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes) {
+void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes, TDurability Durability) {
   TFileReplacement Replacement;
   switch (Replacement.Open(Path, true)) {
     case TFileReplacement::TOpenResult::Opened:
@@ -387,5 +392,5 @@ void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> 
     case TFileReplacement::TOpenResult::InUse: Fail(TReplaceError::TKind::InUse);
     case TFileReplacement::TOpenResult::Failed: FailSystem(errno);
   }
-  CommitContent(Replacement, Bytes);
+  CommitContent(Replacement, Bytes, Durability);
 }

@@ -34,6 +34,11 @@ class TReplaceError : public std::runtime_error {
   int Error;
 };
 
+// Whether the new content reaches the disk before it takes the file's place. Only a file that
+// its one reader takes and removes at once goes unflushed (a signtool.exe run's report to the
+// window): a crash that could lose it ends that reader too.
+enum class TDurability { Flushed, Unflushed };
+
 class TFileReplacement {
  public:
   enum class TOpenResult {
@@ -65,9 +70,13 @@ class TFileReplacement {
   // The descriptor the new content is written to; made on the first call. Throws System.
   int Temporary();
 
+  // Starts writing what the temporary file holds so far to the disk, without waiting for it: the
+  // flush in Commit then has less left to wait for while the caller does other work meanwhile.
+  void StartWriting();
+
   // Makes the new content the file's. Throws TReplaceError; the file is then as it was (or as
   // the other process left it).
-  void Commit();
+  void Commit(TDurability Durability = TDurability::Flushed);
 
  private:
   void CheckUnchanged() const;
@@ -95,8 +104,10 @@ bool IsReadOnlyFile(const std::string& Path);
 
 // Writes Bytes as the whole new content of the file Replacement opened and commits it. Throws
 // TReplaceError.
-void CommitContent(TFileReplacement& Replacement, std::span<const std::uint8_t> Bytes);
+void CommitContent(TFileReplacement& Replacement, std::span<const std::uint8_t> Bytes,
+                   TDurability Durability = TDurability::Flushed);
 
 // Writes Bytes as the whole content of Path, which need not exist yet (a new file gets 0644 less
 // the umask), by the rules above. Throws TReplaceError.
-void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes);
+void WriteFileAtomically(const std::string& Path, std::span<const std::uint8_t> Bytes,
+                         TDurability Durability = TDurability::Flushed);

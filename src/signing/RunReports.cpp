@@ -27,6 +27,10 @@ std::string TRunReports::PathFor(TRowId Row) const {
   return Path.empty() ? std::string() : Path + "/" + std::to_string(Row) + ".json";
 }
 
+std::vector<std::pair<std::string, std::string>> TRunReports::RunEnvironment() const {
+  return {{TransientReportVariable, "1"}};
+}
+
 std::optional<TReportEntry> TakeRunReport(const std::string& Path) {
   QFile File(QString::fromStdString(Path));
   if (!File.open(QIODevice::ReadOnly)) return std::nullopt;

@@ -5,6 +5,8 @@
 // process itself saw, also of the file before it was signed.
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/BatchReport.h"
 #include "filelist/TFileListModel.h"
@@ -19,6 +21,8 @@ class TRunReports {
 
   // Where the run for Row writes its report; empty when no private folder could be made.
   std::string PathFor(TRowId Row) const;
+  // What the runs' environment needs: each report is taken as its run ends, so none is flushed.
+  std::vector<std::pair<std::string, std::string>> RunEnvironment() const;
 
  private:
   TPrivateFolder Folder;

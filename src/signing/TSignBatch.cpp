@@ -22,6 +22,7 @@ void TSignBatch::Begin() {
   FReport.clear();
   TSignThread::TEnvironment RunEnvironment = FSession->RunEnvironment();
   for (auto& Variable : FPace->RunEnvironment()) RunEnvironment.push_back(std::move(Variable));
+  for (auto& Variable : FRunReports->RunEnvironment()) RunEnvironment.push_back(std::move(Variable));
   auto* Worker = new TSignThread(
       [this](std::vector<TSignThread::TDone> Finished, int Wanted) {
         for (const TSignThread::TDone& Done : Finished) {
