@@ -74,6 +74,8 @@ constexpr char SignUsage[] =
     "QUILLORY_TIMESTAMP_RETRY_WAIT  Milliseconds between rounds of timestamp tries (10000).\n"
     "QUILLORY_TIMESTAMP_INTERVAL    Least milliseconds between two requests to one server (0).\n"
     "QUILLORY_TIMESTAMP_PACE        A pace file shared with other runs (the window's batch).\n"
+    "QUILLORY_REPORT_TRANSIENT      Set: the /report file is not flushed to disk, as its reader (the\n"
+    "                               window) takes it as soon as the run ends.\n"
     "http_proxy, https_proxy, no_proxy  The proxy for the timestamp servers and key services.\n"
     "GOOGLE_OAUTH_ACCESS_TOKEN    Google Cloud KMS's access token when no /p, /penv or /pfd gives\n"
     "                             one; else gcloud auth print-access-token is asked.\n"
