@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -44,6 +45,7 @@
 #include "support/TestPki.h"
 #include "support/TimestampServer.h"
 #include "ui/FileDialogs.h"
+#include "ui/TFrmCloudKey.h"
 #include "ui/TFileListView.h"
 #include "ui/TFrmOptions.h"
 #include "ui/TFrmTokenCertificates.h"
@@ -202,6 +204,7 @@ class TShots {
   void Trust();
   void HomePage();
   void TokenPicker();
+  void CloudKey();
   void WideWindow();
 };
 
@@ -412,6 +415,26 @@ void TShots::TokenPicker() {
   ShootModal("token-picker", [&] { QTimer::singleShot(0, &Form, [&] { Form.pmiTokenCert->trigger(); }); });
 }
 
+void TShots::CloudKey() {
+  // The dialog opens on its first page; the others are shown filled in, as a user would fill them.
+  ShootModal("cloud-key", [&] { QTimer::singleShot(0, &Form, [&] { Form.pmiCloudKey->trigger(); }); },
+             [&](QWidget* Modal) {
+               auto* Dialog = qobject_cast<TFrmCloudKey*>(Modal);
+               Dialog->pcServices->setCurrentIndex(2);
+               Type(Dialog->edtAwsRegion, "eu-central-1");
+               Type(Dialog->edtAwsKey, "alias/release");
+               Type(Dialog->edtAwsCertificate, "/home/build/release.pem");
+               Save("cloud-key-aws");
+               Dialog->pcServices->setCurrentIndex(3);
+               Type(Dialog->edtSigningEndpoint, "eus.codesigning.azure.net");
+               Type(Dialog->edtSigningAccount, "contoso");
+               Type(Dialog->edtSigningProfile, "release");
+               Save("cloud-key-trusted-signing");
+               Dialog->accept();
+             });
+  Save("cloud-key-address");
+}
+
 void TShots::WideWindow() {
   // Messages long enough to run past a narrow column.
   const QString Deep = "构建输出/release-2026.12/windows-x64/installer/components/";
@@ -431,7 +454,7 @@ void TShots::WideWindow() {
 int Usage() {
   std::fprintf(stderr,
                "usage: quillory_shots STATE FOLDER PREFIX\nSTATE: sign-warnings verify-untrusted address stop "
-               "close wrong-password token-pin add-entries windows-shortcut cab trust token-picker home-page wide\n");
+               "close wrong-password token-pin add-entries windows-shortcut cab trust token-picker cloud-key home-page wide\n");
   return 2;
 }
 }  // namespace
@@ -448,7 +471,7 @@ int main(int Argc, char** Argv) {
       {"token-pin", &TShots::TokenPin},         {"add-entries", &TShots::AddEntries},
       {"windows-shortcut", &TShots::WindowsShortcut}, {"cab", &TShots::CabStripped},
       {"trust", &TShots::Trust},                {"token-picker", &TShots::TokenPicker},
-      {"home-page", &TShots::HomePage},
+      {"cloud-key", &TShots::CloudKey},         {"home-page", &TShots::HomePage},
       {"wide", &TShots::WideWindow}};
   const auto State = States.find(Args[1]);
   if (State == States.end()) return Usage();
