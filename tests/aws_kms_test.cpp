@@ -8,8 +8,8 @@
 
 #include <fstream>
 
-#include "authenticode/VerifySignature.h"
 #include "support/AwsKmsService.h"
+#include "support/BothVerifiers.h"
 #include "support/CabFixtures.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
@@ -65,12 +65,7 @@ TEST_F(AwsKmsTest, SignsWithTemporaryCredentialsFromAProfileReadingTheKeyOncePer
   EXPECT_EQ(Service.Refusals(), std::vector<std::string>{});
   EXPECT_EQ(Service.PublicKeyCount(), 1);
   EXPECT_EQ(Service.SignCount(), 3);
-  for (const std::string& File : Files) {
-    const TVerifyResult Verified = VerifySignature(File, TestPki().CaCertPath + ";" + TestPki().TsaCaCertPath);
-    EXPECT_EQ(Verified.State, vsValid) << Verified.Message;
-    const TOsslVerdict Verdict = OsslVerify(File);
-    EXPECT_TRUE(Verdict.SignatureOk && Verdict.TimestampOk) << Verdict.Output;
-  }
+  for (const std::string& File : Files) EXPECT_TRUE(SignedAndStampedForBoth(File));
   EXPECT_EQ(Run.Out.find(AwsKmsService::SecretAccessKey) + Run.Err.find(AwsKmsService::SecretAccessKey),
             2 * std::string::npos);
 }

@@ -10,6 +10,7 @@
 
 #include "authenticode/VerifySignature.h"
 #include "cloud/GoogleKmsKey.h"
+#include "support/BothVerifiers.h"
 #include "support/CabFixtures.h"
 #include "support/GoogleKmsService.h"
 #include "support/Osslsigncode.h"
@@ -75,10 +76,7 @@ TEST_F(GoogleKmsTest, ServiceNamedByCspWithAnEcKeyAndATimestamp) {
 
   const TProcessResult Run = Sign({"/csp", "google cloud kms", "/kc", Address, "/tr", Timestamps.Url()}, {File});
   ASSERT_EQ(Run.ExitCode, 0) << Run.Err;
-  const TVerifyResult Verified = VerifySignature(File, TestPki().CaCertPath + ";" + TestPki().TsaCaCertPath);
-  EXPECT_EQ(Verified.State, vsValid) << Verified.Message;
-  const TOsslVerdict Verdict = OsslVerify(File);
-  EXPECT_TRUE(Verdict.SignatureOk && Verdict.TimestampOk) << Verdict.Output;
+  EXPECT_TRUE(SignedAndStampedForBoth(File));
 
   // A key version whose certificate is another key's is refused before any file is touched.
   const std::string Other = Program("other.exe");

@@ -7,8 +7,8 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
-#include "authenticode/VerifySignature.h"
 #include "cloud/TrustedSigningKey.h"
+#include "support/BothVerifiers.h"
 #include "support/CabFixtures.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
@@ -57,12 +57,7 @@ TEST_F(TrustedSigningTest, SignsWithClientCredentialsOneTokenAndOneChainPerRun) 
   EXPECT_EQ(Service.Authentications(), 1);
   EXPECT_EQ(Service.ChainFetches(), 1);
   EXPECT_EQ(Service.SignCount(), 3);
-  for (const std::string& File : Files) {
-    const TVerifyResult Verified = VerifySignature(File, TestPki().CaCertPath + ";" + TestPki().TsaCaCertPath);
-    EXPECT_EQ(Verified.State, vsValid) << Verified.Message;
-    const TOsslVerdict Verdict = OsslVerify(File);
-    EXPECT_TRUE(Verdict.SignatureOk && Verdict.TimestampOk) << Verdict.Output;
-  }
+  for (const std::string& File : Files) EXPECT_TRUE(SignedAndStampedForBoth(File));
   EXPECT_EQ(Run.Err.find(TrustedSigningService::ClientSecret), std::string::npos);
 }
 

@@ -79,12 +79,7 @@ class TAwsKmsKey final : public TCloudKey {
         "Sign",
         {{"KeyId", KeyId}, {"Message", EncodeBase64(Value)}, {"MessageType", "DIGEST"}, {"SigningAlgorithm", Algorithm}},
         Link);
-    if (Answer.Failure) return Failed(Answer.Failure);
-    const nlohmann::json Signed = nlohmann::json::parse(Answer.Body, nullptr, false);
-    const auto Signature = Signed.is_object() ? Signed.find("Signature") : Signed.end();
-    if (!Signed.is_object() || Signature == Signed.end() || !Signature->is_string())
-      return Failed({TKind::Malformed, "the answer has no signature"});
-    return Verified(DecodeBase64(Signature->get<std::string>()), Value, Md);
+    return SignatureIn(Answer, "Signature", Value, Md);
   }
 
  private:

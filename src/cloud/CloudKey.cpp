@@ -1,6 +1,10 @@
 #include "cloud/CloudKey.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
+
+#include "common/Base64.h"
 
 namespace {
 using TKeyContext = std::unique_ptr<EVP_PKEY_CTX, TOpenSslFree<EVP_PKEY_CTX_free>>;
@@ -23,6 +27,16 @@ TKeySignature TCloudKey::Verified(std::vector<std::uint8_t> Signature, std::span
       EVP_PKEY_verify(Context.get(), Signature.data(), Signature.size(), Digest.data(), Digest.size()) == 1)
     return {std::move(Signature), {}};
   return Failed({TCloudFailure::TKind::Malformed, "the signature it returned does not verify with the certificate"});
+}
+
+TKeySignature TCloudKey::SignatureIn(const TCloudAnswer& Answer, const char* Field, std::span<const std::uint8_t> Digest,
+                                     const EVP_MD* Md) const {
+  if (Answer.Failure) return Failed(Answer.Failure);
+  const nlohmann::json Signed = nlohmann::json::parse(Answer.Body, nullptr, false);
+  const auto Signature = Signed.is_object() ? Signed.find(Field) : Signed.end();
+  if (!Signed.is_object() || Signature == Signed.end() || !Signature->is_string())
+    return Failed({TCloudFailure::TKind::Malformed, "the answer has no signature"});
+  return Verified(DecodeBase64(Signature->get<std::string>()), Digest, Md);
 }
 
 TKeySignature TCloudKey::Failed(const TCloudFailure& Failure) const { return {{}, DescribeCloudFailure(Failure, Service, LanguageOfEnvironment())}; }

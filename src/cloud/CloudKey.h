@@ -24,6 +24,10 @@ class TCloudKey : public TSigningKey {
 
   // Signature as the key's result, when it verifies over Digest; else a Malformed failure.
   TKeySignature Verified(std::vector<std::uint8_t> Signature, std::span<const std::uint8_t> Digest, const EVP_MD* Md) const;
+  // The signature in the answer's JSON member Field (base64), Verified; else the answer's failure
+  // or a Malformed one.
+  TKeySignature SignatureIn(const TCloudAnswer& Answer, const char* Field, std::span<const std::uint8_t> Digest,
+                            const EVP_MD* Md) const;
   // The failure in a user's words, as the key's result.
   TKeySignature Failed(const TCloudFailure& Failure) const;
 

@@ -49,12 +49,7 @@ class TGoogleKmsKey final : public TCloudKey {
     const nlohmann::json Body{{"digest", {{Digest, EncodeBase64(Value)}}}};
     const TCloudAnswer Answer =
         CallCloud({"POST", Url, {BearerHeader(Token), "Content-Type: application/json"}, Body.dump(), {}}, Link);
-    if (Answer.Failure) return Failed(Answer.Failure);
-    const nlohmann::json Signed = nlohmann::json::parse(Answer.Body, nullptr, false);
-    const auto Signature = Signed.is_object() ? Signed.find("signature") : Signed.end();
-    if (!Signed.is_object() || Signature == Signed.end() || !Signature->is_string())
-      return Failed({TKind::Malformed, "the answer has no signature"});
-    return Verified(DecodeBase64(Signature->get<std::string>()), Value, Md);
+    return SignatureIn(Answer, "signature", Value, Md);
   }
 
  private:

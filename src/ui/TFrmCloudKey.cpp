@@ -24,11 +24,16 @@ QLineEdit* AddField(QFormLayout* Form, const QString& Caption, const char* Name,
   return Edit;
 }
 
-// A note under a page's fields: what the service needs of its account.
-QLabel* Note(const QString& Text) {
-  auto* Label = new QLabel(Text);
+// A page: the service's fields, and under them a note on what the service needs of its account.
+QWidget* PageOf(QFormLayout* Form, const QString& Note) {
+  auto* Page = new QWidget;
+  auto* Layout = new QVBoxLayout(Page);
+  Layout->addLayout(Form);
+  auto* Label = new QLabel(Note);
   Label->setWordWrap(true);
-  return Label;
+  Layout->addWidget(Label);
+  Layout->addStretch();
+  return Page;
 }
 }  // namespace
 
@@ -53,7 +58,6 @@ TFrmCloudKey::TFrmCloudKey(QWidget* Parent) : QDialog(Parent) {
 }
 
 QWidget* TFrmCloudKey::GooglePage() {
-  auto* Page = new QWidget;
   auto* Form = new QFormLayout;
   edtGoogleProject = AddField(Form, tr("项目："), "edtGoogleProject", "my-project");
   edtGoogleLocation = AddField(Form, tr("位置："), "edtGoogleLocation", "global");
@@ -61,57 +65,38 @@ QWidget* TFrmCloudKey::GooglePage() {
   edtGoogleKey = AddField(Form, tr("密钥："), "edtGoogleKey", "code-signing");
   edtGoogleVersion = AddField(Form, tr("密钥版本："), "edtGoogleVersion", "1");
   edtGoogleCertificate = AddCertificateRow(Form, "GoogleCertificate");
-  auto* Layout = new QVBoxLayout(Page);
-  Layout->addLayout(Form);
-  Layout->addWidget(Note(tr("签名账户需要该密钥上的“Cloud KMS CryptoKey Signer/Verifier”角色。访问令牌可填在密码框中，"
-                            "或由 GOOGLE_OAUTH_ACCESS_TOKEN 或已登录的 gcloud 提供。")));
-  Layout->addStretch();
-  return Page;
+  return PageOf(Form, tr("签名账户需要该密钥上的“Cloud KMS CryptoKey Signer/Verifier”角色。访问令牌可填在密码框中，"
+                         "或由 GOOGLE_OAUTH_ACCESS_TOKEN 或已登录的 gcloud 提供。"));
 }
 
 QWidget* TFrmCloudKey::KeyVaultPage() {
-  auto* Page = new QWidget;
   auto* Form = new QFormLayout;
   edtVault = AddField(Form, tr("密钥保管库："), "edtVault", "contoso.vault.azure.net");
   edtVaultCertificate = AddField(Form, tr("证书名称："), "edtVaultCertificate", "release-signer");
   edtVaultVersion = AddField(Form, tr("证书版本（可不填）："), "edtVaultVersion", "");
-  auto* Layout = new QVBoxLayout(Page);
-  Layout->addLayout(Form);
-  Layout->addWidget(Note(tr("证书及其证书链从保管库读取，签名由保管库中的密钥完成。签名账户需要“Key Vault Crypto User”和"
-                            "“Key Vault Certificate User”角色。访问令牌可填在密码框中，或由 AZURE_ACCESS_TOKEN、"
-                            "AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET 或已登录的 az 提供。")));
-  Layout->addStretch();
-  return Page;
+  return PageOf(Form, tr("证书及其证书链从保管库读取，签名由保管库中的密钥完成。签名账户需要“Key Vault Crypto User”和"
+                         "“Key Vault Certificate User”角色。访问令牌可填在密码框中，或由 AZURE_ACCESS_TOKEN、"
+                         "AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET 或已登录的 az 提供。"));
 }
 
 QWidget* TFrmCloudKey::AwsPage() {
-  auto* Page = new QWidget;
   auto* Form = new QFormLayout;
   edtAwsRegion = AddField(Form, tr("区域："), "edtAwsRegion", "eu-central-1");
   edtAwsKey = AddField(Form, tr("密钥（ID、别名或ARN）："), "edtAwsKey", "alias/release");
   edtAwsCertificate = AddCertificateRow(Form, "AwsCertificate");
-  auto* Layout = new QVBoxLayout(Page);
-  Layout->addLayout(Form);
-  Layout->addWidget(Note(tr("密钥用途须为“签名和验证”（SIGN_VERIFY），签名身份需要该密钥上的 kms:Sign 和 kms:GetPublicKey "
-                            "权限。凭据取自 AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY（及 AWS_SESSION_TOKEN）或 "
-                            "~/.aws/credentials 中的配置文件，密码框留空。")));
-  Layout->addStretch();
-  return Page;
+  return PageOf(Form, tr("密钥用途须为“签名和验证”（SIGN_VERIFY），签名身份需要该密钥上的 kms:Sign 和 kms:GetPublicKey "
+                         "权限。凭据取自 AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY（及 AWS_SESSION_TOKEN）或 "
+                         "~/.aws/credentials 中的配置文件，密码框留空。"));
 }
 
 QWidget* TFrmCloudKey::TrustedSigningPage() {
-  auto* Page = new QWidget;
   auto* Form = new QFormLayout;
   edtSigningEndpoint = AddField(Form, tr("账户终结点："), "edtSigningEndpoint", "eus.codesigning.azure.net");
   edtSigningAccount = AddField(Form, tr("账户名称："), "edtSigningAccount", "contoso");
   edtSigningProfile = AddField(Form, tr("证书配置文件："), "edtSigningProfile", "release");
-  auto* Layout = new QVBoxLayout(Page);
-  Layout->addLayout(Form);
-  Layout->addWidget(Note(tr("签名身份需要证书配置文件上的“Trusted Signing Certificate Profile Signer”角色。证书只有三天"
-                            "有效期，因此必须填写时间戳服务器。访问令牌可填在密码框中，或由 AZURE_ACCESS_TOKEN、"
-                            "AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET 或已登录的 az 提供。")));
-  Layout->addStretch();
-  return Page;
+  return PageOf(Form, tr("签名身份需要证书配置文件上的“Trusted Signing Certificate Profile Signer”角色。证书只有三天"
+                         "有效期，因此必须填写时间戳服务器。访问令牌可填在密码框中，或由 AZURE_ACCESS_TOKEN、"
+                         "AZURE_TENANT_ID/AZURE_CLIENT_ID/AZURE_CLIENT_SECRET 或已登录的 az 提供。"));
 }
 
 void TFrmCloudKey::AddPage(QWidget* Page, TCloudService Service) {
