@@ -7,6 +7,12 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
+#include <openssl/evp.h>
+
+#include <array>
+#include <thread>
+
+#include "cloud/OpenCloudKey.h"
 #include "cloud/TrustedSigningKey.h"
 #include "support/BothVerifiers.h"
 #include "support/CabFixtures.h"
@@ -117,5 +123,19 @@ TEST_F(TrustedSigningTest, RefusalsAreSaidInWordsAndLeaveTheFileAsItWas) {
   const TProcessResult Run = Sign(Service, {Program("chinese.exe")}, Stamped);
   EXPECT_NE(Run.Err.find("Azure Trusted Signing拒绝访问该密钥（403），该账户缺少签名所需的角色：HTTP 403"), std::string::npos)
       << Run.Err;
+}
+
+// The window opens a key with a deadline for the opening, then signs with it for as long as the
+// batch lasts.
+TEST_F(TrustedSigningTest, TheKeySignsAfterTheDeadlineOfItsOpening) {
+  TrustedSigningService Service;
+  const TScopedEnvironment Token("AZURE_ACCESS_TOKEN", TrustedSigningService::Token);
+  const TCloudKeyOpening Opened =
+      OpenCloudKey(*ParseCloudKeyAddress(Service.Address()).Address, {}, {}, TSteadyClock::now() + std::chrono::seconds(1), -1);
+  ASSERT_TRUE(Opened.Key) << Opened.Message;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  const std::array<std::uint8_t, 32> Digest{};
+  const TKeySignature Signed = Opened.Key->SignDigest(Digest, EVP_sha256());
+  EXPECT_FALSE(Signed.Value.empty()) << Signed.Error;
 }
 }  // namespace

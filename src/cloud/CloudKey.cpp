@@ -8,11 +8,18 @@
 
 namespace {
 using TKeyContext = std::unique_ptr<EVP_PKEY_CTX, TOpenSslFree<EVP_PKEY_CTX_free>>;
+
+// The opening's deadline is not the signatures': a window's key lasts its whole batch, and each
+// call keeps its own time limit.
+TCloudLink SigningLink(TCloudLink Link) {
+  Link.Deadline = TSteadyClock::time_point::max();
+  return Link;
+}
 }  // namespace
 
 TCloudKey::TCloudKey(std::string Service, std::vector<TX509> Certificates, std::shared_ptr<THostPace> Pace,
                      TCloudLink Link)
-    : Service(std::move(Service)), Link(std::move(Link)), Certificates(std::move(Certificates)), Pace(std::move(Pace)) {}
+    : Service(std::move(Service)), Link(SigningLink(std::move(Link))), Certificates(std::move(Certificates)), Pace(std::move(Pace)) {}
 
 std::vector<X509*> TCloudKey::Chain() const {
   std::vector<X509*> Others;

@@ -26,7 +26,7 @@ struct TCloudKeyRequest {
 };
 
 // Secret: see AccessToken.h. CertificateFile: signtool.exe's /f, else the address's own.
-// Deadline bounds the opening and every later call; Interruption ends their waits. Not for the
-// window's thread: it waits for the service.
+// Deadline bounds the opening; each later call has its own time limit (TCloudCallLimits).
+// Interruption ends every wait. Not for the window's thread: it waits for the service.
 TCloudKeyOpening OpenCloudKey(const TCloudKeyAddress& Address, std::string_view Secret, const std::string& CertificateFile,
                               TSteadyClock::time_point Deadline, int Interruption);
