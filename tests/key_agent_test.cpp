@@ -2,6 +2,7 @@
 // and by processes of their own (also of another user), and what clients see when it ends.
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -27,6 +28,7 @@
 #include "keys/KeyAgent.h"
 #include "keys/KeyAgentProtocol.h"
 #include "keys/PfxKey.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
 #include "support/ScopedEnvironment.h"
@@ -349,6 +351,8 @@ TEST(KeyAgent, MalformedOrStalledRequestsDisturbNoOneElse) {
       Frame({1, 0}),                                  // a certificates request with more
       Frame({2, 9, 32}),                              // an unknown digest algorithm
       Frame({2, 2, 20, 1, 2, 3}),                     // a digest of the wrong length
+      Frame({3, 0, 0, 0, 0}),                         // an HTTP call without its fields
+      Frame({3, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),  // for 49 days
   };
   for (const std::vector<std::uint8_t>& Request : Refused) {
     TDescriptor Socket = RawConnection(Agent->SocketPath());
@@ -397,4 +401,78 @@ TEST(KeyAgent, ClientProcessHoldsNothingOfThePassword) {
   Child.write("\n");
   ASSERT_TRUE(Child.waitForFinished());
   EXPECT_EQ(Child.exitCode(), 0);
+}
+
+TEST(KeyAgent, MakesItsClientsHttpCallsAsTheyAskedSeveralAtOnce) {
+  LoopbackHttpServer Server([](const THttpRequest& Request) -> std::optional<THttpResponse> {
+    // Held a while, so that calls the agent made one after the other could not overlap.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (Request.Body == "throttle me") return THttpResponse{429, "text/plain", "later", {{"Retry-After", "7"}}};
+    return THttpResponse{200, "application/x-echo",
+                         Request.Method + " " + Request.Target + " " + Request.Headers.at("x-asked-by") + " " + Request.Body};
+  });
+  const std::unique_ptr<TKeyAgent> Agent = StartAgent(TestKey());
+  const auto Deadline = [] { return TSteadyClock::now() + std::chrono::seconds(60); };
+
+  const THttpAnswer Throttled =
+      ConnectTo(*Agent)->CallHttp({"POST", Server.Url("/tsa"), {}, "throttle me", {}}, Deadline(), -1);
+  EXPECT_EQ(Throttled.End, THttpAnswer::TEnd::Answered);
+  EXPECT_EQ(Throttled.Status, 429);
+  EXPECT_EQ(Throttled.RetryAfter, std::chrono::seconds(7));
+  EXPECT_EQ(Throttled.Body, "later");
+
+  std::vector<std::thread> Clients;
+  std::vector<THttpAnswer> Answers(4);
+  for (int Index = 0; Index < 4; ++Index)
+    Clients.emplace_back([&, Index] {
+      const std::unique_ptr<TAgentKey> Lent = ConnectTo(*Agent);
+      const std::string Body(Index == 3 ? 40000 : 3, static_cast<char>('a' + Index));
+      Answers[Index] = Lent->CallHttp({"POST", Server.Url("/tsa?n=" + std::to_string(Index)),
+                                       {"X-Asked-By: client " + std::to_string(Index)}, Body, {}}, Deadline(), -1);
+    });
+  for (std::thread& Client : Clients) Client.join();
+  for (int Index = 0; Index < 4; ++Index) {
+    EXPECT_EQ(Answers[Index].Status, 200) << Answers[Index].Error;
+    const std::string Body(Index == 3 ? 40000 : 3, static_cast<char>('a' + Index));
+    EXPECT_EQ(Answers[Index].Body, "POST /tsa?n=" + std::to_string(Index) + " client " + std::to_string(Index) + " " + Body);
+  }
+  EXPECT_GE(Server.MostAtOnce(), 2);
+
+  // A failure to connect is the agent's to tell, in its own words, and the client goes on.
+  const std::unique_ptr<TAgentKey> Lent = ConnectTo(*Agent);
+  const THttpAnswer Refused = Lent->CallHttp({"POST", "http://127.0.0.1:1/", {}, "x", {}}, Deadline(), -1);
+  EXPECT_EQ(Refused.End, THttpAnswer::TEnd::Failed);
+  EXPECT_FALSE(Refused.Error.empty());
+  EXPECT_FALSE(Lent->SignDigest(ProbeDigest(0), EVP_sha256()).Value.empty());
+}
+
+TEST(KeyAgent, AnHttpCallUnderWayEndsWithTheSessionOrTheRun) {
+  LoopbackHttpServer Silent([](const THttpRequest&) -> std::optional<THttpResponse> { return std::nullopt; });
+  const auto Deadline = TSteadyClock::now() + std::chrono::minutes(9);
+
+  // The run interrupted: the call ends at once, and with it the connection, whose reply would
+  // otherwise be taken for the next request's.
+  std::unique_ptr<TKeyAgent> Agent = StartAgent(TestKey());
+  const std::unique_ptr<TAgentKey> Lent = ConnectTo(*Agent);
+  const TDescriptor Interruption(::eventfd(0, EFD_CLOEXEC));
+  std::thread Interrupter([&] {
+    while (Silent.RequestCount() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::uint64_t One = 1;
+    EXPECT_EQ(::write(Interruption.Get(), &One, sizeof One), static_cast<ssize_t>(sizeof One));
+  });
+  EXPECT_EQ(Lent->CallHttp({"POST", Silent.Url("/"), {}, "x", {}}, Deadline, Interruption.Get()).End,
+            THttpAnswer::TEnd::Interrupted);
+  Interrupter.join();
+  EXPECT_FALSE(Lent->SignDigest(ProbeDigest(0), EVP_sha256()).Error.empty());
+
+  // The session ended: neither the agent nor its client waits for the server any longer.
+  const std::unique_ptr<TAgentKey> Other = ConnectTo(*Agent);
+  std::thread Stopper([&] {
+    while (Silent.RequestCount() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    Agent->Stop();
+  });
+  const THttpAnswer Ended = Other->CallHttp({"POST", Silent.Url("/"), {}, "x", {}}, Deadline, -1);
+  Stopper.join();
+  EXPECT_EQ(Ended.End, THttpAnswer::TEnd::Failed);
+  EXPECT_EQ(Ended.Error, SessionEnded);
 }

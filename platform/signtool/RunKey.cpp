@@ -36,7 +36,11 @@ TRunKey FromPfx(const TSignOptions& Options, const std::optional<std::string>& P
 TRunKey FromSession(const std::string& Socket) {
   TAgentKey::TConnectResult Connected = TAgentKey::Connect(Socket);
   if (!Connected.Key) return Unusable(Connected.Error);
-  return {std::move(Connected.Key), {}, {}};
+  TAgentKey* Session = Connected.Key.get();
+  THttpCaller Http = [Session](const THttpCall& Call, TSteadyClock::time_point Deadline, int Interruption) {
+    return Session->CallHttp(Call, Deadline, Interruption);
+  };
+  return {std::move(Connected.Key), {}, {}, std::move(Http)};
 }
 
 // /kc with a key service's address, or /csp naming the service and /kc the address without its
@@ -75,12 +79,16 @@ bool KeyNeedsTimestamp(const TSignOptions& Options) {
   return Parsed.Address && CloudServiceNeedsTimestamp(Parsed.Address->Service);
 }
 
+bool InKeySession() {
+  const char* Session = std::getenv(KeyAgentVariable);
+  return Session != nullptr && *Session != '\0';
+}
+
 TRunKey OpenRunKey(const TSignOptions& Options, const std::optional<std::string>& Password,
                    std::chrono::steady_clock::time_point Deadline) {
-  const char* Session = std::getenv(KeyAgentVariable);
   const bool InService = CloudServiceNamed(Options.Module) || IsCloudKeyAddress(Options.KeyContainer);
   const bool OnToken = !Options.KeyContainer.empty() || !Options.Thumbprint.empty() || !Options.SubjectName.empty();
-  TRunKey Key = Session && *Session ? FromSession(Session)
+  TRunKey Key = InKeySession()      ? FromSession(std::getenv(KeyAgentVariable))
                 : InService         ? FromCloud(Options, Password, Deadline)
                 : OnToken           ? FromToken(Options, Password, Deadline)
                                     : FromPfx(Options, Password);

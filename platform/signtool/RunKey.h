@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "SignOptions.h"
+#include "authenticode/HttpCall.h"
 #include "authenticode/SigningKey.h"
 #include "common/OpenSslPtr.h"
 
@@ -15,7 +16,11 @@ struct TRunKey {
   std::unique_ptr<TSigningKey> Key;      // empty when it cannot be used
   std::vector<TX509> ExtraCertificates;  // /ac
   std::string Error;                     // then the text after "SignTool Error: "
+  THttpCaller Http;                      // the session's, which makes the run's requests; else empty
 };
+
+// Whether the environment names the window's key session, which then lends the run its key.
+bool InKeySession();
 
 // Password is the PFX's password, the token's PIN or the key service's access token, from wherever
 // the options took it.

@@ -122,8 +122,10 @@ int SignFiles(const TSignOptions& Options) {
     return ExitFailure;
   }
   // The first request comes once the key is open and the first file signed: libcurl, which
-  // takes longer to load than most of that, loads meanwhile on another core.
-  const std::future<void> HttpLoading = Servers.empty() ? std::future<void>() : LoadHttpMeanwhile();
+  // takes longer to load than most of that, loads meanwhile on another core. In the window's
+  // session, the window makes the requests.
+  const std::future<void> HttpLoading =
+      Servers.empty() || InKeySession() ? std::future<void>() : LoadHttpMeanwhile();
   const TPassword Password = ReadPassword(Options);
   if (!Password.Error.empty()) {
     PrintError(Password.Error);
@@ -139,7 +141,9 @@ int SignFiles(const TSignOptions& Options) {
   std::optional<TTimestampClient> Timestamps;
   if (!Servers.empty()) {
     if (!OpenTimestampBatch(Servers, TimestampBatch)) return ExitFailure;
-    Timestamps.emplace(TimestampSettingsOf(Options), TimestampBatch->Order, TimestampBatch->Pace);
+    TTimestampSettings Settings = TimestampSettingsOf(Options);
+    Settings.Http = Key.Http;
+    Timestamps.emplace(std::move(Settings), TimestampBatch->Order, TimestampBatch->Pace);
   }
   const TFileSigner Signer(Options, *Key.Key, Key.ExtraCertificates, Timestamps ? &*Timestamps : nullptr);
   int Signed = 0, Warnings = 0, Errors = 0;

@@ -29,11 +29,6 @@ bool Resolve(void* Handle, TCurlLibrary& Library) {
   Find(Library.MultiInfoRead, "curl_multi_info_read");
   Find(Library.SlistAppend, "curl_slist_append");
   Find(Library.SlistFreeAll, "curl_slist_free_all");
-  Find(Library.Url, "curl_url");
-  Find(Library.UrlCleanup, "curl_url_cleanup");
-  Find(Library.UrlSet, "curl_url_set");
-  Find(Library.UrlGet, "curl_url_get");
-  Find(Library.Free, "curl_free");
   return Complete;
 }
 }  // namespace

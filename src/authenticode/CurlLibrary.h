@@ -1,5 +1,5 @@
 #pragma once
-// libcurl, loaded when the first HTTP request or address needs it rather than when the program
+// libcurl, loaded when the first HTTP request needs it rather than when the program
 // starts: its libraries (TLS, LDAP, Kerberos, SSH, ...) would add a good part of the start-up of
 // every signtool.exe run, most of which make no request of their own.
 #include <curl/curl.h>
@@ -21,11 +21,6 @@ struct TCurlLibrary {
   decltype(&curl_multi_info_read) MultiInfoRead;
   decltype(&curl_slist_append) SlistAppend;
   decltype(&curl_slist_free_all) SlistFreeAll;
-  decltype(&curl_url) Url;
-  decltype(&curl_url_cleanup) UrlCleanup;
-  decltype(&curl_url_set) UrlSet;
-  decltype(&curl_url_get) UrlGet;
-  decltype(&curl_free) Free;
 };
 
 // libcurl, loaded and initialised on the first call (later calls wait for the first); null when

@@ -1,6 +1,8 @@
 #include "authenticode/HttpCall.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 #include <ctime>
 #include <memory>
 #include <system_error>
@@ -17,7 +19,6 @@ struct TCurlFree {
 using TEasy = std::unique_ptr<CURL, TCurlFree<&TCurlLibrary::EasyCleanup>>;
 using TMulti = std::unique_ptr<CURLM, TCurlFree<&TCurlLibrary::MultiCleanup>>;
 using THeaders = std::unique_ptr<curl_slist, TCurlFree<&TCurlLibrary::SlistFreeAll>>;
-using TUrl = std::unique_ptr<CURLU, TCurlFree<&TCurlLibrary::UrlCleanup>>;
 
 struct TReceived {
   std::string Body;
@@ -141,21 +142,36 @@ THttpAnswer CallHttp(const THttpCall& Request, TSteadyClock::time_point Deadline
 }
 
 std::string UrlHost(const std::string& Url) {
-  const TCurlLibrary* Loaded = Curl();
-  if (Loaded == nullptr) return {};
-  const TCurlLibrary& Api = *Loaded;
-  const TUrl Parsed(Api.Url());
-  if (!Parsed || Api.UrlSet(Parsed.get(), CURLUPART_URL, Url.c_str(), 0) != CURLUE_OK) return {};
-  char* Scheme = nullptr;
-  char* Host = nullptr;
-  std::string Found;
-  if (Api.UrlGet(Parsed.get(), CURLUPART_SCHEME, &Scheme, 0) == CURLUE_OK &&
-      Api.UrlGet(Parsed.get(), CURLUPART_HOST, &Host, 0) == CURLUE_OK &&
-      (SameTextAscii(Scheme, "http") || SameTextAscii(Scheme, "https")))
-    Found = AsciiLower(Host);
-  Api.Free(Scheme);
-  Api.Free(Host);
-  return Found;
+  std::string_view Rest;
+  for (const std::string_view Scheme : {"http://", "https://"})
+    if (StartsWithAscii(Url, Scheme)) Rest = std::string_view(Url).substr(Scheme.size());
+  const std::string_view Authority = Rest.substr(0, Rest.find_first_of("/?#"));
+  // Only a bare host and port are read: a user name, a percent sign, a backslash or any other
+  // character that parsers read differently makes the address no host's, so that no one can name
+  // one host here and have the request go to another.
+  std::string_view Host = Authority;
+  std::string_view Port;
+  bool Plain = false;
+  if (Authority.starts_with('[')) {
+    const std::size_t Close = Authority.find(']');
+    if (Close == std::string_view::npos) return {};
+    Host = Authority.substr(0, Close + 1);
+    const std::string_view After = Authority.substr(Close + 1);
+    if (!After.empty() && After.front() != ':') return {};
+    Port = After.empty() ? After : After.substr(1);
+    Plain = std::all_of(Host.begin() + 1, Host.end() - 1, [](char C) { return std::isxdigit(static_cast<unsigned char>(C)) || C == ':' || C == '.'; });
+  } else {
+    const std::size_t Colon = Authority.find(':');
+    Host = Authority.substr(0, Colon);
+    Port = Colon == std::string_view::npos ? std::string_view() : Authority.substr(Colon + 1);
+    Plain = std::all_of(Host.begin(), Host.end(), [](char C) {
+      return std::isalnum(static_cast<unsigned char>(C)) || C == '-' || C == '.' || C == '_';
+    });
+  }
+  const bool PlainPort =
+      Port.size() <= 5 && std::all_of(Port.begin(), Port.end(), [](char C) { return C >= '0' && C <= '9'; });
+  if (Host.empty() || Host == "[]" || !Plain || !PlainPort) return {};
+  return AsciiLower(Host);
 }
 
 std::future<void> LoadHttpMeanwhile() {

@@ -5,6 +5,7 @@
 // interrupted (see InterruptibleWait.h). Safe to call from several threads at once.
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <future>
 #include <optional>
 #include <string>
@@ -39,8 +40,11 @@ struct THttpAnswer {
 inline constexpr std::size_t MaxHttpAnswerBytes = 1024 * 1024;
 
 THttpAnswer CallHttp(const THttpCall& Request, TSteadyClock::time_point Deadline, int Interruption);
+// Whatever makes a run's requests: CallHttp, or another process that makes them on its behalf.
+using THttpCaller = std::function<THttpAnswer(const THttpCall&, TSteadyClock::time_point Deadline, int Interruption)>;
 
-// The host an http:// or https:// address names, in lower case; empty for any other address.
+// The host an http:// or https:// address names, in lower case (an IPv6 address in its brackets);
+// empty for any other address, and for one whose host and port are not plainly written.
 std::string UrlHost(const std::string& Url);
 
 // Loads the HTTP library (see CurlLibrary.h) on another thread, for a run that will make requests

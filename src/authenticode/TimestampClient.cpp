@@ -72,8 +72,9 @@ TTimestampClient::TTry TTimestampClient::Ask(const std::string& Server, TRequest
   const THttpCall Post{"POST", Server,
                        {"Content-Type: " + Type, "Accept: " + Type, "User-Agent: Transport", "Cache-Control: no-cache"},
                        State.Request.Body, Settings.CaFile};
+  const TSteadyClock::time_point TryEnd = std::min(State.Deadline, TSteadyClock::now() + Settings.TryTimeout);
   const THttpAnswer Result =
-      CallHttp(Post, std::min(State.Deadline, TSteadyClock::now() + Settings.TryTimeout), Settings.Interruption);
+      Settings.Http ? Settings.Http(Post, TryEnd, Settings.Interruption) : CallHttp(Post, TryEnd, Settings.Interruption);
   switch (Result.End) {
     case THttpAnswer::TEnd::Interrupted: return TTry::Interrupted;
     case THttpAnswer::TEnd::TimedOut:

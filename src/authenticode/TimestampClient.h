@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "authenticode/HostPace.h"
+#include "authenticode/HttpCall.h"
 #include "authenticode/TimestampProtocol.h"
 #include "authenticode/TimestampServerOrder.h"
 
@@ -31,6 +32,7 @@ struct TTimestampSettings {
   std::chrono::milliseconds Budget{60'000};      // every try and wait for one signature
   std::string CaFile;                            // see THttpCall
   int Interruption = -1;                         // see InterruptibleWait.h
+  THttpCaller Http;                              // CallHttp when empty
 };
 
 struct TTimestampFailure {

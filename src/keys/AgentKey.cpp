@@ -12,29 +12,34 @@
 #include <array>
 #include <cerrno>
 
+#include "authenticode/InterruptibleWait.h"
 #include "keys/KeyAgentProtocol.h"
 
 namespace {
-using TClock = std::chrono::steady_clock;
+using TClock = TSteadyClock;
 
 const std::string SessionEnded = "The window's signing session has ended.";
 const std::string SessionSilent = "The window's signing session did not answer in time.";
 const std::string SessionGarbled = "The window's signing session sent an answer that cannot be read.";
 
-// Waits until Socket is ready for Events or Deadline passes; false when it passed.
-bool WaitFor(int Socket, short Events, TClock::time_point Deadline) {
+// Waits until Socket is ready for Events; the message of SessionSilent when Deadline passes first,
+// an empty one when the run is interrupted first.
+std::optional<std::string> WaitFor(int Socket, short Events, TClock::time_point Deadline, int Interruption) {
   while (true) {
     const auto Left = std::chrono::ceil<std::chrono::milliseconds>(Deadline - TClock::now());
-    if (Left.count() <= 0) return false;
-    pollfd Watched{Socket, Events, 0};
-    const int Ready = ::poll(&Watched, 1, static_cast<int>(std::min<long long>(Left.count(), 60000)));
-    if (Ready > 0) return true;
-    if (Ready < 0 && errno != EINTR) return true;  // the read or write that follows reports it
+    if (Left.count() <= 0) return SessionSilent;
+    std::array<pollfd, 2> Watched{{{Socket, Events, 0}, {Interruption, POLLIN, 0}}};
+    const int Ready = ::poll(Watched.data(), Interruption >= 0 ? 2 : 1,
+                             static_cast<int>(std::min<long long>(Left.count(), 60000)));
+    if (IsInterrupted(Interruption)) return std::string();
+    if (Ready > 0) return std::nullopt;
+    if (Ready < 0 && errno != EINTR) return std::nullopt;  // the read or write that follows reports it
   }
 }
 
-// Empty when all of Bytes went out, else why not.
-std::string SendAll(int Socket, std::span<const std::uint8_t> Bytes, TClock::time_point Deadline) {
+// Empty when all of Bytes went out, else why not (an empty message: interrupted).
+std::optional<std::string> SendAll(int Socket, std::span<const std::uint8_t> Bytes, TClock::time_point Deadline,
+                                   int Interruption) {
   while (!Bytes.empty()) {
     const ssize_t Sent = ::send(Socket, Bytes.data(), Bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (Sent > 0) {
@@ -43,15 +48,16 @@ std::string SendAll(int Socket, std::span<const std::uint8_t> Bytes, TClock::tim
     }
     if (Sent < 0 && errno == EINTR) continue;
     if (Sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!WaitFor(Socket, POLLOUT, Deadline)) return SessionSilent;
+      if (std::optional<std::string> Failed = WaitFor(Socket, POLLOUT, Deadline, Interruption)) return Failed;
       continue;
     }
     return SessionEnded;
   }
-  return {};
+  return std::nullopt;
 }
 
-std::string ReceiveAll(int Socket, std::span<std::uint8_t> Bytes, TClock::time_point Deadline) {
+std::optional<std::string> ReceiveAll(int Socket, std::span<std::uint8_t> Bytes, TClock::time_point Deadline,
+                                      int Interruption) {
   while (!Bytes.empty()) {
     const ssize_t Received = ::recv(Socket, Bytes.data(), Bytes.size(), MSG_DONTWAIT);
     if (Received > 0) {
@@ -60,12 +66,12 @@ std::string ReceiveAll(int Socket, std::span<std::uint8_t> Bytes, TClock::time_p
     }
     if (Received < 0 && errno == EINTR) continue;
     if (Received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!WaitFor(Socket, POLLIN, Deadline)) return SessionSilent;
+      if (std::optional<std::string> Failed = WaitFor(Socket, POLLIN, Deadline, Interruption)) return Failed;
       continue;
     }
     return SessionEnded;
   }
-  return {};
+  return std::nullopt;
 }
 
 bool AgentIsThisUser(int Socket) {
@@ -104,7 +110,8 @@ TAgentKey::TConnectResult TAgentKey::Connect(const std::string& SocketPath, std:
 
   std::unique_ptr<TAgentKey> Key(new TAgentKey(std::move(Socket), ReplyTimeout));
   std::string Error;
-  const std::optional<std::vector<std::uint8_t>> Reply = Key->Exchange(CertificatesRequest(), Error);
+  const std::optional<std::vector<std::uint8_t>> Reply =
+      Key->Exchange(CertificatesRequest(), Error, TClock::now() + ReplyTimeout);
   if (!Reply) return {nullptr, Error};
   const std::optional<TAgentCertificates> Certificates = ParseCertificatesReply(*Reply);
   if (!Certificates) return {nullptr, SessionGarbled};
@@ -130,7 +137,7 @@ TKeySignature TAgentKey::SignDigest(std::span<const std::uint8_t> Digest, const 
   const std::optional<std::vector<std::uint8_t>> Request = SignRequest(Digest, Md);
   if (!Request) return {{}, "The window's signing session cannot sign with this digest algorithm."};
   std::string Error;
-  const std::optional<std::vector<std::uint8_t>> Reply = Exchange(*Request, Error);
+  const std::optional<std::vector<std::uint8_t>> Reply = Exchange(*Request, Error, TClock::now() + ReplyTimeout);
   if (!Reply) return {{}, Error};
   std::optional<TKeySignature> Signature = ParseSignReply(*Reply);
   if (!Signature) {
@@ -142,24 +149,53 @@ TKeySignature TAgentKey::SignDigest(std::span<const std::uint8_t> Digest, const 
 }
 
 std::optional<std::vector<std::uint8_t>> TAgentKey::Exchange(std::span<const std::uint8_t> Request,
-                                                             std::string& Error) {
-  const TClock::time_point Deadline = TClock::now() + ReplyTimeout;
+                                                             std::string& Error, TClock::time_point Deadline,
+                                                             int Interruption) {
   std::array<std::uint8_t, AgentFrameHeaderSize> Header{};
   std::vector<std::uint8_t> Body;
-  Error = SendAll(Socket.Get(), AgentFrame(Request), Deadline);
-  if (Error.empty()) Error = ReceiveAll(Socket.Get(), Header, Deadline);
-  if (Error.empty()) {
+  std::optional<std::string> Failed = SendAll(Socket.Get(), AgentFrame(Request), Deadline, Interruption);
+  if (!Failed) Failed = ReceiveAll(Socket.Get(), Header, Deadline, Interruption);
+  if (!Failed) {
     const std::optional<std::uint32_t> Length = AgentFrameLength(Header, MaxAgentReplySize);
     if (Length) {
       Body.resize(*Length);
-      Error = ReceiveAll(Socket.Get(), Body, Deadline);
+      Failed = ReceiveAll(Socket.Get(), Body, Deadline, Interruption);
     } else {
-      Error = SessionGarbled;
+      Failed = SessionGarbled;
     }
   }
-  if (Error.empty()) return Body;
+  if (!Failed) return Body;
+  Error = *Failed;
   // A reply that came late or not at all would be taken for the next request's.
-  Broken = Error;
+  Broken = Error.empty() ? "The run was interrupted." : Error;
   Socket.Close();
   return std::nullopt;
+}
+
+THttpAnswer TAgentKey::CallHttp(const THttpCall& Call, TClock::time_point Deadline, int Interruption) {
+  using TEnd = THttpAnswer::TEnd;
+  const auto Unanswered = [](TEnd End, std::string Error) {
+    THttpAnswer Answer;
+    Answer.End = End;
+    Answer.Error = std::move(Error);
+    return Answer;
+  };
+  const std::lock_guard Guard(Lock);
+  if (!Broken.empty()) return Unanswered(TEnd::Failed, Broken);
+  const auto Time = std::chrono::ceil<std::chrono::milliseconds>(Deadline - TClock::now());
+  if (Time.count() <= 0) return Unanswered(TEnd::TimedOut, "no time was left");
+  const std::optional<std::vector<std::uint8_t>> Request = HttpRequest(Call, Time);
+  if (!Request) return Unanswered(TEnd::Failed, "the request is too large for the window's signing session");
+  // The agent ends the call at Deadline; its answer then still has to come back.
+  constexpr std::chrono::seconds ReplyMargin(5);
+  std::string Error;
+  const std::optional<std::vector<std::uint8_t>> Reply = Exchange(*Request, Error, Deadline + ReplyMargin, Interruption);
+  if (!Reply) return Error.empty() ? Unanswered(TEnd::Interrupted, "interrupted") : Unanswered(TEnd::Failed, Error);
+  std::optional<THttpAnswer> Answer = ParseHttpReply(*Reply);
+  if (!Answer) {
+    Broken = SessionGarbled;
+    Socket.Close();
+    return Unanswered(TEnd::Failed, Broken);
+  }
+  return std::move(*Answer);
 }

@@ -1,13 +1,15 @@
 #pragma once
 // A key lent by a TKeyAgent of this user: the certificates are fetched once when connecting, and
-// each signature is asked of the agent. When the agent is gone, or does not answer in time, the
-// signature fails with a message that says so; the connection is not tried again.
+// each signature is asked of the agent, as are the run's HTTP requests. When the agent is gone, or
+// does not answer in time, the signature or request fails with a message that says so; the
+// connection is not tried again.
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "authenticode/HttpCall.h"
 #include "authenticode/SigningKey.h"
 #include "common/Descriptor.h"
 #include "common/OpenSslPtr.h"
@@ -31,13 +33,16 @@ class TAgentKey final : public TSigningKey {
   std::vector<X509*> Chain() const override;
   // Thread-safe: requests on the one connection are made one after the other.
   TKeySignature SignDigest(std::span<const std::uint8_t> Digest, const EVP_MD* Md) override;
+  // Has the agent make the call (a THttpCaller); thread-safe as SignDigest.
+  THttpAnswer CallHttp(const THttpCall& Call, TSteadyClock::time_point Deadline, int Interruption);
 
   using TCertificate = std::unique_ptr<X509, TOpenSslFree<X509_free>>;
 
  private:
   TAgentKey(TDescriptor Socket, std::chrono::milliseconds ReplyTimeout);
-  // The reply's body, or nothing with Error set.
-  std::optional<std::vector<std::uint8_t>> Exchange(std::span<const std::uint8_t> Request, std::string& Error);
+  // The reply's body, or nothing with Error set (empty when interrupted).
+  std::optional<std::vector<std::uint8_t>> Exchange(std::span<const std::uint8_t> Request, std::string& Error,
+                                                    TSteadyClock::time_point Deadline, int Interruption = -1);
 
   TDescriptor Socket;
   std::chrono::milliseconds ReplyTimeout;

@@ -20,8 +20,10 @@ namespace {
 // Far more than the windows and tools of one user ever open at once; more are closed unanswered,
 // so that no peer can take every descriptor of this process.
 constexpr std::size_t MaxConnections = 256;
-// Signatures made at once for a key that signs concurrently: more than a batch runs at once.
+// Signatures made at once for a key that signs concurrently, and HTTP calls made at once: more
+// than a batch runs at once.
 constexpr int SigningWorkers = 16;
+constexpr int HttpCallsAtOnce = 16;
 
 struct TConnection {
   TDescriptor Socket;
@@ -146,6 +148,7 @@ TKeyAgent::TStartResult TKeyAgent::Start(std::unique_ptr<TSigningKey> Key) {
                                                  std::move(Wake), std::move(Replied)));
   if (Concurrent)
     for (int Index = 0; Index < SigningWorkers; ++Index) Agent->Workers.emplace_back(&TKeyAgent::Work, Agent.get());
+  for (int Index = 0; Index < HttpCallsAtOnce; ++Index) Agent->HttpWorkers.emplace_back(&TKeyAgent::Fetch, Agent.get());
   Agent->Server = std::thread(&TKeyAgent::Serve, Agent.get());
   return {std::move(Agent), {}};
 }
@@ -175,7 +178,10 @@ void TKeyAgent::Stop() {
     Stopping = true;
   }
   JobQueued.notify_all();
+  HttpQueued.notify_all();
   for (std::thread& Worker : Workers) Worker.join();
+  // Calls under way end at once: Wake, which they watch, stays readable.
+  for (std::thread& Worker : HttpWorkers) Worker.join();
   Listener.Close();
   Wake.Close();
   Replied.Close();
@@ -206,13 +212,13 @@ void TKeyAgent::Serve() {
     if (Watched[2].revents & POLLIN) {
       std::uint64_t Count = 0;
       (void)!::read(Replied.Get(), &Count, sizeof Count);
-      std::vector<TSignReply> Made;
+      std::vector<TReply> Made;
       {
         const std::lock_guard Guard(JobLock);
         Made.swap(Replies);
       }
       // A connection closed meanwhile has no one to read its reply.
-      for (const TSignReply& Each : Made)
+      for (const TReply& Each : Made)
         for (TConnection& Connection : Connections)
           if (Connection.Id == Each.Connection) Reply(Connection, Each.Reply);
     }
@@ -226,7 +232,14 @@ void TKeyAgent::Serve() {
       } else if (Events & (POLLIN | POLLHUP)) {
         std::optional<TAgentRequest> Request = ReadRequest(Connection);
         if (!Request) continue;
-        if (Request->Kind == TAgentRequestKind::Sign && !Workers.empty()) {
+        if (Request->Kind == TAgentRequestKind::Http) {
+          Connection.Waiting = true;
+          {
+            const std::lock_guard Guard(JobLock);
+            HttpJobs.push_back({Connection.Id, std::move(Request->Http), Request->HttpTime});
+          }
+          HttpQueued.notify_one();
+        } else if (Request->Kind == TAgentRequestKind::Sign && !Workers.empty()) {
           Connection.Waiting = true;
           {
             const std::lock_guard Guard(JobLock);
@@ -256,12 +269,28 @@ void TKeyAgent::Work() {
     TSignJob Job = std::move(Jobs.front());
     Jobs.pop_front();
     Guard.unlock();
-    std::vector<std::uint8_t> Made = SignReply(Key->SignDigest(Job.Digest, Job.Md));
-    Guard.lock();
-    Replies.push_back({Job.Connection, std::move(Made)});
+    PostReply(Job.Connection, SignReply(Key->SignDigest(Job.Digest, Job.Md)));
+  }
+}
+
+void TKeyAgent::Fetch() {
+  for (;;) {
+    std::unique_lock Guard(JobLock);
+    HttpQueued.wait(Guard, [this] { return Stopping || !HttpJobs.empty(); });
+    if (Stopping) return;
+    THttpJob Job = std::move(HttpJobs.front());
+    HttpJobs.pop_front();
     Guard.unlock();
-    const std::uint64_t One = 1;
-    while (::write(Replied.Get(), &One, sizeof One) < 0 && errno == EINTR) {
-    }
+    PostReply(Job.Connection, HttpReply(CallHttp(Job.Call, TSteadyClock::now() + Job.Time, Wake.Get())));
+  }
+}
+
+void TKeyAgent::PostReply(std::uint64_t Connection, std::vector<std::uint8_t> Reply) {
+  {
+    const std::lock_guard Guard(JobLock);
+    Replies.push_back({Connection, std::move(Reply)});
+  }
+  const std::uint64_t One = 1;
+  while (::write(Replied.Get(), &One, sizeof One) < 0 && errno == EINTR) {
   }
 }

@@ -4,6 +4,10 @@
 // signatures over digests (TAgentKey is the other end). The key, and whatever unlocked it, stay in
 // this process. Connections from another user are closed unanswered. One thread serves every
 // connection, a request at a time, so a token never signs two digests at once.
+//
+// The agent also makes the batch's HTTP requests (its timestamp requests) for its clients, each on
+// a thread of its own, so that a short run never pays for loading an HTTP library of its own.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -13,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "authenticode/HttpCall.h"
 #include "authenticode/SigningKey.h"
 #include "common/Descriptor.h"
 #include "keys/PrivateFolder.h"
@@ -41,7 +46,9 @@ class TKeyAgent {
   TKeyAgent(std::unique_ptr<TSigningKey> Key, TPrivateFolder Folder, std::string Path, TDescriptor Listener,
             TDescriptor Wake, TDescriptor Replied);
   void Serve();
-  void Work();  // a worker: makes the queued signatures until the agent stops
+  void Work();   // a worker: makes the queued signatures until the agent stops
+  void Fetch();  // a worker: makes the queued HTTP calls until the agent stops
+  void PostReply(std::uint64_t Connection, std::vector<std::uint8_t> Reply);
 
   // A signature asked for on a connection, and its reply once made.
   struct TSignJob {
@@ -49,7 +56,12 @@ class TKeyAgent {
     std::vector<std::uint8_t> Digest;
     const EVP_MD* Md;
   };
-  struct TSignReply {
+  struct THttpJob {
+    std::uint64_t Connection;
+    THttpCall Call;
+    std::chrono::milliseconds Time;
+  };
+  struct TReply {
     std::uint64_t Connection;
     std::vector<std::uint8_t> Reply;
   };
@@ -62,10 +74,13 @@ class TKeyAgent {
   TDescriptor Replied;  // an eventfd that tells it a worker has made a reply
   std::mutex StopLock;
   std::thread Server;
-  std::mutex JobLock;  // guards the three below
+  std::mutex JobLock;  // guards the five below
   std::condition_variable JobQueued;
   std::deque<TSignJob> Jobs;
-  std::vector<TSignReply> Replies;
+  std::condition_variable HttpQueued;
+  std::deque<THttpJob> HttpJobs;
+  std::vector<TReply> Replies;
   bool Stopping = false;
   std::vector<std::thread> Workers;
+  std::vector<std::thread> HttpWorkers;
 };

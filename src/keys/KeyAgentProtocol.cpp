@@ -2,7 +2,9 @@
 
 #include <openssl/objects.h>
 
+#include <algorithm>
 #include <array>
+#include <string_view>
 
 #include "common/ByteReader.h"
 
@@ -38,14 +40,57 @@ void AppendBlock(std::vector<std::uint8_t>& Out, std::span<const std::uint8_t> B
   Out.insert(Out.end(), Bytes.begin(), Bytes.end());
 }
 
-// A 32-bit length at Pos and the bytes it counts, between 1 and Limit of them; Pos moves past them.
+void AppendText(std::vector<std::uint8_t>& Out, std::string_view Text) {
+  AppendBlock(Out, std::span(reinterpret_cast<const std::uint8_t*>(Text.data()), Text.size()));
+}
+
+// A 32-bit length at Pos and the bytes it counts, between Least and Limit of them; Pos moves past
+// them.
 std::optional<std::span<const std::uint8_t>> ReadBlock(std::span<const std::uint8_t> Body, std::size_t& Pos,
-                                                       std::uint32_t Limit) {
+                                                       std::uint32_t Limit, std::uint32_t Least = 1) {
   if (!Fits(Body, Pos, 4)) return std::nullopt;
   const std::uint32_t Length = ReadLe32(Body, Pos);
-  if (Length == 0 || Length > Limit || !Fits(Body, Pos + 4, Length)) return std::nullopt;
+  if (Length < Least || Length > Limit || !Fits(Body, Pos + 4, Length)) return std::nullopt;
   Pos += 4 + Length;
   return Body.subspan(Pos - Length, Length);
+}
+
+std::optional<std::string> ReadText(std::span<const std::uint8_t> Body, std::size_t& Pos, std::uint32_t Limit) {
+  const auto Block = ReadBlock(Body, Pos, Limit, 0);
+  if (!Block) return std::nullopt;
+  return std::string(Block->begin(), Block->end());
+}
+
+// The longest call one request asks the agent to make.
+constexpr std::chrono::milliseconds MaxHttpTime = std::chrono::minutes(10);
+constexpr std::uint16_t MaxHttpHeaders = 64;
+constexpr std::uint32_t MaxRetryAfterSeconds = 24 * 60 * 60;
+
+std::optional<TAgentRequest> ParseHttpRequest(std::span<const std::uint8_t> Body) {
+  if (!Fits(Body, 1, 4)) return std::nullopt;
+  TAgentRequest Request;
+  Request.Kind = TAgentRequestKind::Http;
+  Request.HttpTime = std::chrono::milliseconds(ReadLe32(Body, 1));
+  std::size_t Pos = 5;
+  std::optional<std::string> Method = ReadText(Body, Pos, MaxAgentRequestSize);
+  std::optional<std::string> Url = ReadText(Body, Pos, MaxAgentRequestSize);
+  if (!Method || !Url || !Fits(Body, Pos, 2) || Request.HttpTime > MaxHttpTime) return std::nullopt;
+  const std::uint16_t Headers = ReadLe16(Body, Pos);
+  Pos += 2;
+  if (Headers > MaxHttpHeaders) return std::nullopt;
+  for (std::uint16_t Index = 0; Index < Headers; ++Index) {
+    std::optional<std::string> Header = ReadText(Body, Pos, MaxAgentRequestSize);
+    if (!Header) return std::nullopt;
+    Request.Http.Headers.push_back(std::move(*Header));
+  }
+  std::optional<std::string> Content = ReadText(Body, Pos, MaxAgentRequestSize);
+  std::optional<std::string> CaFile = ReadText(Body, Pos, MaxAgentRequestSize);
+  if (!Content || !CaFile || Pos != Body.size()) return std::nullopt;
+  Request.Http.Method = std::move(*Method);
+  Request.Http.Url = std::move(*Url);
+  Request.Http.Body = std::move(*Content);
+  Request.Http.CaFile = std::move(*CaFile);
+  return Request;
 }
 
 std::optional<std::string> ParseFailure(std::span<const std::uint8_t> Body) {
@@ -106,9 +151,25 @@ std::optional<TAgentRequest> ParseAgentRequest(std::span<const std::uint8_t> Bod
       }
       return std::nullopt;
     }
+    case static_cast<std::uint8_t>(TAgentRequestKind::Http):
+      return ParseHttpRequest(Body);
     default:
       return std::nullopt;
   }
+}
+
+std::optional<std::vector<std::uint8_t>> HttpRequest(const THttpCall& Call, std::chrono::milliseconds Time) {
+  if (Time.count() < 0 || Time > MaxHttpTime || Call.Headers.size() > MaxHttpHeaders) return std::nullopt;
+  std::vector<std::uint8_t> Body{static_cast<std::uint8_t>(TAgentRequestKind::Http)};
+  AppendLe32(Body, static_cast<std::uint32_t>(Time.count()));
+  AppendText(Body, Call.Method);
+  AppendText(Body, Call.Url);
+  AppendLe16(Body, static_cast<std::uint16_t>(Call.Headers.size()));
+  for (const std::string& Header : Call.Headers) AppendText(Body, Header);
+  AppendText(Body, Call.Body);
+  AppendText(Body, Call.CaFile);
+  if (Body.size() > MaxAgentRequestSize) return std::nullopt;
+  return Body;
 }
 
 std::optional<std::vector<std::uint8_t>> CertificatesReply(X509* Certificate, const std::vector<X509*>& Chain) {
@@ -144,6 +205,18 @@ std::vector<std::uint8_t> FailureReply(const std::string& Message) {
   return Body;
 }
 
+std::vector<std::uint8_t> HttpReply(const THttpAnswer& Answer) {
+  std::vector<std::uint8_t> Body{ReplyOk, static_cast<std::uint8_t>(Answer.End)};
+  AppendLe32(Body, static_cast<std::uint32_t>(Answer.Status));
+  Body.push_back(Answer.RetryAfter ? 1 : 0);
+  AppendLe32(Body, static_cast<std::uint32_t>(
+                       std::clamp<std::int64_t>(Answer.RetryAfter.value_or(std::chrono::seconds(0)).count(), 0,
+                                                MaxRetryAfterSeconds)));
+  AppendText(Body, std::string_view(Answer.Body).substr(0, MaxHttpAnswerBytes));
+  AppendText(Body, std::string_view(Answer.Error).substr(0, MaxMessageSize));
+  return Body;
+}
+
 std::optional<TAgentCertificates> ParseCertificatesReply(std::span<const std::uint8_t> Body) {
   if (Body.empty()) return std::nullopt;
   if (Body[0] == ReplyFailed) {
@@ -176,4 +249,24 @@ std::optional<TKeySignature> ParseSignReply(std::span<const std::uint8_t> Body) 
   const auto Value = ReadBlock(Body, Pos, MaxSignatureSize);
   if (Body[0] != ReplyOk || !Value || Pos != Body.size()) return std::nullopt;
   return TKeySignature{{Value->begin(), Value->end()}, {}};
+}
+
+std::optional<THttpAnswer> ParseHttpReply(std::span<const std::uint8_t> Body) {
+  using TEnd = THttpAnswer::TEnd;
+  if (!Fits(Body, 0, 11) || Body[0] != ReplyOk || Body[1] > static_cast<std::uint8_t>(TEnd::Interrupted) ||
+      Body[6] > 1)
+    return std::nullopt;
+  THttpAnswer Answer;
+  Answer.End = static_cast<TEnd>(Body[1]);
+  Answer.Status = ReadLe32(Body, 2);
+  const std::uint32_t RetryAfter = ReadLe32(Body, 7);
+  if (Answer.Status > 999 || RetryAfter > MaxRetryAfterSeconds) return std::nullopt;
+  if (Body[6] == 1) Answer.RetryAfter = std::chrono::seconds(RetryAfter);
+  std::size_t Pos = 11;
+  std::optional<std::string> Content = ReadText(Body, Pos, MaxHttpAnswerBytes);
+  std::optional<std::string> Error = ReadText(Body, Pos, MaxMessageSize);
+  if (!Content || !Error || Pos != Body.size()) return std::nullopt;
+  Answer.Body = std::move(*Content);
+  Answer.Error = std::move(*Error);
+  return Answer;
 }

@@ -6,26 +6,30 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "authenticode/HttpCall.h"
 #include "authenticode/SigningKey.h"
 
 constexpr std::size_t AgentFrameHeaderSize = 4;
-// A request carries a digest at most.
-constexpr std::uint32_t MaxAgentRequestSize = 256;
-// A reply carries a certificate chain at most.
+// A request carries a timestamp request at most.
+constexpr std::uint32_t MaxAgentRequestSize = 64 * 1024;
+// A reply carries a certificate chain or an HTTP answer at most.
 constexpr std::uint32_t MaxAgentReplySize = std::uint32_t{4} << 20;
 
-enum class TAgentRequestKind : std::uint8_t { Certificates = 1, Sign = 2 };
+enum class TAgentRequestKind : std::uint8_t { Certificates = 1, Sign = 2, Http = 3 };
 
 struct TAgentRequest {
   TAgentRequestKind Kind = TAgentRequestKind::Certificates;
   const EVP_MD* Md = nullptr;  // for Sign
   std::vector<std::uint8_t> Digest;
+  THttpCall Http;                  // for Http
+  std::chrono::milliseconds HttpTime{0};  // how long the call may take
 };
 
 // The body's length from a frame's header, or nothing when it is empty or longer than Limit.
@@ -35,6 +39,8 @@ std::vector<std::uint8_t> AgentFrame(std::span<const std::uint8_t> Body);
 std::vector<std::uint8_t> CertificatesRequest();
 // Nothing when Md is not one the protocol carries or Digest is not as long as its hashes.
 std::optional<std::vector<std::uint8_t>> SignRequest(std::span<const std::uint8_t> Digest, const EVP_MD* Md);
+// Nothing when the call does not fit in a request.
+std::optional<std::vector<std::uint8_t>> HttpRequest(const THttpCall& Call, std::chrono::milliseconds Time);
 // Nothing for any body that is not exactly one well-formed request.
 std::optional<TAgentRequest> ParseAgentRequest(std::span<const std::uint8_t> Body);
 
@@ -42,6 +48,7 @@ std::optional<TAgentRequest> ParseAgentRequest(std::span<const std::uint8_t> Bod
 std::optional<std::vector<std::uint8_t>> CertificatesReply(X509* Certificate, const std::vector<X509*>& Chain);
 std::vector<std::uint8_t> SignReply(const TKeySignature& Signature);
 std::vector<std::uint8_t> FailureReply(const std::string& Message);
+std::vector<std::uint8_t> HttpReply(const THttpAnswer& Answer);
 
 struct TAgentCertificates {
   std::vector<std::vector<std::uint8_t>> Der;  // the signer's first
@@ -50,3 +57,4 @@ struct TAgentCertificates {
 // Nothing for a body that is not a well-formed reply.
 std::optional<TAgentCertificates> ParseCertificatesReply(std::span<const std::uint8_t> Body);
 std::optional<TKeySignature> ParseSignReply(std::span<const std::uint8_t> Body);
+std::optional<THttpAnswer> ParseHttpReply(std::span<const std::uint8_t> Body);
