@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cerrno>
+#include <system_error>
 #include <cstdio>
 #include <vector>
 
@@ -146,10 +147,13 @@ TKeyAgent::TStartResult TKeyAgent::Start(std::unique_ptr<TSigningKey> Key) {
   const bool Concurrent = Key->SignsConcurrently();
   std::unique_ptr<TKeyAgent> Agent(new TKeyAgent(std::move(Key), std::move(Folder), Path, std::move(Listener),
                                                  std::move(Wake), std::move(Replied)));
-  if (Concurrent)
-    for (int Index = 0; Index < SigningWorkers; ++Index) Agent->Workers.emplace_back(&TKeyAgent::Work, Agent.get());
-  for (int Index = 0; Index < HttpCallsAtOnce; ++Index) Agent->HttpWorkers.emplace_back(&TKeyAgent::Fetch, Agent.get());
-  Agent->Server = std::thread(&TKeyAgent::Serve, Agent.get());
+  try {
+    if (Concurrent)
+      for (int Index = 0; Index < SigningWorkers; ++Index) Agent->Workers.emplace_back(&TKeyAgent::Work, Agent.get());
+    Agent->Server = std::thread(&TKeyAgent::Serve, Agent.get());
+  } catch (const std::system_error& Error) {
+    return {nullptr, std::string("No thread can be started for the key's socket: ") + Error.what()};
+  }
   return {std::move(Agent), {}};
 }
 
@@ -166,13 +170,13 @@ TKeyAgent::~TKeyAgent() { Stop(); }
 
 void TKeyAgent::Stop() {
   const std::lock_guard Guard(StopLock);
-  if (!Server.joinable()) return;
+  if (!Listener.IsOpen()) return;
   // Removed first, so that no one connects while the rest closes.
   ::unlink(Path.c_str());
   const std::uint64_t One = 1;
   while (::write(Wake.Get(), &One, sizeof One) < 0 && errno == EINTR) {
   }
-  Server.join();
+  if (Server.joinable()) Server.join();
   {
     const std::lock_guard Guard(JobLock);
     Stopping = true;
@@ -234,11 +238,7 @@ void TKeyAgent::Serve() {
         if (!Request) continue;
         if (Request->Kind == TAgentRequestKind::Http) {
           Connection.Waiting = true;
-          {
-            const std::lock_guard Guard(JobLock);
-            HttpJobs.push_back({Connection.Id, std::move(Request->Http), Request->HttpTime});
-          }
-          HttpQueued.notify_one();
+          QueueHttpCall({Connection.Id, std::move(Request->Http), Request->HttpTime});
         } else if (Request->Kind == TAgentRequestKind::Sign && !Workers.empty()) {
           Connection.Waiting = true;
           {
@@ -273,10 +273,41 @@ void TKeyAgent::Work() {
   }
 }
 
+void TKeyAgent::QueueHttpCall(THttpJob Job) {
+  bool MoreWorkers = false;
+  {
+    const std::lock_guard Guard(JobLock);
+    HttpJobs.push_back(std::move(Job));
+    MoreWorkers = IdleHttpWorkers < HttpJobs.size() && HttpWorkers.size() < HttpCallsAtOnce;
+  }
+  if (MoreWorkers) {
+    try {
+      HttpWorkers.emplace_back(&TKeyAgent::Fetch, this);
+    } catch (const std::system_error& Error) {
+      if (HttpWorkers.empty()) {
+        // No one would ever make the call: it fails now rather than when its client gives up.
+        THttpAnswer Failed;
+        Failed.Error = std::string("no thread can be started for the request: ") + Error.what();
+        std::uint64_t Connection = 0;
+        {
+          const std::lock_guard Guard(JobLock);
+          Connection = HttpJobs.back().Connection;
+          HttpJobs.pop_back();
+        }
+        PostReply(Connection, HttpReply(Failed));
+        return;
+      }
+    }
+  }
+  HttpQueued.notify_one();
+}
+
 void TKeyAgent::Fetch() {
   for (;;) {
     std::unique_lock Guard(JobLock);
+    ++IdleHttpWorkers;
     HttpQueued.wait(Guard, [this] { return Stopping || !HttpJobs.empty(); });
+    --IdleHttpWorkers;
     if (Stopping) return;
     THttpJob Job = std::move(HttpJobs.front());
     HttpJobs.pop_front();

@@ -65,6 +65,8 @@ class TKeyAgent {
     std::uint64_t Connection;
     std::vector<std::uint8_t> Reply;
   };
+  // Queues Job, and starts a worker for it when none is idle and there are fewer than the most.
+  void QueueHttpCall(THttpJob Job);
 
   std::unique_ptr<TSigningKey> Key;
   TPrivateFolder Folder;
@@ -74,13 +76,14 @@ class TKeyAgent {
   TDescriptor Replied;  // an eventfd that tells it a worker has made a reply
   std::mutex StopLock;
   std::thread Server;
-  std::mutex JobLock;  // guards the five below
+  std::mutex JobLock;  // guards the six below
   std::condition_variable JobQueued;
   std::deque<TSignJob> Jobs;
   std::condition_variable HttpQueued;
   std::deque<THttpJob> HttpJobs;
+  std::size_t IdleHttpWorkers = 0;
   std::vector<TReply> Replies;
   bool Stopping = false;
   std::vector<std::thread> Workers;
-  std::vector<std::thread> HttpWorkers;
+  std::vector<std::thread> HttpWorkers;  // started by the serving thread as calls come
 };
