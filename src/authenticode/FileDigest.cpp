@@ -8,7 +8,7 @@
 #include "common/OpenSslPtr.h"
 
 namespace {
-constexpr std::uint64_t PieceSize = std::uint64_t{1} << 20;
+constexpr std::uint64_t PieceSize = ReadPieceSize;
 }  // namespace
 
 std::optional<std::vector<unsigned char>> TFileDigests::Of(const EVP_MD* Md) {

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "common/Descriptor.h"
+#include "common/FileReader.h"
 #include "common/SafeFileWrite.h"
 
 namespace {
@@ -78,13 +79,13 @@ std::string FileSha256(const std::string& Path) {
   if (File.Get() < 0) return {};
   const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   if (!Context || EVP_DigestInit_ex(Context.get(), EVP_sha256(), nullptr) != 1) return {};
-  std::vector<unsigned char> Buffer(1 << 20);
+  const auto Buffer = std::make_unique_for_overwrite<unsigned char[]>(ReadPieceSize);
   for (;;) {
-    const ssize_t Read = ::read(File.Get(), Buffer.data(), Buffer.size());
+    const ssize_t Read = ::read(File.Get(), Buffer.get(), ReadPieceSize);
     if (Read < 0 && errno == EINTR) continue;
     if (Read < 0) return {};
     if (Read == 0) break;
-    EVP_DigestUpdate(Context.get(), Buffer.data(), static_cast<std::size_t>(Read));
+    EVP_DigestUpdate(Context.get(), Buffer.get(), static_cast<std::size_t>(Read));
   }
   unsigned char Digest[EVP_MAX_MD_SIZE];
   unsigned int Size = 0;

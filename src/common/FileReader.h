@@ -1,6 +1,7 @@
 #pragma once
 // Reading a file by position. Whatever another process does to the file meanwhile (truncating it,
 // rewriting it) can make a read come back short, never fault this process as a mapping would.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -24,6 +25,11 @@ class TFileReader {
   int Fd = -1;
   std::uint64_t FileSize = 0;
 };
+
+// The piece a file read whole is read in: small enough to come from memory the allocator keeps
+// (each 4 KiB of a freshly mapped larger buffer costs a page fault, more than reading and hashing
+// it) and to stay in the processor's cache between its read and its use.
+inline constexpr std::size_t ReadPieceSize = 64 * 1024;
 
 // Fills Into from Pos; false when the file ends first or a read fails.
 bool ReadInto(int Fd, std::uint64_t Pos, std::span<std::uint8_t> Into);

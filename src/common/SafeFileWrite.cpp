@@ -14,12 +14,11 @@
 #include <vector>
 
 #include "common/AccessAttributes.h"
+#include "common/FileReader.h"
 #include "common/ReadLease.h"
 #include "common/TextUtil.h"
 
 namespace {
-constexpr std::size_t CopyChunk = 1 << 20;
-
 std::string ErrorText(TReplaceError::TKind Kind, int Error) {
   switch (Kind) {
     case TReplaceError::TKind::Locked: return "The file is locked by another process";
@@ -98,7 +97,7 @@ void WriteAll(int Fd, const std::uint8_t* Data, std::size_t Length, std::uint64_
 }
 
 std::uint64_t CopyByReading(int From, std::uint64_t FromPos, int To, std::uint64_t ToPos, std::uint64_t Length) {
-  std::vector<std::uint8_t> Buffer(static_cast<std::size_t>(std::min<std::uint64_t>(Length, CopyChunk)));
+  std::vector<std::uint8_t> Buffer(static_cast<std::size_t>(std::min<std::uint64_t>(Length, ReadPieceSize)));
   std::uint64_t Done = 0;
   while (Done < Length) {
     const std::size_t Want = static_cast<std::size_t>(std::min<std::uint64_t>(Length - Done, Buffer.size()));

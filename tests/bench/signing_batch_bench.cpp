@@ -134,9 +134,11 @@ TWindowRun SignThroughWindow(const std::vector<std::string>& Paths, const TSignS
   SinceTick.start();
   Ticker.start();
   QTest::mouseClick(Frm.btnAddSign, Qt::LeftButton);
-  // Start is Stop while the batch runs; Remove comes back only when it has ended.
+  // Start is Stop while the batch runs; Remove comes back only when it has ended. The ticker wakes
+  // the wait (with a time limit, processEvents would not wait at all, and the loop would spin on a
+  // core the batch needs).
   while (!Frm.btnAddSign->isEnabled() || !Frm.btnDelSign->isEnabled())
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   Ticker.stop();
   TWindowRun Run;
   Run.Seconds = static_cast<double>(Clock.nsecsElapsed()) / 1e9;
