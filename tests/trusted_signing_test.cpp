@@ -138,4 +138,36 @@ TEST_F(TrustedSigningTest, TheKeySignsAfterTheDeadlineOfItsOpening) {
   const TKeySignature Signed = Opened.Key->SignDigest(Digest, EVP_sha256());
   EXPECT_FALSE(Signed.Value.empty()) << Signed.Error;
 }
+
+TEST_F(TrustedSigningTest, ATokenTheKeyFetchedIsFetchedAgainOnceExpiredAndOneTheUserGaveIsNot) {
+  TrustedSigningService Service(TTrustedSigningBehaviour::Answer, std::chrono::milliseconds(50));
+  const TScopedEnvironment Authority("AZURE_AUTHORITY_HOST", Service.AuthorityHost());
+  const TScopedEnvironment Tenant("AZURE_TENANT_ID", TrustedSigningService::TenantId);
+  const TScopedEnvironment Client("AZURE_CLIENT_ID", TrustedSigningService::ClientId);
+  const TScopedEnvironment Secret("AZURE_CLIENT_SECRET", TrustedSigningService::ClientSecret);
+  const std::array<std::uint8_t, 32> Digest{};
+  const auto Open = [&](const std::string& Given) {
+    return OpenCloudKey(*ParseCloudKeyAddress(Service.Address()).Address, Given, {}, TSteadyClock::time_point::max(), -1);
+  };
+
+  const TCloudKeyOpening Fetched = Open({});
+  ASSERT_TRUE(Fetched.Key) << Fetched.Message;
+  Service.ExpireTokens();
+  // Signatures under way at once all find the token expired; it is fetched again once.
+  std::array<TKeySignature, 4> Signed;
+  std::vector<std::thread> Signers;
+  for (TKeySignature& Each : Signed) Signers.emplace_back([&] { Each = Fetched.Key->SignDigest(Digest, EVP_sha256()); });
+  for (std::thread& Signer : Signers) Signer.join();
+  for (const TKeySignature& Each : Signed) EXPECT_FALSE(Each.Value.empty()) << Each.Error;
+  EXPECT_EQ(Service.Authentications(), 2);
+
+  // A token typed in the password box stays the one the batch was started with.
+  const TCloudKeyOpening Given = Open(Service.CurrentToken());
+  ASSERT_TRUE(Given.Key) << Given.Message;
+  Service.ExpireTokens();
+  const TKeySignature Refused = Given.Key->SignDigest(Digest, EVP_sha256());
+  EXPECT_TRUE(Refused.Value.empty());
+  EXPECT_NE(Refused.Error.find("expired"), std::string::npos) << Refused.Error;
+  EXPECT_EQ(Service.Authentications(), 2);
+}
 }  // namespace

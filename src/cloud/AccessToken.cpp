@@ -68,6 +68,7 @@ TAccessToken ClientCredentialsToken(const std::string& Tenant, const std::string
     return Token;
   }
   Token.Value = Found->get<std::string>();
+  Token.Renewable = true;
   return Token;
 }
 
@@ -76,13 +77,14 @@ TAccessToken ClientCredentialsToken(const std::string& Tenant, const std::string
 TAccessToken::~TAccessToken() { Wipe(Value); }
 
 TAccessToken::TAccessToken(TAccessToken&& Other) noexcept
-    : Value(std::exchange(Other.Value, {})), Failure(std::move(Other.Failure)) {}
+    : Value(std::exchange(Other.Value, {})), Failure(std::move(Other.Failure)), Renewable(Other.Renewable) {}
 
 TAccessToken& TAccessToken::operator=(TAccessToken&& Other) noexcept {
   if (this != &Other) {
     Wipe(Value);
     Value = std::exchange(Other.Value, {});
     Failure = std::move(Other.Failure);
+    Renewable = Other.Renewable;
   }
   return *this;
 }
@@ -109,6 +111,7 @@ TAccessToken TokenFromTool(const std::string& Program, const std::vector<std::st
   TAccessToken Token = Given(std::string_view(Result.Output).substr(0, LineEnd));
   WipeOutput();
   if (Token.Value.empty()) return Missing(Program + " printed no token");
+  Token.Renewable = true;
   return Token;
 }
 

@@ -12,6 +12,9 @@
 struct TAccessToken {
   std::string Value;  // empty on failure
   TCloudFailure Failure;
+  // Fetched from where it can be fetched again (client credentials, a command-line tool), rather
+  // than given by the user.
+  bool Renewable = false;
   // Wipes Value.
   ~TAccessToken();
   TAccessToken() = default;

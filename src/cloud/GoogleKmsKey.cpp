@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "cloud/AccessToken.h"
+#include "cloud/BearerToken.h"
 #include "cloud/CloudKey.h"
 #include "common/Base64.h"
 #include "common/TextUtil.h"
@@ -40,21 +41,24 @@ class TGoogleKmsKey final : public TCloudKey {
   TGoogleKmsKey(std::vector<TX509> Certificates, const TCloudKeyRequest& Request, TAccessToken Token, std::string Digest)
       : TCloudKey(std::string(ServiceName), std::move(Certificates), Request.Pace, Request.Link),
         Url(Endpoint() + "/v1/" + Request.Address.Path + ":asymmetricSign"),
-        Token(std::move(Token)),
+        Token(std::move(Token), [](const TCloudLink& Link) { return GoogleAccessToken({}, Link); }),
         Digest(std::move(Digest)) {}
 
   TKeySignature SignDigest(std::span<const std::uint8_t> Value, const EVP_MD* Md) override {
     if (!SameTextAscii(EVP_MD_get0_name(Md), Digest))
       return {{}, "The Google Cloud KMS key signs " + AsciiLower(Digest) + " digests only: sign with /fd " + Digest + "."};
     const nlohmann::json Body{{"digest", {{Digest, EncodeBase64(Value)}}}};
-    const TCloudAnswer Answer =
-        CallCloud({"POST", Url, {BearerHeader(Token), "Content-Type: application/json"}, Body.dump(), {}}, Link);
+    const TCloudAnswer Answer = Token.Call(
+        [&](const std::string& Authorization) -> THttpCall {
+          return {"POST", Url, {Authorization, "Content-Type: application/json"}, Body.dump(), {}};
+        },
+        Link);
     return SignatureIn(Answer, "signature", Value, Md);
   }
 
  private:
   const std::string Url;
-  const TAccessToken Token;
+  const TBearerToken Token;
   const std::string Digest;  // "sha256", "sha384" or "sha512"
 };
 

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cloud/AccessToken.h"
+#include "cloud/BearerToken.h"
 #include "cloud/CloudKey.h"
 #include "common/Base64.h"
 #include "common/TextUtil.h"
@@ -112,7 +113,7 @@ class TKeyVaultKey final : public TCloudKey {
   TKeyVaultKey(std::vector<TX509> Certificates, const TCloudKeyRequest& Request, TAccessToken Token, std::string KeyId)
       : TCloudKey(std::string(ServiceName), std::move(Certificates), Request.Pace, Request.Link),
         Url(std::move(KeyId) + "/sign?" + std::string(ApiVersion)),
-        Token(std::move(Token)) {}
+        Token(std::move(Token), [](const TCloudLink& Link) { return AzureAccessToken({}, VaultResource, Link); }) {}
 
   TKeySignature SignDigest(std::span<const std::uint8_t> Digest, const EVP_MD* Md) override {
     EVP_PKEY* Key = X509_get0_pubkey(Certificate());
@@ -120,8 +121,11 @@ class TKeyVaultKey final : public TCloudKey {
     if (Algorithm.empty())
       return {{}, "The Azure Key Vault key cannot sign " + std::string(EVP_MD_get0_name(Md)) + " digests; choose another /fd."};
     const nlohmann::json Body{{"alg", Algorithm}, {"value", EncodeBase64Url(Digest)}};
-    const TCloudAnswer Answer =
-        CallCloud({"POST", Url, {BearerHeader(Token), "Content-Type: application/json"}, Body.dump(), {}}, Link);
+    const TCloudAnswer Answer = Token.Call(
+        [&](const std::string& Authorization) -> THttpCall {
+          return {"POST", Url, {Authorization, "Content-Type: application/json"}, Body.dump(), {}};
+        },
+        Link);
     if (Answer.Failure) return Failed(Answer.Failure);
     std::vector<std::uint8_t> Signature = DecodeBase64Url(Text(Json(Answer.Body), "value"));
     if (Signature.empty()) return Failed({TKind::Malformed, "the answer has no signature"});
@@ -131,7 +135,7 @@ class TKeyVaultKey final : public TCloudKey {
 
  private:
   const std::string Url;
-  const TAccessToken Token;
+  const TBearerToken Token;
 };
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "cloud/AccessToken.h"
+#include "cloud/BearerToken.h"
 #include "cloud/CloudKey.h"
 #include "common/Base64.h"
 #include "common/TextUtil.h"
@@ -17,6 +18,7 @@ namespace {
 using TKind = TCloudFailure::TKind;
 constexpr std::string_view ServiceName = "Azure Trusted Signing";
 constexpr const char* ApiVersion = "2022-06-15-preview";
+constexpr const char* CodeSigningResource = "https://codesigning.azure.net";
 constexpr std::chrono::milliseconds FirstPoll{50}, LongestPoll{1'000};
 constexpr std::chrono::seconds DefaultWait{120};
 
@@ -58,13 +60,15 @@ class TTrustedSigningKey final : public TCloudKey {
                      TAccessToken Token)
       : TCloudKey(std::string(ServiceName), std::move(Certificates), Request.Pace, Request.Link),
         ProfileUrl(std::move(ProfileUrl)),
-        Token(std::move(Token)) {}
+        Token(std::move(Token), [](const TCloudLink& Link) { return AzureAccessToken({}, CodeSigningResource, Link); }) {}
 
   TKeySignature SignDigest(std::span<const std::uint8_t> Value, const EVP_MD* Md) override {
     const nlohmann::json Body{{"signatureAlgorithm", SignatureAlgorithm(Md)}, {"digest", EncodeBase64(Value)}};
-    const TCloudAnswer Submitted = CallCloud(
-        {"POST", ProfileUrl + "/sign?api-version=" + ApiVersion, {BearerHeader(Token), "Content-Type: application/json"},
-         Body.dump(), {}},
+    const TCloudAnswer Submitted = Token.Call(
+        [&](const std::string& Authorization) -> THttpCall {
+          return {"POST", ProfileUrl + "/sign?api-version=" + ApiVersion, {Authorization, "Content-Type: application/json"},
+                  Body.dump(), {}};
+        },
         Link);
     if (Submitted.Failure) return Failed(Submitted.Failure);
     const nlohmann::json Operation = nlohmann::json::parse(Submitted.Body, nullptr, false);
@@ -83,7 +87,8 @@ class TTrustedSigningKey final : public TCloudKey {
         return Failed({TKind::TimedOut, "the signing operation did not finish within " +
                                             std::to_string(SignatureWait().count()) + " s"});
       if (!WaitUntil(TSteadyClock::now() + Pause, Link.Interruption)) return Failed({TKind::Interrupted, {}});
-      const TCloudAnswer Answer = CallCloud({"GET", Url, {BearerHeader(Token)}, {}, {}}, Link);
+      const TCloudAnswer Answer =
+          Token.Call([&](const std::string& Authorization) -> THttpCall { return {"GET", Url, {Authorization}, {}, {}}; }, Link);
       if (Answer.Failure) return Failed(Answer.Failure);
       const nlohmann::json Status = nlohmann::json::parse(Answer.Body, nullptr, false);
       const std::string State = Status.is_object() ? Status.value("status", std::string()) : std::string();
@@ -116,7 +121,7 @@ class TTrustedSigningKey final : public TCloudKey {
   }
 
   const std::string ProfileUrl;  // …/codesigningaccounts/<account>/certificateprofiles/<profile>
-  const TAccessToken Token;
+  const TBearerToken Token;
 };
 
 TCloudKeyOpening Refused(TKind Kind, std::string Detail) { return {nullptr, {Kind, std::move(Detail)}, {}}; }
@@ -127,7 +132,7 @@ TCloudKeyOpening OpenTrustedSigningKey(const TCloudKeyRequest& Request) {
   const std::size_t Slash = Path.find('/');
   const std::string ProfileUrl = ServiceUrl(Request.Address.Host) + "/codesigningaccounts/" + Path.substr(0, Slash) + "/certificateprofiles/" +
                                  Path.substr(Slash + 1);
-  TAccessToken Token = AzureAccessToken(Request.Secret, "https://codesigning.azure.net", Request.Link);
+  TAccessToken Token = AzureAccessToken(Request.Secret, CodeSigningResource, Request.Link);
   if (Token.Failure) return {nullptr, Token.Failure, {}};
   const TCloudAnswer Answer = CallCloud(
       {"GET", ProfileUrl + "/sign/certchain?api-version=" + ApiVersion, {BearerHeader(Token), "Accept: application/pkcs7-mime"}, {}, {}},

@@ -58,6 +58,11 @@ std::string TrustedSigningService::Address() const {
   return "trustedsigning://127.0.0.1:" + std::to_string(Http->Port()) + "/" + Account + "/" + Profile;
 }
 
+std::string TrustedSigningService::CurrentToken() const {
+  const int Round = Expiries;
+  return Round == 0 ? std::string(Token) : Token + ("." + std::to_string(Round));
+}
+
 std::vector<std::string> TrustedSigningService::Refusals() const {
   const std::lock_guard Guard(Lock);
   return RefusalLog;
@@ -83,7 +88,7 @@ std::optional<THttpResponse> TrustedSigningService::Answer(const THttpRequest& R
   const std::string Rest = Request.Target.substr(Profiles.size(), Request.Target.size() - Profiles.size() - Query.size());
   const auto Authorization = Request.Headers.find("authorization");
   if (Behaviour == TTrustedSigningBehaviour::Unauthorized || Authorization == Request.Headers.end() ||
-      Authorization->second != std::string("Bearer ") + Token)
+      Authorization->second != "Bearer " + CurrentToken())
     return Refuse(401, "Unauthorized", "The access token is missing, invalid or expired.");
   if (Request.Method == "POST" && Rest.empty()) {
     if (Behaviour == TTrustedSigningBehaviour::Forbidden)
@@ -112,7 +117,7 @@ THttpResponse TrustedSigningService::IssueToken(const std::string& Method, const
     return JsonAnswer(401, {{"error", "invalid_client"}, {"error_description", "AADSTS7000215: Invalid client secret provided."}});
   }
   ++Tokens;
-  return JsonAnswer(200, {{"token_type", "Bearer"}, {"expires_in", 3599}, {"ext_expires_in", 3599}, {"access_token", Token}});
+  return JsonAnswer(200, {{"token_type", "Bearer"}, {"expires_in", 3599}, {"ext_expires_in", 3599}, {"access_token", CurrentToken()}});
 }
 
 THttpResponse TrustedSigningService::Submit(const std::string& Body) {

@@ -52,6 +52,10 @@ class TrustedSigningService {
   std::string AuthorityHost() const { return Http->Url(""); }
 
   int Authentications() const { return Tokens; }  // tokens given out for client credentials
+  // The token taken now: Token until ExpireTokens, then one of its own for each round.
+  std::string CurrentToken() const;
+  // Every token given out so far is refused from now on, as once an hour has passed.
+  void ExpireTokens() { ++Expiries; }
   int ChainFetches() const { return Chains; }
   int SignCount() const { return Signs; }         // operations submitted and taken
   std::vector<std::string> Refusals() const;      // why each refused request was refused
@@ -71,7 +75,7 @@ class TrustedSigningService {
   const TTrustedSigningBehaviour Behaviour;
   const std::chrono::milliseconds SignTime;
   TServiceKey Key;
-  std::atomic<int> Tokens = 0, Chains = 0, Signs = 0;
+  std::atomic<int> Tokens = 0, Chains = 0, Signs = 0, Expiries = 0;
   mutable std::mutex Lock;
   std::map<std::string, TOperation> Operations;
   std::vector<TBytes> Throttled;
