@@ -7,6 +7,7 @@
 #include "CommandOutput.h"
 #include "authenticode/Pkcs7Parts.h"
 #include "common/SafeFileWrite.h"
+#include "common/TextUtil.h"
 
 TSignReport::TSignReport(X509* Signer) : SignerName(NameText(X509_get_subject_name(Signer))) {
   unsigned char Digest[EVP_MAX_MD_SIZE];

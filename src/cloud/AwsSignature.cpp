@@ -13,17 +13,6 @@
 namespace {
 constexpr char Algorithm[] = "AWS4-HMAC-SHA256";
 
-std::string LowerHex(const std::uint8_t* Bytes, std::size_t Size) {
-  static constexpr char Digits[] = "0123456789abcdef";
-  std::string Text;
-  Text.reserve(Size * 2);
-  for (std::size_t I = 0; I < Size; ++I) {
-    Text += Digits[Bytes[I] >> 4];
-    Text += Digits[Bytes[I] & 0x0F];
-  }
-  return Text;
-}
-
 std::string Sha256Hex(std::string_view Data) {
   std::uint8_t Digest[SHA256_DIGEST_LENGTH];
   SHA256(reinterpret_cast<const unsigned char*>(Data.data()), Data.size(), Digest);
@@ -40,26 +29,8 @@ std::array<std::uint8_t, 32> HmacSha256(const std::uint8_t* Key, std::size_t Key
   return Mac;
 }
 
-int HexValue(char Digit) {
-  if (Digit >= '0' && Digit <= '9') return Digit - '0';
-  if (Digit >= 'a' && Digit <= 'f') return Digit - 'a' + 10;
-  if (Digit >= 'A' && Digit <= 'F') return Digit - 'A' + 10;
-  return -1;
-}
-
 // A "%" not followed by two hex digits stays as it is.
-std::string PercentDecode(std::string_view Text) {
-  std::string Plain;
-  for (std::size_t I = 0; I < Text.size(); ++I) {
-    if (Text[I] == '%' && I + 2 < Text.size() && HexValue(Text[I + 1]) >= 0 && HexValue(Text[I + 2]) >= 0) {
-      Plain += static_cast<char>(HexValue(Text[I + 1]) * 16 + HexValue(Text[I + 2]));
-      I += 2;
-    } else {
-      Plain += Text[I];
-    }
-  }
-  return Plain;
-}
+std::string Unescaped(std::string_view Text) { return *PercentDecode(Text, TStrayPercent::Kept); }
 
 std::string CanonicalQuery(std::string_view Query) {
   std::vector<std::pair<std::string, std::string>> Parameters;
@@ -70,8 +41,8 @@ std::string CanonicalQuery(std::string_view Query) {
     if (Parameter.empty()) continue;
     const std::size_t Equals = std::min(Parameter.find('='), Parameter.size());
     const std::string_view Value = Equals < Parameter.size() ? Parameter.substr(Equals + 1) : std::string_view{};
-    Parameters.emplace_back(PercentEncode(PercentDecode(Parameter.substr(0, Equals))),
-                            PercentEncode(PercentDecode(Value)));
+    Parameters.emplace_back(PercentEncode(Unescaped(Parameter.substr(0, Equals))),
+                            PercentEncode(Unescaped(Value)));
   }
   std::sort(Parameters.begin(), Parameters.end());
   std::string Canonical;
@@ -118,7 +89,7 @@ std::string AwsCanonicalRequest(const TAwsRequest& Request) {
   const std::string_view Target = Request.Target;
   const std::size_t QueryStart = std::min(Target.find('?'), Target.size());
   std::string Canonical = Request.Method + "\n" +
-                          PercentEncode(PercentDecode(Target.substr(0, QueryStart)), "/") + "\n" +
+                          PercentEncode(Unescaped(Target.substr(0, QueryStart)), "/") + "\n" +
                           CanonicalQuery(Target.substr(std::min(QueryStart + 1, Target.size()))) + "\n";
   for (const auto& [Name, Value] : CanonicalHeaders(Request)) Canonical += Name + ":" + Value + "\n";
   return Canonical + "\n" + AwsSignedHeaders(Request) + "\n" + Sha256Hex(Request.Body);

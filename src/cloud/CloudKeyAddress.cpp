@@ -106,28 +106,6 @@ const TServiceForm& FormOf(TCloudService Service) {
     if (Form.Service == Service) return Form;
   return Forms.front();
 }
-
-int HexValue(char Digit) {
-  if (Digit >= '0' && Digit <= '9') return Digit - '0';
-  const char Lower = static_cast<char>(std::tolower(static_cast<unsigned char>(Digit)));
-  return Lower >= 'a' && Lower <= 'f' ? Lower - 'a' + 10 : -1;
-}
-
-std::optional<std::string> PercentDecoded(std::string_view Text) {
-  std::string Decoded;
-  for (std::size_t Index = 0; Index < Text.size(); ++Index) {
-    if (Text[Index] != '%') {
-      Decoded += Text[Index];
-      continue;
-    }
-    if (Index + 2 >= Text.size()) return std::nullopt;
-    const int High = HexValue(Text[Index + 1]), Low = HexValue(Text[Index + 2]);
-    if (High < 0 || Low < 0) return std::nullopt;
-    Decoded += static_cast<char>(High * 16 + Low);
-    Index += 2;
-  }
-  return Decoded;
-}
 }  // namespace
 
 bool IsCloudKeyAddress(std::string_view Text) { return FormOf(Trim(Text)) != nullptr; }
@@ -146,12 +124,12 @@ TCloudKeyAddressParse ParseCloudKeyAddress(std::string_view Text) {
     Rest = Rest.substr(0, Query);
     constexpr std::string_view Certificate = "certificate=";
     std::optional<std::string> File;
-    if (Parameter.starts_with(Certificate)) File = PercentDecoded(Parameter.substr(Certificate.size()));
+    if (Parameter.starts_with(Certificate)) File = PercentDecode(Parameter.substr(Certificate.size()));
     if (!File || File->empty() || File->find('\0') != std::string::npos)
       return {std::nullopt, Wrong + ", optionally followed by ?certificate=<percent-encoded path>."};
     Address.CertificateFile = std::move(*File);
   }
-  const std::optional<std::string> Decoded = PercentDecoded(Rest);
+  const std::optional<std::string> Decoded = PercentDecode(Rest);
   if (!Decoded || !Form->Parse(*Decoded, Address)) return {std::nullopt, Wrong + "."};
   return {std::move(Address), {}};
 }

@@ -12,6 +12,7 @@
 #include "common/Descriptor.h"
 #include "common/FileReader.h"
 #include "common/SafeFileWrite.h"
+#include "common/TextUtil.h"
 
 namespace {
 std::string Quoted(const std::string& Text) {
@@ -62,16 +63,6 @@ void WriteBatchReport(const std::string& Path, const std::string& Signer, const 
                       const std::vector<TReportEntry>& Entries, TDurability Durability) {
   const std::string Text = BatchReportText(Signer, Thumbprint, Entries);
   WriteFileAtomically(Path, {reinterpret_cast<const std::uint8_t*>(Text.data()), Text.size()}, Durability);
-}
-
-std::string LowerHex(const unsigned char* Bytes, std::size_t Size) {
-  std::string Text;
-  char Pair[3];
-  for (std::size_t I = 0; I < Size; ++I) {
-    std::snprintf(Pair, sizeof(Pair), "%02x", Bytes[I]);
-    Text += Pair;
-  }
-  return Text;
 }
 
 std::string FileSha256(const std::string& Path) {

@@ -31,8 +31,5 @@ std::string BatchReportText(const std::string& Signer, const std::string& Thumbp
 void WriteBatchReport(const std::string& Path, const std::string& Signer, const std::string& Thumbprint,
                       const std::vector<TReportEntry>& Entries, TDurability Durability = TDurability::Flushed);
 
-// Bytes as lower-case hex, as the report gives digests.
-std::string LowerHex(const unsigned char* Bytes, std::size_t Size);
-
 // The file's SHA-256 in lower-case hex; empty when it cannot be read.
 std::string FileSha256(const std::string& Path);

@@ -9,13 +9,6 @@ constexpr std::size_t MaxChunkSizeLine = 1024;
 
 bool IsDigit(char C) { return C >= '0' && C <= '9'; }
 
-int HexValue(char C) {
-  if (IsDigit(C)) return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
-}
-
 // "HTTP/1.x 200 OK": the status code, or nullopt.
 std::optional<int> StatusOf(std::string_view Line) {
   if (Line.size() < 12 || Line.substr(0, 7) != "HTTP/1." || !IsDigit(Line[7]) || Line[8] != ' ') return std::nullopt;

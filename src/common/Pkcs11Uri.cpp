@@ -8,29 +8,6 @@ namespace {
 constexpr std::string_view Scheme = "pkcs11:";
 constexpr char Hex[] = "0123456789ABCDEF";
 
-int HexValue(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
-}
-
-std::optional<std::string> Decode(std::string_view Text) {
-  std::string Result;
-  for (std::size_t I = 0; I < Text.size(); ++I) {
-    if (Text[I] != '%') {
-      Result += Text[I];
-      continue;
-    }
-    if (I + 2 >= Text.size()) return std::nullopt;
-    const int High = HexValue(Text[I + 1]), Low = HexValue(Text[I + 2]);
-    if (High < 0 || Low < 0) return std::nullopt;
-    Result += static_cast<char>(High * 16 + Low);
-    I += 2;
-  }
-  return Result;
-}
-
 bool Unreserved(char C) {
   return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9') || C == '-' || C == '.' ||
          C == '_' || C == '~';
@@ -61,7 +38,7 @@ std::optional<TPkcs11Uri::TAttributes> ParseAttributes(std::string_view Text, ch
     if (Item.empty()) continue;
     const std::size_t Equals = Item.find('=');
     if (Equals == std::string_view::npos || Equals == 0) return std::nullopt;
-    std::optional<std::string> Value = Decode(Item.substr(Equals + 1));
+    std::optional<std::string> Value = PercentDecode(Item.substr(Equals + 1));
     if (!Value) return std::nullopt;
     Result.emplace_back(AsciiLower(Item.substr(0, Equals)), std::move(*Value));
   }

@@ -67,3 +67,38 @@ std::string PercentEncode(std::string_view Text, std::string_view Kept) {
   }
   return Encoded;
 }
+
+std::optional<std::string> PercentDecode(std::string_view Text, TStrayPercent StrayPercent) {
+  std::string Decoded;
+  for (std::size_t Index = 0; Index < Text.size(); ++Index) {
+    const bool Escape = Text[Index] == '%' && Index + 2 < Text.size() && HexValue(Text[Index + 1]) >= 0 &&
+                        HexValue(Text[Index + 2]) >= 0;
+    if (Escape) {
+      Decoded += static_cast<char>(HexValue(Text[Index + 1]) * 16 + HexValue(Text[Index + 2]));
+      Index += 2;
+    } else if (Text[Index] == '%' && StrayPercent == TStrayPercent::Refused) {
+      return std::nullopt;
+    } else {
+      Decoded += Text[Index];
+    }
+  }
+  return Decoded;
+}
+
+int HexValue(char Digit) {
+  if (Digit >= '0' && Digit <= '9') return Digit - '0';
+  if (Digit >= 'a' && Digit <= 'f') return Digit - 'a' + 10;
+  if (Digit >= 'A' && Digit <= 'F') return Digit - 'A' + 10;
+  return -1;
+}
+
+std::string LowerHex(const unsigned char* Bytes, std::size_t Size) {
+  static constexpr char Digits[] = "0123456789abcdef";
+  std::string Text;
+  Text.reserve(Size * 2);
+  for (std::size_t Index = 0; Index < Size; ++Index) {
+    Text += Digits[Bytes[Index] >> 4];
+    Text += Digits[Bytes[Index] & 0x0F];
+  }
+  return Text;
+}
