@@ -14,6 +14,8 @@
 #include <variant>
 
 #include "authenticode/VerifySignature.h"
+#include "common/ByteReader.h"
+#include "common/ByteWriter.h"
 #include "common/PeHeaders.h"
 #include "common/uPubFunc.h"
 #include "support/CabFixtures.h"
@@ -25,14 +27,6 @@
 
 namespace {
 using TBytes = std::vector<std::uint8_t>;
-
-void PutLe32(TBytes& Bytes, std::size_t Pos, std::uint32_t Value) {
-  for (int I = 0; I < 4; ++I) Bytes[Pos + I] = static_cast<std::uint8_t>(Value >> (8 * I));
-}
-
-std::uint32_t GetLe32(const TBytes& Bytes, std::size_t Pos) {
-  return Bytes[Pos] | (Bytes[Pos + 1] << 8) | (Bytes[Pos + 2] << 16) | (static_cast<std::uint32_t>(Bytes[Pos + 3]) << 24);
-}
 
 TPeHeaders Headers(const TBytes& Bytes) { return std::get<TPeHeaders>(ReadPeHeaders(Bytes)); }
 
@@ -120,7 +114,7 @@ TEST_F(CraftedSignatureTest, ATableThatDoesNotEndTheImageIsRefused) {
 TEST_F(CraftedSignatureTest, BytesInsideTheTableBeyondTheSignatureAreRefused) {
   const TBytes Signed = ReadBytes(Path("signed.exe"));
   const TPeHeaders Pe = Headers(Signed);
-  const std::uint32_t EntryLength = GetLe32(Signed, Pe.CertOffset);
+  const std::uint32_t EntryLength = ReadLe32(Signed, Pe.CertOffset);
   // The signature's own DER length: SEQUENCE with a two-byte length.
   ASSERT_EQ(Signed[Pe.CertOffset + 8 + 1], 0x82);
   const std::uint32_t Der = 4 + (Signed[Pe.CertOffset + 10] << 8 | Signed[Pe.CertOffset + 11]);
@@ -188,8 +182,8 @@ TEST_F(CraftedSignatureTest, DamagedSignedFilesAreNotCalledUnsigned) {
 
 TEST_F(CraftedSignatureTest, CabinetSignaturesMustEndTheFile) {
   const TBytes Signed = ReadBytes(Path("signed.cab"));
-  const std::uint32_t SignaturePos = GetLe32(Signed, 44);
-  const std::uint32_t SignatureSize = GetLe32(Signed, 48);
+  const std::uint32_t SignaturePos = ReadLe32(Signed, 44);
+  const std::uint32_t SignatureSize = ReadLe32(Signed, 48);
   const std::string Payload(64, 'P');
 
   TBytes Extended = Signed;
@@ -198,7 +192,7 @@ TEST_F(CraftedSignatureTest, CabinetSignaturesMustEndTheFile) {
   EXPECT_EQ(Verify("extended.cab", Extended).State, vsTampered);
 
   // Moved to where the data blocks begin: the folder's data now starts inside the signature.
-  const std::uint32_t DataPos = GetLe32(Signed, 60);
+  const std::uint32_t DataPos = ReadLe32(Signed, 60);
   TBytes Moved(Signed.begin(), Signed.begin() + DataPos);
   Moved.insert(Moved.end(), Signed.begin() + SignaturePos, Signed.end());
   Moved.insert(Moved.end(), Signed.begin() + DataPos, Signed.begin() + SignaturePos);

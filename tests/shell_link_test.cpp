@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include "common/ByteWriter.h"
 #include "common/ShellLinkReader.h"
 #include "common/uPubFunc.h"
 #include "support/PeFixtures.h"
@@ -26,10 +27,6 @@ TShellLinkLayout LocalLayout(const std::string& Target) {
   TShellLinkLayout Layout;
   Layout.LocalBasePath = Target;
   return Layout;
-}
-
-void PutLe32(std::vector<std::uint8_t>& Bytes, std::size_t Pos, std::uint32_t Value) {
-  for (int I = 0; I < 4; ++I) Bytes[Pos + static_cast<std::size_t>(I)] = static_cast<std::uint8_t>(Value >> (8 * I));
 }
 }  // namespace
 

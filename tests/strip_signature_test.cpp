@@ -22,6 +22,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "common/ByteReader.h"
+#include "common/ByteWriter.h"
 #include "common/uPubFunc.h"
 #include "support/AppendingWriter.h"
 #include "support/FileAccess.h"
@@ -45,18 +47,8 @@ struct TPositions {
   std::size_t CertEntry;
 };
 
-std::uint32_t Le32(const TBytes& Bytes, std::size_t Pos) {
-  std::uint32_t Value = 0;
-  std::memcpy(&Value, Bytes.data() + Pos, 4);
-  return Value;
-}
-
-void PutLe32(TBytes& Bytes, std::size_t Pos, std::uint32_t Value) {
-  std::memcpy(Bytes.data() + Pos, &Value, 4);
-}
-
 TPositions PositionsOf(const TBytes& Image) {
-  const std::size_t Nt = Le32(Image, 0x3C);
+  const std::size_t Nt = ReadLe32(Image, 0x3C);
   const bool Is64 = Image.at(Nt + 24) == 0x0B && Image.at(Nt + 25) == 0x02;
   return {Nt + 88, Nt + (Is64 ? 168 : 152)};
 }
@@ -137,10 +129,6 @@ pid_t HoldFcntlLock(const std::string& Path, short Type) {
   return Child;
 }
 
-std::uint16_t Le16(const std::vector<std::uint8_t>& Bytes, std::size_t Pos) {
-  return static_cast<std::uint16_t>(Bytes.at(Pos) | (Bytes.at(Pos + 1) << 8));
-}
-
 class StripSignatureTest : public ::testing::Test {
  protected:
   std::string PathOf(const std::string& Name) const {
@@ -186,10 +174,10 @@ TEST_P(StripSignedProgram, LeavesTheUnsignedImageBehind) {
   ASSERT_EQ(::chmod(Path.c_str(), 0750), 0);
   const TBytes Signed = ReadBytes(Path);
   const TPositions At = PositionsOf(Signed);
-  const std::uint32_t CertOffset = Le32(Signed, At.CertEntry);
+  const std::uint32_t CertOffset = ReadLe32(Signed, At.CertEntry);
   ASSERT_GE(CertOffset, Original.size());
-  ASSERT_NE(Le32(Signed, At.CertEntry + 4), 0u);
-  ASSERT_NE(Le32(Signed, At.CheckSum), 0u);
+  ASSERT_NE(ReadLe32(Signed, At.CertEntry + 4), 0u);
+  ASSERT_NE(ReadLe32(Signed, At.CheckSum), 0u);
 
   std::string ErrorText = "untouched";
   ASSERT_TRUE(StripSignature(Path, ErrorText));
@@ -239,10 +227,10 @@ TEST_F(StripSignatureTest, DataAfterTheCertificateTableIsRefused) {
 
 TEST_F(StripSignatureTest, SixtyFourBitResourceEntryIsNotTakenForACertificateTable) {
   const TBytes Image = BuildPe({TPeKind::Exe64, 0, true});
-  const std::size_t Nt = Le32(Image, 0x3C);
+  const std::size_t Nt = ReadLe32(Image, 0x3C);
   // Where a 32-bit reader would look for the certificate entry, this image has its resources.
-  ASSERT_NE(Le32(Image, Nt + 152), 0u);
-  ASSERT_NE(Le32(Image, Nt + 156), 0u);
+  ASSERT_NE(ReadLe32(Image, Nt + 152), 0u);
+  ASSERT_NE(ReadLe32(Image, Nt + 156), 0u);
   ExpectRefused(Write("resources.exe", Image), "文件没有签名");
 }
 
@@ -301,14 +289,14 @@ TEST_F(StripSignatureTest, NtHeadersOutsideTheFileOrWithoutSignature) {
 
   // The 248 bytes must all be present; a PE32+ image needs its 264.
   const TBytes Image32 = BuildPe({TPeKind::Exe32, 0, false});
-  const std::size_t Nt32 = Le32(Image32, 0x3C);
+  const std::size_t Nt32 = ReadLe32(Image32, 0x3C);
   ExpectRefused(Write("cut32.exe", TBytes(Image32.begin(), Image32.begin() + Nt32 + 247)), "非法的PE文件");
   const TBytes Image64 = BuildPe({TPeKind::Exe64, 0, false});
-  const std::size_t Nt64 = Le32(Image64, 0x3C);
+  const std::size_t Nt64 = ReadLe32(Image64, 0x3C);
   ExpectRefused(Write("cut64.exe", TBytes(Image64.begin(), Image64.begin() + Nt64 + 260)), "非法的PE文件");
 
   TBytes WrongSignature = BuildPe({});
-  WrongSignature[Le32(WrongSignature, 0x3C) + 2] = 'X';
+  WrongSignature[ReadLe32(WrongSignature, 0x3C) + 2] = 'X';
   ExpectRefused(Write("ne.exe", WrongSignature), "非法的PE文件");
 }
 
@@ -323,7 +311,7 @@ TEST_F(StripSignatureTest, UnsignedImages) {
 
   // With only four directory entries there is no certificate table, whatever follows them.
   TBytes FourEntries = BuildPe({});
-  const std::size_t Nt = Le32(FourEntries, 0x3C);
+  const std::size_t Nt = ReadLe32(FourEntries, 0x3C);
   PutLe32(FourEntries, Nt + 24 + 92, 4);
   PutLe32(FourEntries, Nt + 152, 0x200);
   PutLe32(FourEntries, Nt + 156, 0x10);
@@ -334,7 +322,7 @@ TEST_F(StripSignatureTest, CertificateOffsetOutsideTheStrippableRange) {
   const std::string Path = WriteSigned("moved.exe", {TPeKind::Exe64, 0, false});
   const TBytes Signed = ReadBytes(Path);
   const TPositions At = PositionsOf(Signed);
-  const std::size_t Nt = Le32(Signed, 0x3C);
+  const std::size_t Nt = ReadLe32(Signed, 0x3C);
   for (const std::uint64_t Offset : {std::uint64_t{Signed.size() + 1}, std::uint64_t{0xFFFFFFFF},
                                      std::uint64_t{0}, std::uint64_t{0x40}, std::uint64_t{Nt + 264}}) {
     TBytes Moved = Signed;
@@ -345,13 +333,13 @@ TEST_F(StripSignatureTest, CertificateOffsetOutsideTheStrippableRange) {
 
   // Inside the section table, between it and the end of the headers as SizeOfHeaders gives it,
   // and inside the first section's data: each cut would damage the program.
-  const std::size_t SectionTable = Nt + 24 + Le16(Signed, Nt + 20);
-  const std::uint32_t SizeOfHeaders = Le32(Signed, Nt + 24 + 60);
-  const std::uint32_t FirstRaw = Le32(Signed, SectionTable + 20);
+  const std::size_t SectionTable = Nt + 24 + ReadLe16(Signed, Nt + 20);
+  const std::uint32_t SizeOfHeaders = ReadLe32(Signed, Nt + 24 + 60);
+  const std::uint32_t FirstRaw = ReadLe32(Signed, SectionTable + 20);
   ASSERT_LT(SectionTable + 40, SizeOfHeaders);
-  ASSERT_NE(Le32(Signed, SectionTable + 16), 0u);
+  ASSERT_NE(ReadLe32(Signed, SectionTable + 16), 0u);
   for (const std::uint32_t Offset : {static_cast<std::uint32_t>(SectionTable + 8),
-                                     static_cast<std::uint32_t>(SectionTable + 40 * Le16(Signed, Nt + 6) - 4),
+                                     static_cast<std::uint32_t>(SectionTable + 40 * ReadLe16(Signed, Nt + 6) - 4),
                                      SizeOfHeaders - 8, FirstRaw, FirstRaw + 0x10}) {
     TBytes Moved = Signed;
     PutLe32(Moved, At.CertEntry, Offset);

@@ -9,6 +9,7 @@
 
 #include "authenticode/PeChecksum.h"
 #include "common/ByteReader.h"
+#include "common/ByteWriter.h"
 #include "common/FileReader.h"
 #include "common/PeHeaders.h"
 #include "common/SafeFileWrite.h"
@@ -57,10 +58,6 @@ void WriteLe32(int Fd, std::uint64_t Value, std::uint64_t Pos) {
   const std::uint8_t Bytes[4] = {static_cast<std::uint8_t>(Value), static_cast<std::uint8_t>(Value >> 8),
                                  static_cast<std::uint8_t>(Value >> 16), static_cast<std::uint8_t>(Value >> 24)};
   Write(Fd, Bytes, Pos);
-}
-
-void PutLe32(std::vector<std::uint8_t>& Bytes, std::uint64_t Pos, std::uint64_t Value) {
-  for (int Byte = 0; Byte < 4; ++Byte) Bytes[Pos + Byte] = static_cast<std::uint8_t>(Value >> (8 * Byte));
 }
 
 bool Copied(int From, std::uint64_t FromPos, int To, std::uint64_t ToPos, std::uint64_t Length) {

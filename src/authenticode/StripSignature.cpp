@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/ByteReader.h"
+#include "common/ByteWriter.h"
 #include "common/DisplayedText.h"
 #include "common/FileReader.h"
 #include "common/SafeFileWrite.h"
@@ -75,10 +76,6 @@ bool WriteStrippedPe(int Original, int New, const TSignedContainer& Pe) {
   WriteAt(New, std::span(Zeros).first(4), Pe.CheckSumPos);
   WriteAt(New, Zeros, Pe.CertEntryPos);
   return true;
-}
-
-void PutLe32(std::vector<std::uint8_t>& Bytes, std::size_t Pos, std::uint32_t Value) {
-  for (int I = 0; I < 4; ++I) Bytes[Pos + I] = static_cast<std::uint8_t>(Value >> (8 * I));
 }
 
 // The cabinet as it was before it was signed: without the signature, and without the reserve

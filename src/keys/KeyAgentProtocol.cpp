@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/ByteReader.h"
+#include "common/ByteWriter.h"
 
 namespace {
 enum TReplyStatus : std::uint8_t { ReplyOk = 0, ReplyFailed = 1 };
@@ -24,16 +25,6 @@ constexpr std::array<TAgentDigest, 4> AgentDigests{{
 constexpr std::uint16_t MaxCertificates = 64;
 constexpr std::uint32_t MaxSignatureSize = 2048;
 constexpr std::uint32_t MaxMessageSize = 4096;
-
-void AppendLe16(std::vector<std::uint8_t>& Out, std::uint16_t Value) {
-  Out.push_back(static_cast<std::uint8_t>(Value));
-  Out.push_back(static_cast<std::uint8_t>(Value >> 8));
-}
-
-void AppendLe32(std::vector<std::uint8_t>& Out, std::uint32_t Value) {
-  AppendLe16(Out, static_cast<std::uint16_t>(Value));
-  AppendLe16(Out, static_cast<std::uint16_t>(Value >> 16));
-}
 
 void AppendBlock(std::vector<std::uint8_t>& Out, std::span<const std::uint8_t> Bytes) {
   AppendLe32(Out, static_cast<std::uint32_t>(Bytes.size()));

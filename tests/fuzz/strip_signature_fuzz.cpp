@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "common/ByteReader.h"
 #include "common/uPubFunc.h"
 
 namespace {
@@ -32,10 +33,6 @@ const std::string& SamplePath() {
     return Folder + "/sample.exe";
   }();
   return Path;
-}
-
-std::uint32_t Le32(const std::vector<std::uint8_t>& Bytes, std::size_t Pos) {
-  return Bytes[Pos] | (Bytes[Pos + 1] << 8) | (Bytes[Pos + 2] << 16) | (static_cast<std::uint32_t>(Bytes[Pos + 3]) << 24);
 }
 
 std::vector<std::uint8_t> ReadAll(const std::string& Path) {
@@ -61,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   }
   if (!ErrorText.empty() || Result.size() > Input.size() || Result.size() == 0) std::abort();
   if (Size >= 60 && std::equal(Data, Data + 4, "MSCF")) {
-    const std::uint32_t SignaturePos = Le32(Input, 44);
-    const std::uint32_t FilesPos = Le32(Input, 16);
+    const std::uint32_t SignaturePos = ReadLe32(Input, 44);
+    const std::uint32_t FilesPos = ReadLe32(Input, 16);
     constexpr std::uint32_t Reserve = 24;
     if (Result.size() != SignaturePos - Reserve ||
         !std::equal(Input.begin() + FilesPos, Input.begin() + SignaturePos, Result.begin() + (FilesPos - Reserve)))
