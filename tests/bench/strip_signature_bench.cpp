@@ -2,12 +2,10 @@
 // same files. Prints the ratio of the two wall times at the end.
 #include <benchmark/benchmark.h>
 
-#include "RatioReporter.h"
+#include "OwnAgainstOsslsigncode.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 
-#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -84,19 +82,8 @@ void StripSignatureOsslsigncode(benchmark::State& State) {
 BENCHMARK(StripSignatureOwn)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK(StripSignatureOsslsigncode)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
-// Keeps each benchmark's real time per iteration so the ratio can be printed afterwards.
 }  // namespace
 
 int main(int Argc, char** Argv) {
-  QCoreApplication Application(Argc, Argv);
-  benchmark::Initialize(&Argc, Argv);
-  TRatioReporter Reporter;
-  benchmark::RunSpecifiedBenchmarks(&Reporter);
-  const double Own = Reporter.TimeOf("StripSignatureOwn") / 1000.0;
-  const double Tool = Reporter.TimeOf("StripSignatureOsslsigncode") / 1000.0;
-  if (Own > 0 && Tool > 0)
-    std::printf("%d files of 1 MiB: own %.3f s, osslsigncode %.3f s, own is %.1fx faster\n", FileCount, Own,
-                Tool, Tool / Own);
-  benchmark::Shutdown();
-  return 0;
+  return RunOwnAgainstOsslsigncode(Argc, Argv, "StripSignatureOwn", "StripSignatureOsslsigncode", FileCount);
 }

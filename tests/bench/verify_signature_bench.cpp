@@ -3,12 +3,10 @@
 // the two wall times at the end. QUILLORY_BENCH_FILES sets the number of files (default 500).
 #include <benchmark/benchmark.h>
 
-#include "RatioReporter.h"
+#include "OwnAgainstOsslsigncode.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -79,15 +77,5 @@ BENCHMARK(VerifyOsslsigncode)->Unit(benchmark::kMillisecond)->Iterations(1)->Use
 }  // namespace
 
 int main(int Argc, char** Argv) {
-  QCoreApplication Application(Argc, Argv);
-  benchmark::Initialize(&Argc, Argv);
-  TRatioReporter Reporter;
-  benchmark::RunSpecifiedBenchmarks(&Reporter);
-  const double Own = Reporter.TimeOf("VerifyOwn") / 1000.0;
-  const double Tool = Reporter.TimeOf("VerifyOsslsigncode") / 1000.0;
-  if (Own > 0 && Tool > 0)
-    std::printf("%d files of 1 MiB: own %.3f s, osslsigncode %.3f s, own is %.1fx faster\n", FileCount(), Own, Tool,
-                Tool / Own);
-  benchmark::Shutdown();
-  return 0;
+  return RunOwnAgainstOsslsigncode(Argc, Argv, "VerifyOwn", "VerifyOsslsigncode", FileCount());
 }
