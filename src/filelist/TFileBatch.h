@@ -19,6 +19,9 @@ struct TBatchTally {
   int Processed = 0;
   int Succeeded = 0;
   int Warned = 0;  // rows that ended with a warning, whether or not they count as succeeded
+
+  // Format with %1 the rows taken up, %2 those that succeeded and %3 those that did not.
+  QString Text(const QString& Format) const { return Format.arg(Processed).arg(Succeeded).arg(Processed - Succeeded); }
 };
 
 // The closing message of a batch and the kind of box it is shown in.

@@ -18,10 +18,5 @@ void TRemoveBatch::Begin() {
 }
 
 TBatchSummary TRemoveBatch::Summary(const TBatchTally& Tally) const {
-  return {tr("共有%1个操作文件，删除成功%2个；失败%3个")
-              .arg(Tally.Processed)
-              .arg(Tally.Succeeded)
-              .arg(Tally.Processed - Tally.Succeeded)
-              .toStdString(),
-          pkInfo};
+  return {Tally.Text(tr("共有%1个操作文件，删除成功%2个；失败%3个")).toStdString(), pkInfo};
 }

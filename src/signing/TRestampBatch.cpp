@@ -37,10 +37,6 @@ TChosenRowsBatch::TRowWork TRestampBatch::WorkFor(const std::string& FileName) c
 }
 
 TBatchSummary TRestampBatch::Summary(const TBatchTally& Tally) const {
-  return {tr("共有%1个操作文件，加盖时间戳成功%2个；失败%3个")
-              .arg(Tally.Processed)
-              .arg(Tally.Succeeded)
-              .arg(Tally.Processed - Tally.Succeeded)
-              .toStdString(),
+  return {Tally.Text(tr("共有%1个操作文件，加盖时间戳成功%2个；失败%3个")).toStdString(),
           Tally.Processed == Tally.Succeeded ? pkInfo : pkWarning};
 }

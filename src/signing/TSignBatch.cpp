@@ -72,10 +72,7 @@ std::string TSignBatch::RefusalReason(TPinRefusal Refusal) {
 }
 
 TBatchSummary TSignBatch::Summary(const TBatchTally& Tally) const {
-  QString Text = tr("共有%1个操作文件，签名成功%2个；失败%3个")
-                     .arg(Tally.Processed)
-                     .arg(Tally.Succeeded)
-                     .arg(Tally.Processed - Tally.Succeeded);
+  QString Text = Tally.Text(tr("共有%1个操作文件，签名成功%2个；失败%3个"));
   // Warnings count as successes above, yet such a file carries no timestamp: its signature ends
   // with its certificate's validity.
   if (Tally.Warned == 0) return {Text.toStdString(), pkInfo};
