@@ -28,6 +28,7 @@
 #include "keys/KeyAgent.h"
 #include "keys/KeyAgentProtocol.h"
 #include "keys/PfxKey.h"
+#include "support/AddressSpaceLimit.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/PeFixtures.h"
 #include "support/Process.h"
@@ -240,6 +241,18 @@ TEST(KeyAgent, AKeyThatSignsConcurrentlyIsAskedForSeveralSignaturesAtOnce) {
     });
   for (std::thread& Worker : Workers) Worker.join();
   for (const std::string& Output : Outputs) EXPECT_EQ(Output, Expected);
+}
+
+TEST(KeyAgent, ASessionWhoseThreadsCannotStartIsRefusedWhole) {
+  if (!TAddressSpaceLimit::Possible) GTEST_SKIP() << "the sanitizer's reserved address space leaves no room to limit";
+  std::unique_ptr<TSigningKey> Key = std::make_unique<TGatheringKey>(1);
+  TKeyAgent::TStartResult Started;
+  {
+    const TAddressSpaceLimit Limit;
+    Started = TKeyAgent::Start(std::move(Key));
+  }
+  EXPECT_FALSE(Started.Agent);
+  EXPECT_TRUE(Started.Error.starts_with("No thread can be started")) << Started.Error;
 }
 
 TEST(KeyAgent, AnotherUserIsRefused) {

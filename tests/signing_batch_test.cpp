@@ -17,7 +17,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -35,6 +34,7 @@
 #include "ui/TFileListView.h"
 #include "signing/TSignBatch.h"
 #include "signing/TSignThread.h"
+#include "support/AddressSpaceLimit.h"
 #include "support/Osslsigncode.h"
 #include "support/PeFixtures.h"
 #include "support/PromptRecorder.h"
@@ -1040,41 +1040,19 @@ TEST_F(SigningBatch, ASessionGoneMidBatchFailsTheRemainingRowsAndLeavesTheirFile
   EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(3, 1, 2, 1)});
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QUILLORY_ADDRESS_SPACE_IS_RESERVED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUILLORY_ADDRESS_SPACE_IS_RESERVED 1
-#endif
-#endif
-
 // For the life of the object a worker asks for a 1 GiB stack, and the address-space limit leaves
 // room for far less. (A smaller stack could come from the C library's cache of old ones.)
 class TNoRoomForThreads {
  public:
-  TNoRoomForThreads() {
-    std::ifstream Statm("/proc/self/statm");
-    unsigned long Pages = 0;
-    Statm >> Pages;
-    getrlimit(RLIMIT_AS, &Saved);
-    rlimit Tight = Saved;
-    Tight.rlim_cur = Pages * static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) + 64 * 1024 * 1024;
-    setrlimit(RLIMIT_AS, &Tight);
-    TSignThread::StackSize = 1u << 30;
-  }
-  ~TNoRoomForThreads() {
-    TSignThread::StackSize = 0;
-    setrlimit(RLIMIT_AS, &Saved);
-  }
+  TNoRoomForThreads() { TSignThread::StackSize = 1u << 30; }
+  ~TNoRoomForThreads() { TSignThread::StackSize = 0; }
 
  private:
-  rlimit Saved{};
+  TAddressSpaceLimit Limit;
 };
 
 TEST_F(SigningBatch, AWorkerThatCannotBeCreatedIsReportedAndStartComesBack) {
-#ifdef QUILLORY_ADDRESS_SPACE_IS_RESERVED
-  GTEST_SKIP() << "the sanitizer's reserved address space leaves no room to limit";
-#endif
+  if (!TAddressSpaceLimit::Possible) GTEST_SKIP() << "the sanitizer's reserved address space leaves no room to limit";
   Files->Append(Program("app.exe"));
   TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, RejectingTimestamp);
   {
