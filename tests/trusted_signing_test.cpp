@@ -50,10 +50,7 @@ class TrustedSigningTest : public ::testing::Test {
 
 TEST_F(TrustedSigningTest, SignsWithClientCredentialsOneTokenAndOneChainPerRun) {
   TrustedSigningService Service(TTrustedSigningBehaviour::Answer, std::chrono::milliseconds(120));
-  const TScopedEnvironment Authority("AZURE_AUTHORITY_HOST", Service.AuthorityHost());
-  const TScopedEnvironment Tenant("AZURE_TENANT_ID", TrustedSigningService::TenantId);
-  const TScopedEnvironment Client("AZURE_CLIENT_ID", TrustedSigningService::ClientId);
-  const TScopedEnvironment Secret("AZURE_CLIENT_SECRET", TrustedSigningService::ClientSecret);
+  const TTrustedSigningCredentials Credentials(Service);
   WriteBytes(PathOf("setup.cab"), BuildCab("setup.inf", "[Version]"));
   const std::vector<std::string> Files{Program("one.exe"), PathOf("setup.cab"), Program("three.dll")};
 
@@ -141,10 +138,7 @@ TEST_F(TrustedSigningTest, TheKeySignsAfterTheDeadlineOfItsOpening) {
 
 TEST_F(TrustedSigningTest, ATokenTheKeyFetchedIsFetchedAgainOnceExpiredAndOneTheUserGaveIsNot) {
   TrustedSigningService Service(TTrustedSigningBehaviour::Answer, std::chrono::milliseconds(50));
-  const TScopedEnvironment Authority("AZURE_AUTHORITY_HOST", Service.AuthorityHost());
-  const TScopedEnvironment Tenant("AZURE_TENANT_ID", TrustedSigningService::TenantId);
-  const TScopedEnvironment Client("AZURE_CLIENT_ID", TrustedSigningService::ClientId);
-  const TScopedEnvironment Secret("AZURE_CLIENT_SECRET", TrustedSigningService::ClientSecret);
+  const TTrustedSigningCredentials Credentials(Service);
   const std::array<std::uint8_t, 32> Digest{};
   const auto Open = [&](const std::string& Given) {
     return OpenCloudKey(*ParseCloudKeyAddress(Service.Address()).Address, Given, {}, TSteadyClock::time_point::max(), -1);

@@ -162,10 +162,7 @@ TEST_F(WindowCloudKey, FiftyFilesFromKeyVaultWithOneTokenAndOneChain) {
 
 TEST_F(WindowCloudKey, FiftyFilesFromTrustedSigningWithOneTokenAndOneChain) {
   TrustedSigningService Signing;
-  const TScopedEnvironment Authority("AZURE_AUTHORITY_HOST", Signing.AuthorityHost());
-  const TScopedEnvironment Tenant("AZURE_TENANT_ID", TrustedSigningService::TenantId);
-  const TScopedEnvironment Client("AZURE_CLIENT_ID", TrustedSigningService::ClientId);
-  const TScopedEnvironment Secret("AZURE_CLIENT_SECRET", TrustedSigningService::ClientSecret);
+  const TTrustedSigningCredentials Credentials(Signing);
   std::vector<TRowId> Rows;
   for (int Index = 0; Index < 49; ++Index) Rows.push_back(Add("tool" + std::to_string(Index) + ".dll", BuildPe({TPeKind::Dll32, 0, false})));
   Rows.push_back(Add("data.cab", BuildCab("data.txt", "fifty")));

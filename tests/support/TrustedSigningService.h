@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/LoopbackHttpServer.h"
+#include "support/ScopedEnvironment.h"
 #include "support/ServiceKey.h"
 
 enum class TTrustedSigningBehaviour {
@@ -81,4 +82,15 @@ class TrustedSigningService {
   std::vector<TBytes> Throttled;
   std::vector<std::string> RefusalLog;
   std::unique_ptr<LoopbackHttpServer> Http;  // last: stops before the rest goes
+};
+
+// Microsoft Entra ID's client credentials for Service in the environment, for as long as it lives:
+// the service grants tokens for them as the authority.
+struct TTrustedSigningCredentials {
+  explicit TTrustedSigningCredentials(const TrustedSigningService& Service)
+      : Authority("AZURE_AUTHORITY_HOST", Service.AuthorityHost()) {}
+  const TScopedEnvironment Authority;
+  const TScopedEnvironment Tenant{"AZURE_TENANT_ID", TrustedSigningService::TenantId};
+  const TScopedEnvironment Client{"AZURE_CLIENT_ID", TrustedSigningService::ClientId};
+  const TScopedEnvironment Secret{"AZURE_CLIENT_SECRET", TrustedSigningService::ClientSecret};
 };
