@@ -251,7 +251,7 @@ std::optional<THttpAnswer> ParseHttpReply(std::span<const std::uint8_t> Body) {
   Answer.End = static_cast<TEnd>(Body[1]);
   Answer.Status = ReadLe32(Body, 2);
   const std::uint32_t RetryAfter = ReadLe32(Body, 7);
-  if (Answer.Status > 999 || RetryAfter > MaxRetryAfterSeconds) return std::nullopt;
+  if (Answer.Status > 999 || RetryAfter > MaxRetryAfterSeconds || (Body[6] == 0 && RetryAfter != 0)) return std::nullopt;
   if (Body[6] == 1) Answer.RetryAfter = std::chrono::seconds(RetryAfter);
   std::size_t Pos = 11;
   std::optional<std::string> Content = ReadText(Body, Pos, MaxHttpAnswerBytes);

@@ -1,6 +1,7 @@
 // Reads arbitrary bytes as a key agent reads a connection: frame after frame until one is refused;
 // every request it takes must be written the same way again. The same bytes are read as a reply
-// body, as a client reads the agent's answers.
+// body, as a client reads the agent's answers; an HTTP answer it takes must be written the same way
+// again.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -18,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     const std::optional<TAgentRequest> Request = ParseAgentRequest(Body);
     if (!Request) break;
     const std::optional<std::vector<std::uint8_t>> Again =
-        Request->Kind == TAgentRequestKind::Sign ? SignRequest(Request->Digest, Request->Md) : CertificatesRequest();
+        Request->Kind == TAgentRequestKind::Sign   ? SignRequest(Request->Digest, Request->Md)
+        : Request->Kind == TAgentRequestKind::Http ? HttpRequest(Request->Http, Request->HttpTime)
+                                                   : CertificatesRequest();
     if (!Again || !std::equal(Again->begin(), Again->end(), Body.begin(), Body.end())) std::abort();
     Pos += AgentFrameHeaderSize + *Length;
   }
@@ -27,5 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     if (Certificates->Der.empty() == Certificates->Error.empty()) std::abort();
   if (const auto Signature = ParseSignReply(Input))
     if (Signature->Value.empty() == Signature->Error.empty()) std::abort();
+  if (const auto Answer = ParseHttpReply(Input))
+    if (const std::vector<std::uint8_t> Again = HttpReply(*Answer); !std::equal(Again.begin(), Again.end(), Input.begin(), Input.end()))
+      std::abort();
   return 0;
 }
