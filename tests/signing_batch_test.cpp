@@ -1010,6 +1010,44 @@ TEST_F(SigningBatch, TheRunsCarryNoSecretAndTheSessionEndsWithTheBatch) {
   EXPECT_TRUE(Sessions.Sockets().empty());
 }
 
+// The next file's run is started while the current one signs, and waits for its turn; when the
+// texts change before that turn, it is dropped and the file is signed with the new ones.
+TEST_F(SigningBatch, TheNextRunWaitsAheadAndIsDroppedWhenTheTextsChange) {
+  TimestampServer Tsa(TTimestampBehaviour::Answer, std::chrono::milliseconds(300));
+  const TRowId First = Files->Append(Program("first.exe"));
+  const TRowId Second = Files->Append(Program("second.exe"));
+  const TRowId Third = Files->Append(Program("third.exe"));
+  TypeSettings(TestPki().PfxPath, TestPki().PfxPassword, Tsa.Url(), "Before");
+  auto* Batch = Frm->findChild<TSignBatch*>();
+  ASSERT_NE(Batch, nullptr);
+  QObject::connect(Batch, &TFileBatch::RowFinished, Frm.get(), [&](TRowId Row) {
+    if (Row == First) Type(Frm->cbDescription, "After");
+  });
+  QTest::mouseClick(Frm->btnAddSign, Qt::LeftButton);
+  const auto WaitingFor = [](const std::string& File) {
+    for (const TRunSeen& Run : SigningRunsUnderWay())
+      if (Run.Arguments.back() == File && Run.Environment.find(std::string(AwaitTurnVariable) + "=1") != std::string::npos)
+        return true;
+    return false;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return WaitingFor(Path("second.exe")); }));
+  EXPECT_EQ(Row(Second).Status, fsPending);
+  EXPECT_FALSE(OsslVerify(Path("second.exe")).HasSignature);
+  ASSERT_TRUE(WaitUntil([&] { return Frm->btnAddSign->isEnabled() && Frm->btnDelSign->isEnabled(); }));
+
+  EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(3, 3, 0)});
+  const std::vector<std::pair<TRowId, std::string>> Expected{
+      {First, "first.exe"}, {Second, "second.exe"}, {Third, "third.exe"}};
+  for (const auto& [Id, Name] : Expected) {
+    EXPECT_EQ(Row(Id).Status, fsOk) << InfoOf(Id);
+    const TOsslVerdict Verify = OsslVerify(Path(Name));
+    EXPECT_TRUE(Verify.SignatureOk) << Verify.Output;
+    const std::string Description = Id == First ? "Before" : "After";
+    EXPECT_NE(Verify.Output.find("Text description: " + Description), std::string::npos) << Name << Verify.Output;
+  }
+  EXPECT_TRUE(SigningRunsUnderWay().empty());
+}
+
 TEST_F(SigningBatch, ASessionGoneMidBatchFailsTheRemainingRowsAndLeavesTheirFilesWhole) {
   const TSessionFolder Sessions;
   std::vector<std::pair<TRowId, std::string>> Rows;

@@ -20,6 +20,7 @@
 #include <random>
 
 #include "common/WindowsCommandLine.h"
+#include "keys/AgentKey.h"
 #include "common/uPubFunc.h"
 #include "support/AppendingWriter.h"
 #include "support/CabFixtures.h"
@@ -440,6 +441,47 @@ TEST_F(SignToolTest, PasswordFromAnEnvironmentVariableOrADescriptor) {
   EXPECT_EQ(Unset.Err, "SignTool Error: The environment variable QUILLORY_TEST_UNSET_VARIABLE is not set.\n");
   const TProcessResult Both = RunProcess(SignTool(), {"sign", "/q", "/f", Pfx, "/p", "x", "/pfd", "0", ByVariable});
   EXPECT_EQ(Both.ExitCode, 1);
+}
+
+// A run started ahead of its turn reads neither its key nor its file before the turn comes; the
+// end of its input drops it without a word; a SIGTERM while it waits ends it by that signal.
+TEST_F(SignToolTest, ARunAwaitingItsTurnTouchesNothingUntilGivenIt) {
+  const std::string File = WriteProgram("waiting.exe");
+  const std::vector<std::uint8_t> Before = ReadBytes(File);
+  QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+  Environment.insert(AwaitTurnVariable, "1");
+  const auto Start = [&](QProcess& Run, const std::string& Pfx) {
+    Run.setProcessEnvironment(Environment);
+    Run.start(QString::fromStdString(SignTool()), {"sign", "/q", "/f", QString::fromStdString(Pfx), "/p",
+                                                   QString::fromStdString(TestPki().PfxPassword),
+                                                   QString::fromStdString(File)});
+    ASSERT_TRUE(Run.waitForStarted());
+  };
+
+  QProcess Dropped;
+  Start(Dropped, PathOf("no such key.pfx"));
+  Dropped.closeWriteChannel();
+  ASSERT_TRUE(Dropped.waitForFinished(20000));
+  EXPECT_EQ(Dropped.exitCode(), 1);
+  EXPECT_EQ(Dropped.readAllStandardError().toStdString(), "");
+  EXPECT_EQ(ReadBytes(File), Before);
+
+  QProcess Stopped;
+  Start(Stopped, TestPki().PfxPath);
+  EXPECT_FALSE(Stopped.waitForFinished(300));
+  ::kill(static_cast<pid_t>(Stopped.processId()), SIGTERM);
+  ASSERT_TRUE(Stopped.waitForFinished(20000));
+  EXPECT_EQ(Stopped.exitStatus(), QProcess::CrashExit);
+  EXPECT_EQ(ReadBytes(File), Before);
+
+  QProcess Given;
+  Start(Given, TestPki().PfxPath);
+  EXPECT_FALSE(Given.waitForFinished(300));
+  EXPECT_EQ(ReadBytes(File), Before);
+  Given.write("g", 1);
+  ASSERT_TRUE(Given.waitForFinished(20000));
+  EXPECT_EQ(Given.exitCode(), 0) << Given.readAllStandardError().toStdString();
+  EXPECT_TRUE(OsslVerify(File).SignatureOk);
 }
 
 TEST_F(SignToolTest, EachKindOfUnusableInputSaysWhatItIs) {

@@ -17,6 +17,7 @@
 #include "Interruption.h"
 #include "PasswordSource.h"
 #include "RunKey.h"
+#include "RunTurn.h"
 #include "keys/RunLimit.h"
 #include "SignOptions.h"
 #include "SignReport.h"
@@ -219,5 +220,5 @@ int RunSign(const std::vector<std::string>& Arguments, char** Argv, std::size_t 
     std::fputs(SignUsage, stdout);
     return ExitSuccess;
   }
-  return RunInterruptibly([&] { return SignFiles(*Parsed.Options); });
+  return RunInterruptibly([&] { return AwaitTurn() ? SignFiles(*Parsed.Options) : ExitFailure; });
 }

@@ -55,6 +55,11 @@ bool RunAndCapture(const std::string& CommandLine, std::string& ErrorText) {
 
 bool RunAndCapture(const std::string& CommandLine, const std::vector<std::pair<std::string, std::string>>& Environment,
                    std::string& ErrorText) {
+  return RunAndCapture(CommandLine, Environment, -1, ErrorText);
+}
+
+bool RunAndCapture(const std::string& CommandLine, const std::vector<std::pair<std::string, std::string>>& Environment,
+                   int InputFile, std::string& ErrorText) {
   const std::vector<std::string> Arguments = SplitCommandLine(CommandLine);
   if (Arguments.empty()) return false;
   std::vector<std::string> Folders{OwnFolder(), CurrentFolder()};
@@ -66,6 +71,7 @@ bool RunAndCapture(const std::string& CommandLine, const std::vector<std::pair<s
   Request.Program = *Program;
   Request.Arguments = Arguments;
   Request.Environment = Environment;
+  Request.InputFile = InputFile;
   Request.MaxKeptBytes = MaxErrorBytes;
   const TRunResult Run = RunProcess(Request);
   if (Run.End == TRunResult::TEnd::NotStarted) return false;

@@ -18,6 +18,9 @@ bool RunAndCapture(const std::string& CommandLine, std::string& ErrorText);
 // The same, with variables (name, value) set in the child's environment over the inherited ones.
 bool RunAndCapture(const std::string& CommandLine, const std::vector<std::pair<std::string, std::string>>& Environment,
                    std::string& ErrorText);
+// The same, the child reading InputFile, an open descriptor, as its standard input.
+bool RunAndCapture(const std::string& CommandLine, const std::vector<std::pair<std::string, std::string>>& Environment,
+                   int InputFile, std::string& ErrorText);
 
 // Removes the Authenticode certificate table from a PE file. False with a message in ErrorText
 // leaves the file untouched; throws std::runtime_error when the file cannot be written back.

@@ -66,15 +66,19 @@ int TFileBatch::RowsAfter(const std::optional<TRowId>& Last) const {
 }
 
 std::optional<TRowId> TFileBatch::BeginNextRow() {
-  if (FStopRequested) return std::nullopt;
   // Looked up only now: rows dropped meanwhile are found, deleted ones passed over.
-  const std::optional<TRowId> Row = RowAfter(FLastBegun);
+  const std::optional<TRowId> Row = UpcomingRow();
   if (!Row) return std::nullopt;
   FLastBegun = Row;
   ++FUnderWay;
   emit RowStarted(*Row);
   emit ProgressChanged();
   return Row;
+}
+
+std::optional<TRowId> TFileBatch::UpcomingRow() const {
+  if (FStopRequested) return std::nullopt;
+  return RowAfter(FLastBegun);
 }
 
 void TFileBatch::RowDone(TRowId Row, TFileStatus Status, std::string_view Info, bool Succeeded) {

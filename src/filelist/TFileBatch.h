@@ -77,6 +77,8 @@ class TFileBatch : public QObject {
   virtual int RowsAfter(const std::optional<TRowId>& Last) const;
   // The row after the last one begun (the first row at the start); records it as begun.
   std::optional<TRowId> BeginNextRow();
+  // The row BeginNextRow would give now, without beginning it.
+  std::optional<TRowId> UpcomingRow() const;
   // Writes a begun row's result (nothing when the row is gone meanwhile) and counts it.
   void RowDone(TRowId Row, TFileStatus Status, std::string_view Info, bool Succeeded);
   // Every begun row is done and no further one will be begun.

@@ -16,6 +16,9 @@
 
 // The environment variable that gives a program the socket of the session it is to sign with.
 inline constexpr const char* KeyAgentVariable = "QUILLORY_KEY_AGENT";
+// Set on a run started ahead of its turn: it readies itself, then waits for its turn on standard
+// input before it reaches its key or any file (AwaitTurn).
+inline constexpr const char* AwaitTurnVariable = "QUILLORY_AWAIT_TURN";
 
 // Long enough for a token that signs slowly or waits for its turn behind other requests.
 inline constexpr std::chrono::milliseconds DefaultAgentReplyTimeout = std::chrono::minutes(2);

@@ -35,16 +35,20 @@ void TSignBatch::Begin() {
               FReport[Row] = UnreportedEntry(Files()->FileName(Row), {fsFailed, Reason, false});
           }
         }
-        std::vector<TSignThread::TJob> Jobs;
-        while (static_cast<int>(Jobs.size()) < Wanted) {
-          const std::optional<TRowId> Row = BeginNextRow();
-          if (!Row) break;
+        const auto JobFor = [this](TRowId Row) {
           TSignSettings Settings = FReadSettings();
           Settings.CertFile = FSession->Certificate;
           Settings.Rfc3161 = FRfc3161;
-          Jobs.push_back({*Row, Files()->FileName(*Row), std::move(Settings), FRunReports->PathFor(*Row)});
+          return TSignThread::TJob{Row, Files()->FileName(Row), std::move(Settings), FRunReports->PathFor(Row)};
+        };
+        TSignThread::TTrip Trip;
+        while (static_cast<int>(Trip.Begun.size()) < Wanted) {
+          const std::optional<TRowId> Row = BeginNextRow();
+          if (!Row) break;
+          Trip.Begun.push_back(JobFor(*Row));
         }
-        return Jobs;
+        if (const std::optional<TRowId> Row = UpcomingRow()) Trip.Upcoming = JobFor(*Row);
+        return Trip;
       },
       FParallelism, std::move(RunEnvironment), this);
   connect(Worker, &QThread::finished, this, [this, Worker] {

@@ -3,6 +3,10 @@
 // of runs at a time, and never touches a widget or the list itself: between runs it makes one
 // trip to the window's thread, handing over the results that came in and taking the next rows
 // with their settings, and it waits for that trip.
+// The run of the row that comes next is started ahead of its turn and waits (see AwaitTurn in
+// signtool.exe), so that starting the program overlaps the files under way. When that row's turn
+// comes with the same command line, the waiting run is given its turn; otherwise (the settings
+// changed, the row went, the batch stopped) it is dropped before it has read its key or the file.
 #include <QThread>
 
 #include <functional>
@@ -29,9 +33,13 @@ class TSignThread : public QThread {
     TRowId Row;
     TSignOutcome Outcome;
   };
+  struct TTrip {
+    std::vector<TJob> Begun;       // rows to begin now
+    std::optional<TJob> Upcoming;  // the row that would come next, as it would run now; not begun
+  };
   // Runs on the window's thread: takes the finished rows' results and gives at most Wanted rows
   // to begin next, fewer when there are no more (for now).
-  using THandOver = std::function<std::vector<TJob>(std::vector<TDone> Finished, int Wanted)>;
+  using THandOver = std::function<TTrip(std::vector<TDone> Finished, int Wanted)>;
 
   // Stack size of the workers started from now on, in bytes; 0 takes the system's default.
   // (Tests ask for more than the address space allows, to see a worker that cannot be created.)
@@ -55,6 +63,7 @@ class TSignThread : public QThread {
 
  private:
   struct TLink;
+  class TWaitingRun;
 
   // Runs Call on the window's thread and waits for it; nothing once the worker is being destroyed.
   template <class T>
