@@ -36,12 +36,7 @@ std::size_t Receive(char* Data, std::size_t Size, std::size_t Count, void* Conte
   return Length;
 }
 
-THttpAnswer Failure(THttpAnswer::TEnd End, std::string Error) {
-  THttpAnswer Result;
-  Result.End = End;
-  Result.Error = std::move(Error);
-  return Result;
-}
+constexpr auto Failure = &THttpAnswer::Unanswered;
 
 // Everything but the proxy: libcurl takes that from the environment as long as no proxy option
 // is set here.
@@ -159,7 +154,9 @@ std::string UrlHost(const std::string& Url) {
     const std::string_view After = Authority.substr(Close + 1);
     if (!After.empty() && After.front() != ':') return {};
     Port = After.empty() ? After : After.substr(1);
-    Plain = std::all_of(Host.begin() + 1, Host.end() - 1, [](char C) { return std::isxdigit(static_cast<unsigned char>(C)) || C == ':' || C == '.'; });
+    Plain = std::all_of(Host.begin() + 1, Host.end() - 1, [](char C) {
+      return std::isxdigit(static_cast<unsigned char>(C)) || C == ':' || C == '.';
+    });
   } else {
     const std::size_t Colon = Authority.find(':');
     Host = Authority.substr(0, Colon);

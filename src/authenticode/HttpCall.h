@@ -34,6 +34,14 @@ struct THttpAnswer {
   std::optional<std::chrono::seconds> RetryAfter;
   std::string Body;
   std::string Error;
+
+  // An end without an answer (any End but Answered), with why.
+  static THttpAnswer Unanswered(TEnd End, std::string Error) {
+    THttpAnswer Answer;
+    Answer.End = End;
+    Answer.Error = std::move(Error);
+    return Answer;
+  }
 };
 
 // An answer body beyond this ends the request as failed.

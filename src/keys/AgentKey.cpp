@@ -174,12 +174,7 @@ std::optional<std::vector<std::uint8_t>> TAgentKey::Exchange(std::span<const std
 
 THttpAnswer TAgentKey::CallHttp(const THttpCall& Call, TClock::time_point Deadline, int Interruption) {
   using TEnd = THttpAnswer::TEnd;
-  const auto Unanswered = [](TEnd End, std::string Error) {
-    THttpAnswer Answer;
-    Answer.End = End;
-    Answer.Error = std::move(Error);
-    return Answer;
-  };
+  constexpr auto Unanswered = &THttpAnswer::Unanswered;
   const std::lock_guard Guard(Lock);
   if (!Broken.empty()) return Unanswered(TEnd::Failed, Broken);
   const auto Time = std::chrono::ceil<std::chrono::milliseconds>(Deadline - TClock::now());
