@@ -979,7 +979,23 @@ std::vector<TRunSeen> SigningRunsUnderWay() {
   return Runs;
 }
 
+// The files under Folder written since Since that hold Secret; files that go meanwhile are passed.
+std::vector<std::string> FilesHolding(const std::string& Folder, const std::string& Secret,
+                                      std::filesystem::file_time_type Since) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> Found;
+  std::error_code Error;
+  for (fs::recursive_directory_iterator It(Folder, fs::directory_options::skip_permission_denied, Error), End;
+       !Error && It != End; It.increment(Error)) {
+    std::error_code Gone;
+    if (!It->is_regular_file(Gone) || It->last_write_time(Gone) < Since || Gone) continue;
+    if (ReadText(It->path().string()).find(Secret) != std::string::npos) Found.push_back(It->path().string());
+  }
+  return Found;
+}
+
 TEST_F(SigningBatch, TheRunsCarryNoSecretAndTheSessionEndsWithTheBatch) {
+  const auto Began = std::filesystem::file_time_type::clock::now();
   const TSessionFolder Sessions;
   // Slow answers keep each run alive long enough to be looked at.
   TimestampServer Tsa(TTimestampBehaviour::Answer, std::chrono::milliseconds(400));
@@ -1003,6 +1019,9 @@ TEST_F(SigningBatch, TheRunsCarryNoSecretAndTheSessionEndsWithTheBatch) {
     EXPECT_EQ(Run.Environment.find("7341"), std::string::npos);
     EXPECT_NE(Run.Environment.find(std::string(KeyAgentVariable) + "=" + Sockets.front() + '\0'), std::string::npos);
   }
+  // Nor is it written anywhere a run or the session keeps its files.
+  for (const std::string& Folder : {QDir::tempPath().toStdString(), std::string(std::getenv("XDG_RUNTIME_DIR"))})
+    EXPECT_EQ(FilesHolding(Folder, Password, Began), std::vector<std::string>{}) << Folder;
   ASSERT_TRUE(WaitUntil([&] { return Frm->btnAddSign->isEnabled() && Frm->btnDelSign->isEnabled(); }));
 
   EXPECT_EQ(Prompts.Texts(), std::vector<std::string>{Summary(3, 3, 0)});
